@@ -1,0 +1,32 @@
+#pragma once
+// Sets the PC clock from the GPS once a minute, at second 1 of every new minute.
+#include <optional>
+
+#include "gps/date_value.h"
+#include "platform/system_clock.h"
+
+namespace tidewell {
+
+class ClockUpdate {
+public:
+    explicit ClockUpdate(SystemClock& clock) : clock_(clock) {}
+
+    struct Outcome {
+        bool due = false;      // second 1 of a new minute: a set was attempted
+        bool dateSet = false;  // the date was set (Check3 ticked)
+        bool timeSet = false;  // the time of day was set
+    };
+
+    // Runs the update for one local date value. `useGpsDate` is Check3's value; only 1 sets
+    // the date. The minute is remembered before anything is set, so a refused set (an Error
+    // from the clock, passed on to the caller) is not retried within that minute.
+    Outcome apply(DateValue local, int useGpsDate);
+
+    std::optional<int> rememberedMinute() const { return rememberedMinute_; }
+
+private:
+    SystemClock& clock_;
+    std::optional<int> rememberedMinute_;
+};
+
+}  // namespace tidewell

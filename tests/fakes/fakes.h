@@ -1,0 +1,210 @@
+#pragma once
+// Recording fakes of every interface the core sees, for unit tests.
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "devices/nmea_receiver.h"
+#include "devices/serial_port.h"
+#include "devices/udp_socket.h"
+#include "platform/autorun_store.h"
+#include "platform/error.h"
+#include "platform/profile_store.h"
+#include "platform/shell.h"
+#include "platform/system_clock.h"
+
+namespace tidewell::fakes {
+
+// A clock at a fixed local time and a fixed offset from UTC (minutes east), unless
+// `offsetAt` gives the offset for a UTC instant. Sets are recorded and move `now`.
+class FakeClock : public SystemClock {
+public:
+    SystemTime now{2026, 12, 0, 6, 9, 5, 1, 0};
+    int offsetMinutes = 0;
+    std::function<int(const SystemTime& utc)> offsetAt;
+    bool refuse = false;
+    std::vector<std::string> sets;  // "date 2026-12-06", "time 09:05:01"
+
+    SystemTime localNow() const override { return now; }
+    SystemTime utcToLocal(const SystemTime& utc) const override {
+        return shifted(utc, offsetAt ? offsetAt(utc) : offsetMinutes);
+    }
+    SystemTime localToUtc(const SystemTime& local) const override {
+        return shifted(local, -(offsetAt ? offsetAt(local) : offsetMinutes));
+    }
+    void setLocalDate(int y, int m, int d) override {
+        record("date", y, m, d, '-');
+        now.wYear = std::uint16_t(y), now.wMonth = std::uint16_t(m), now.wDay = std::uint16_t(d);
+    }
+    void setLocalTimeOfDay(int h, int m, int s) override {
+        record("time", h, m, s, ':');
+        now.wHour = std::uint16_t(h), now.wMinute = std::uint16_t(m), now.wSecond = std::uint16_t(s);
+        now.wMilliseconds = 0;
+    }
+
+    static SystemTime shifted(SystemTime t, int minutes);
+
+private:
+    void record(const char* what, int a, int b, int c, char sep);
+};
+
+// An in-memory profile: section and key matched without regard to case; writes recorded.
+class FakeProfileStore : public ProfileStore {
+public:
+    std::map<std::string, std::string> values;  // "section/key" lower-cased -> value
+    std::vector<std::string> writes;            // "Section/KEY=value", in order
+    bool failWrites = false;
+
+    std::string getString(std::string_view section, std::string_view key,
+                          std::string_view defaultValue, std::size_t size,
+                          const std::string&) override {
+        auto it = values.find(id(section, key));
+        if (it == values.end()) return std::string(defaultValue);
+        return it->second.substr(0, size - 1);
+    }
+    bool writeString(std::string_view section, std::string_view key, std::string_view value,
+                     const std::string&) override {
+        writes.push_back(std::string(section) + "/" + std::string(key) + "=" + std::string(value));
+        if (failWrites) return false;
+        values[id(section, key)] = std::string(value);
+        return true;
+    }
+    void set(std::string_view section, std::string_view key, std::string_view value) {
+        values[id(section, key)] = std::string(value);
+    }
+    std::optional<std::string> get(std::string_view section, std::string_view key) const {
+        auto it = values.find(id(section, key));
+        if (it == values.end()) return std::nullopt;
+        return it->second;
+    }
+    static std::string id(std::string_view section, std::string_view key) {
+        std::string s = std::string(section) + "/" + std::string(key);
+        std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+        return s;
+    }
+};
+
+// A registry holding one level of keys; calls are recorded.
+class FakeAutoRunStore : public AutoRunStore {
+public:
+    std::map<std::string, std::string> values;  // "subkey\\name" -> REG_SZ text
+    std::vector<std::string> calls;
+    long openResult = 0;
+
+    long RegOpenKeyEx(std::uint32_t root, std::string_view subKey, std::uint32_t access,
+                      Key& key) override;
+    long RegSetValueEx(Key key, std::string_view name, std::uint32_t type,
+                       std::span<const std::uint8_t> data) override;
+    long RegDeleteValue(Key key, std::string_view name) override;
+    long RegCloseKey(Key key) override;
+
+private:
+    std::map<Key, std::string> open_;
+    Key next_ = 100;
+};
+
+class FakeShell : public Shell {
+public:
+    std::int32_t exStyle = 0x40100;  // WS_EX_APPWINDOW | WS_EX_WINDOWEDGE
+    std::vector<std::pair<std::uint32_t, NotifyIconRecord>> notifyCalls;
+    struct Box {
+        std::string text, title;
+        MsgBoxStyle style;
+    };
+    std::vector<Box> boxes;
+    std::function<void()> whileBoxOpen;  // runs inside MsgBox, as a nested event loop would
+    std::string appPath = "/opt/tidewell";
+    std::string exeName = "tidewell";
+    int endCalls = 0;
+
+    std::int32_t GetWindowLong(int) override { return exStyle; }
+    std::int32_t SetWindowLong(int, std::int32_t value) override {
+        auto old = exStyle;
+        exStyle = value;
+        return old;
+    }
+    bool Shell_NotifyIcon(std::uint32_t message, const NotifyIconRecord& record) override {
+        notifyCalls.emplace_back(message, record);
+        return true;
+    }
+    std::uint32_t windowHandle() const override { return 0x1234; }
+    std::uint32_t iconHandle() const override { return 0x5678; }
+    void MsgBox(std::string_view text, std::string_view title, MsgBoxStyle style) override {
+        boxes.push_back({std::string(text), std::string(title), style});
+        if (whileBoxOpen) whileBoxOpen();
+    }
+    std::string AppPath() const override { return appPath; }
+    std::string EXEName() const override { return exeName; }
+    void endProgram() override { ++endCalls; }
+};
+
+class FakeNmeaReceiver : public NmeaReceiver {
+public:
+    std::vector<std::string> calls;  // "OpenPort 3", "ClosePort", "BaudRate 0"
+    bool failOpen = false;
+    bool open = false;
+
+    void OpenPort() override {
+        calls.push_back("OpenPort " + std::to_string(PortNumber));
+        if (failOpen) throw Error(2, "COM" + std::to_string(PortNumber) + ": No such file or directory");
+        open = true;
+    }
+    void ClosePort() override {
+        calls.push_back("ClosePort");
+        open = false;
+    }
+    bool isOpen() const override { return open; }
+};
+
+class FakeSerialPort : public SerialPort {
+public:
+    std::vector<std::string> calls;  // "open 3", "close"
+    std::vector<std::string> outputs;
+    bool failOpen = false;
+    bool failWrite = false;
+    bool open = false;
+    std::uint64_t dropped = 0;
+
+    bool PortOpen() const override { return open; }
+    void PortOpen(bool value) override {
+        if (value == open) return;
+        if (value) {
+            calls.push_back("open " + std::to_string(CommPort));
+            if (failOpen) throw Error(8002, "Invalid port number");
+        } else {
+            calls.push_back("close");
+        }
+        open = value;
+    }
+    void Output(std::string_view data) override {
+        if (failWrite) {
+            ++dropped;
+            throw Error(5, "Input/output error");
+        }
+        outputs.emplace_back(data);
+    }
+    std::uint64_t droppedWrites() const override { return dropped; }
+};
+
+class FakeUdpSocket : public UdpSocket {
+public:
+    struct Sent {
+        std::string host;
+        int port;
+        std::string data;
+    };
+    std::vector<Sent> sent;
+    std::optional<Error> failWith;
+
+    void SendData(std::string_view data) override {
+        if (failWith) throw *failWith;
+        sent.push_back({RemoteHost, RemotePort, std::string(data)});
+    }
+};
+
+}  // namespace tidewell::fakes
