@@ -1,0 +1,99 @@
+#include "devices/serial_port_posix.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "devices/port_names.h"
+#include "platform/error.h"
+
+namespace tidewell {
+
+namespace {
+
+// MSComm's own number for writing to a closed port, so callers see the same on every platform.
+constexpr int kPortNotOpen = 8018;
+
+Error systemError(int number, const std::string& what) {
+    return Error(number, what + ": " + std::strerror(number));
+}
+
+}  // namespace
+
+PosixSerialPort::PosixSerialPort(PathForPort pathFor) : pathFor_(std::move(pathFor)) {}
+
+PosixSerialPort::~PosixSerialPort() { close(); }
+
+void PosixSerialPort::PortOpen(bool open) {
+    if (open == PortOpen()) return;
+    if (open)
+        this->open();
+    else
+        close();
+}
+
+void PosixSerialPort::open() {
+    const std::string path = pathFor_ ? pathFor_(CommPort) : defaultDevicePath(CommPort);
+    const std::string label = portLabel(CommPort, path);
+    if (path.empty()) throw systemError(ENOENT, "Opening " + label);
+
+    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) throw systemError(errno, "Opening " + label);
+
+    auto fail = [&](int number) {
+        ::close(fd);
+        return systemError(number, "Opening " + label);
+    };
+    // flock also holds against root, whom TIOCEXCL lets through.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) throw fail(errno == EWOULDBLOCK ? EBUSY : errno);
+
+    termios tio{};
+    if (::tcgetattr(fd, &tio) != 0) throw fail(errno);
+    ::cfmakeraw(&tio);
+    tio.c_cflag &= ~static_cast<tcflag_t>(CSTOPB | CRTSCTS | PARENB);
+    tio.c_cflag |= CLOCAL | CREAD | CS8;
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    if (::cfsetispeed(&tio, B9600) != 0 || ::cfsetospeed(&tio, B9600) != 0) throw fail(errno);
+    if (::tcsetattr(fd, TCSANOW, &tio) != 0) throw fail(errno);
+    if (::ioctl(fd, TIOCEXCL) != 0) throw fail(errno);
+
+    fd_ = fd;
+    label_ = label;
+}
+
+void PosixSerialPort::close() {
+    if (fd_ < 0) return;
+    ::ioctl(fd_, TIOCNXCL);
+    ::close(fd_);
+    fd_ = -1;
+}
+
+void PosixSerialPort::Output(std::string_view data) {
+    if (fd_ < 0)
+        throw Error(kPortNotOpen, "Writing COM" + std::to_string(CommPort) + ": the port is not open");
+    if (data.empty()) return;
+
+    ssize_t written;
+    do {
+        written = ::write(fd_, data.data(), data.size());
+    } while (written < 0 && errno == EINTR);
+
+    if (written == static_cast<ssize_t>(data.size())) return;
+    if (written >= 0 || errno == EAGAIN || errno == EWOULDBLOCK) {
+        // Waiting would hold up the clock and GPS handling; the display resynchronises on the
+        // next frame's "*".
+        ++dropped_;
+        return;
+    }
+    const int number = errno;
+    const std::string label = label_;
+    close();
+    throw systemError(number, "Writing " + label);
+}
+
+}  // namespace tidewell

@@ -1,0 +1,41 @@
+#pragma once
+// The serial sync output on a POSIX terminal device: 9600 baud 8N1 raw, opened exclusively,
+// written without ever blocking the event loop.
+#include <functional>
+#include <string>
+
+#include "devices/serial_port.h"
+
+namespace tidewell {
+
+class PosixSerialPort : public SerialPort {
+public:
+    // Maps CommPort (1..8) to the device to open, e.g. devicePathFor with the user's overrides.
+    using PathForPort = std::function<std::string(int)>;
+
+    explicit PosixSerialPort(PathForPort pathFor);
+    ~PosixSerialPort() override;
+    PosixSerialPort(const PosixSerialPort&) = delete;
+    PosixSerialPort& operator=(const PosixSerialPort&) = delete;
+
+    bool PortOpen() const override { return fd_ >= 0; }
+    // Errors carry errno: "Opening COM3 (/dev/ttyS2): No such file or directory"; a port
+    // another program holds fails with EBUSY.
+    void PortOpen(bool open) override;
+    // A frame the device cannot take whole (full buffer, a display that stopped reading) is cut
+    // short or skipped and counted; a device error (EIO after an unplug) closes the port and
+    // throws "Writing COM3 (/dev/ttyS2): Input/output error".
+    void Output(std::string_view data) override;
+    std::uint64_t droppedWrites() const override { return dropped_; }
+
+private:
+    void open();
+    void close();
+
+    PathForPort pathFor_;
+    int fd_ = -1;
+    std::string label_;
+    std::uint64_t dropped_ = 0;
+};
+
+}  // namespace tidewell
