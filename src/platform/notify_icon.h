@@ -6,7 +6,7 @@
 namespace tidewell {
 
 #pragma pack(push, 4)
-struct NotifyIconRecord {
+struct NotifyIconData {
     std::uint32_t cbSize = 0;
     std::uint32_t hWnd = 0;
     std::uint32_t uID = 0;
@@ -22,7 +22,7 @@ struct NotifyIconRecord {
     std::uint32_t dwInfoFlags = 0;
 };
 #pragma pack(pop)
-static_assert(sizeof(NotifyIconRecord) == 488, "NOTIFYICONDATAA is 488 bytes");
+static_assert(sizeof(NotifyIconData) == 488, "NOTIFYICONDATAA is 488 bytes");
 
 namespace notify {
 inline constexpr std::uint32_t NIM_ADD = 0;

@@ -26,7 +26,7 @@ public:
 
     virtual std::int32_t GetWindowLong(int index) = 0;
     virtual std::int32_t SetWindowLong(int index, std::int32_t value) = 0;
-    virtual bool Shell_NotifyIcon(std::uint32_t message, const NotifyIconRecord& record) = 0;
+    virtual bool Shell_NotifyIcon(std::uint32_t message, const NotifyIconData& record) = 0;
 
     // The main window's and its icon's handles, as the tray record carries them.
     virtual std::uint32_t windowHandle() const = 0;

@@ -111,7 +111,7 @@ private:
 class FakeShell : public Shell {
 public:
     std::int32_t exStyle = 0x40100;  // WS_EX_APPWINDOW | WS_EX_WINDOWEDGE
-    std::vector<std::pair<std::uint32_t, NotifyIconRecord>> notifyCalls;
+    std::vector<std::pair<std::uint32_t, NotifyIconData>> notifyCalls;
     struct Box {
         std::string text, title;
         MsgBoxStyle style;
@@ -128,7 +128,7 @@ public:
         exStyle = value;
         return old;
     }
-    bool Shell_NotifyIcon(std::uint32_t message, const NotifyIconRecord& record) override {
+    bool Shell_NotifyIcon(std::uint32_t message, const NotifyIconData& record) override {
         notifyCalls.emplace_back(message, record);
         return true;
     }

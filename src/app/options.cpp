@@ -1,0 +1,59 @@
+#include "app/options.h"
+
+namespace tidewell {
+
+const char* const kUsage =
+    "Usage: tidewell [OPTIONS]\n"
+    "Keeps the PC clock set from a GPS receiver and sends the time to wall clocks.\n"
+    "\n"
+    "  --headless        run without a window; report each event as one line on stdout\n"
+    "  --settings FILE   use FILE instead of Tidewell.ini beside the executable\n"
+    "  --no-set-clock    never change the PC clock; report what would have been set\n"
+    "  --demo            simulated GPS receiver on a pseudo-terminal, UDP once per second to\n"
+    "                    127.0.0.1, a temporary settings file; implies --no-set-clock\n"
+    "  --help            show this text\n"
+    "  --version         show the version\n";
+
+std::optional<Options> parseOptions(const std::vector<std::string>& args, std::string& error) {
+    Options options;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--headless") {
+            options.headless = true;
+        } else if (arg == "--no-set-clock") {
+            options.noSetClock = true;
+        } else if (arg == "--demo") {
+            options.demo = options.noSetClock = true;
+        } else if (arg == "--help" || arg == "-h") {
+            options.help = true;
+        } else if (arg == "--version") {
+            options.version = true;
+        } else if (arg == "--settings" || arg.starts_with("--settings=")) {
+            std::string value;
+            if (arg == "--settings") {
+                if (i + 1 >= args.size()) {
+                    error = "--settings needs a file name";
+                    return std::nullopt;
+                }
+                value = args[++i];
+            } else {
+                value = arg.substr(std::string("--settings=").size());
+            }
+            if (value.empty()) {
+                error = "--settings needs a file name";
+                return std::nullopt;
+            }
+            options.settingsFile = value;
+        } else {
+            error = "unknown option: " + arg;
+            return std::nullopt;
+        }
+    }
+    if (options.demo && !options.settingsFile.empty()) {
+        error = "--demo uses its own temporary settings file; leave out --settings";
+        return std::nullopt;
+    }
+    return options;
+}
+
+}  // namespace tidewell

@@ -1,0 +1,23 @@
+#pragma once
+// The program's command line.
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tidewell {
+
+struct Options {
+    bool headless = false;
+    bool noSetClock = false;
+    bool demo = false;
+    bool help = false;
+    bool version = false;
+    std::string settingsFile;  // empty: beside the executable
+};
+
+// Parses argv[1..]; on a mistake returns nothing and sets `error` to a one-line reason.
+std::optional<Options> parseOptions(const std::vector<std::string>& args, std::string& error);
+
+extern const char* const kUsage;
+
+}  // namespace tidewell

@@ -1,0 +1,543 @@
+#include "app/orvane_set_time.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "gps/rmc_time.h"
+#include "settings/conversions.h"
+
+namespace tidewell {
+
+namespace {
+
+const Font kBold12{"MS Sans Serif", 12, true};
+const std::vector<std::string> kRates{"once per second", "once per minute", "once per hour",
+                                      "once per day"};
+const std::array<const char*, 9> kPorts{"None", "COM1", "COM2", "COM3", "COM4",
+                                        "COM5", "COM6", "COM7", "COM8"};
+constexpr const char* kNone = "None";
+constexpr const char* kBroadcastAddress = "255.255.255.255";
+constexpr const char* kCommError = "Please check your comm settings";
+constexpr const char* kTrayTip = "Set PC Time from GPS";
+
+template <class Step>
+void skipOnError(Step&& step) {
+    try {
+        step();
+    } catch (const Error&) {
+        // Start-up reports nothing: a failed step is abandoned where it failed.
+    }
+}
+
+}  // namespace
+
+namespace window_text {
+
+std::optional<int> portNumberOf(std::string_view text) {
+    for (std::size_t i = 0; i < kPorts.size(); ++i)
+        if (text == kPorts[i]) return int(i);
+    return std::nullopt;
+}
+
+RateCode rateCodeOf(std::string_view text) {
+    for (std::size_t i = 0; i < kRates.size(); ++i)
+        if (text == kRates[i]) return int(i);
+    return std::nullopt;
+}
+
+std::string leadingBlank(int value) {
+    return value < 0 ? std::to_string(value) : " " + std::to_string(value);
+}
+
+}  // namespace window_text
+
+using window_text::leadingBlank;
+using window_text::portNumberOf;
+using window_text::rateCodeOf;
+
+OrvaneSetTime::OrvaneSetTime(Platform platform, Components components, std::string settingsFile)
+    : Label6("Label6", "Set PC Time from GPS Receiver", {870, 180, 3945, 405}, 6),
+      txtGPStime("txtGPStime", "Text1", {1050, 810, 3255, 315}, 25),
+      txtLocalTime("txtLocalTime", "Text1", {1050, 810, 3225, 315}, 0),
+      Combo1("Combo1", kNone, {4410, 810, 885, 315}, 2),
+      Label7("Label7", "GPS Date and Time Received", {1500, 1140, 2265, 225}, 24),
+      Label1("Label1", "GPS Com Port", {4350, 1140, 1185, 255}, 4),
+      Check3("Check3", "Use GPS Date", {4440, 1500, 975, 525}, 26, 1),
+      txtPCtime("txtPCtime", "Text1", {1050, 1590, 3255, 315}, 7),
+      Label8("Label8", "PC Local Date and Time", {1680, 1920, 1935, 255}, 8),
+      Label3("Label3",
+             "This program uses NMEA-0183 GPS data (RMC sentence) at 4800 baud. The PC's time is "
+             "updated once per minute.   The GPS time will only display and increment if valid "
+             "time data is received.",
+             {330, 2160, 5085, 675}, 3),
+      Line1{"Line1", 300, 3030, 5310, 3030},
+      Label12("Label12", "Sync Output to Time Displays", {1200, 3270, 3225, 345}, 23),
+      Option1{OptionButton("Option1", 0, "UTC", {2430, 3630, 975, 255}, 20),
+              OptionButton("Option1", 1, "LOCAL", {2430, 3960, 915, 225}, 21)},
+      Check1("Check1", "UDP Network Time Sync Broadcast.", {3630, 3690, 1755, 465}, 9, 0),
+      Check2("Check2", "Serial Time Sync Broadcast", {360, 3720, 1515, 375}, 17, 0),
+      SerialRate("SerialRate", "", {360, 4410, 1695, 315}, 18, kRates),
+      UDPrate("UDPrate", "", {3570, 4410, 1725, 315}, 11, kRates),
+      Label11("Label11", "Serial Xmit Rate", {480, 4710, 1365, 255}, 19),
+      Label9("Label9", "UDP Xmit Rate", {3810, 4740, 1155, 225}, 13),
+      Check4("Check4", "Use analog clock battery save mode", {2220, 4830, 1275, 825}, 27, 0),
+      UDPaddress("UDPaddress", kBroadcastAddress, {3630, 5040, 1695, 315}, 14, 15),
+      Combo2("Combo2", kNone, {690, 5070, 915, 315}, 15),
+      Label4("Label4", "UDP Xmit Port Address", {3630, 5340, 1725, 225}, 12),
+      Label10("Label10", "Serial Sync Com Port", {390, 5400, 1695, 225}, 16),
+      AutoStart("AutoStart", "Auto-run at Windows Startup", {330, 5760, 1545, 405}, 10, 0),
+      Command1("Command1", "Close and Exit", {4140, 5760, 1275, 375}, 1),
+      Command4("Command4", "Hide Program", {2400, 5790, 1125, 375}, 5),
+      Label5("Label5", "Tidewell: GPS time for PCs and wall clocks", {360, 6300, 2265, 255}, 22),
+      Label2("Label2", "", {4230, 6300, 1245, 225}, 28),
+      MSComm1(components.serial),
+      SendUDP("SendUDP", 100, true),
+      Timer1("Timer1", 100, true),
+      NMEA1(components.nmea),
+      UDPBroadcast(components.udp),
+      shell_(platform.shell),
+      clock_(platform.clock),
+      module_(platform.profile, platform.registry, platform.shell),
+      settingsFile_(std::move(settingsFile)),
+      clockUpdate_(platform.clock),
+      scheduler_(platform.clock) {
+    Label6.font = kBold12;
+    txtGPStime.font = kBold12;
+    txtLocalTime.font = kBold12;
+    txtPCtime.font = kBold12;
+    Label12.font = Font{"Arial", 12, false};
+    for (auto& option : Option1) option.group = {&Option1[0], &Option1[1]};
+    wireHandlers();
+}
+
+void OrvaneSetTime::wireHandlers() {
+    Command1.Click = [this] { Command1_Click(); };
+    Command4.Click = [this] { Command4_Click(); };
+    AutoStart.Click = [this] { AutoStart_Click(); };
+    Check1.Click = [this] { Check1_Click(); };
+    Check2.Click = [this] { Check2_Click(); };
+    Check3.Click = [this] { Check3_Click(); };
+    Check4.Click = [this] { Check4_Click(); };
+    Combo1.Click = [this] { Combo1_Click(); };
+    Combo2.Click = [this] { Combo2_Click(); };
+    for (auto& option : Option1) option.Click = [this](int index) { Option1_Click(index); };
+    SerialRate.Click = [this] { SerialRate_Click(); };
+    UDPrate.Click = [this] { UDPrate_Click(); };
+    UDPaddress.Change = [this] { UDPaddress_Change(); };
+    SendUDP.Tick = [this] { SendUDP_Timer(); };
+    Timer1.Tick = [this] { Timer1_Timer(); };
+    NMEA1.SentenceReceived = [this](const NmeaSentence& s) { NMEA1_SentenceReceived(s); };
+}
+
+std::vector<Control*> OrvaneSetTime::controls() {
+    return {&Label6,     &txtGPStime, &txtLocalTime, &Combo1,     &Label7,    &Label1,
+            &Check3,     &txtPCtime,  &Label8,       &Label3,     &Label12,   &Option1[0],
+            &Check1,     &Check2,     &Option1[1],   &SerialRate, &UDPrate,   &Label11,
+            &Label9,     &Check4,     &UDPaddress,   &Combo2,     &Label4,    &Label10,
+            &AutoStart,  &Command1,   &Command4,     &Label5,     &Label2};
+}
+
+void OrvaneSetTime::setViewObserver(const std::function<void(const Control&)>& observer) {
+    for (Control* control : controls()) control->viewUpdate = observer;
+}
+
+void OrvaneSetTime::Visible(bool visible) {
+    if (visible_ == visible) return;
+    visible_ = visible;
+    if (windowViewUpdate) windowViewUpdate(visible);
+}
+
+std::string OrvaneSetTime::setting(std::string_view section, std::string_view key) {
+    return module_.GetIniSetting(section, key, settingsFile_);
+}
+
+void OrvaneSetTime::save(std::string_view section, std::string_view key, std::string_view value) {
+    module_.SaveIniSetting(section, key, value, settingsFile_);
+}
+
+void OrvaneSetTime::showCommError() {
+    shell_.MsgBox(kCommError, "ERROR", MsgBoxStyle::OkExclamation);
+}
+
+// ---- Start-up --------------------------------------------------------------------------
+
+void OrvaneSetTime::Form_Load() {
+    auto showSerialControls = [this](bool show) {
+        for (Control* c : std::initializer_list<Control*>{&SerialRate, &Label11, &Combo2, &Label10})
+            c->Visible(show);
+    };
+    auto fillPorts = [](ComboBox& list) {
+        for (const char* port : kPorts) list.AddItem(port);
+    };
+
+    skipOnError([&] {
+        UDPBroadcast.Protocol = UdpSocket::UdpProtocol;
+        UDPBroadcast.RemotePort = 16000;
+        UDPBroadcast.LocalPort = 16000;
+        UDPBroadcast.RemoteHost = kBroadcastAddress;
+    });
+    skipOnError([&] {
+        SendUDP.Enabled(true);
+        Timer1.Enabled(false);
+    });
+    skipOnError([&] {
+        Visible(false);
+        txtLocalTime.Visible(false);
+    });
+    skipOnError([&] {
+        std::int32_t style = shell_.GetWindowLong(window_style::GWL_EXSTYLE);
+        shell_.SetWindowLong(window_style::GWL_EXSTYLE, style & ~window_style::WS_EX_APPWINDOW);
+    });
+    skipOnError([&] {
+        NotifyIconData& r = NotifyIconRecord;
+        r.cbSize = sizeof(NotifyIconData);
+        r.hWnd = shell_.windowHandle();
+        r.uID = 0;
+        r.uFlags = notify::NIF_MESSAGE | notify::NIF_ICON | notify::NIF_TIP;
+        r.uCallbackMessage = notify::WM_MOUSEMOVE;
+        r.hIcon = shell_.iconHandle();
+        // The tip, one NUL, then blanks to the 128th byte.
+        r.szTip.fill(' ');
+        std::memcpy(r.szTip.data(), kTrayTip, std::strlen(kTrayTip) + 1);
+        shell_.Shell_NotifyIcon(notify::NIM_ADD, r);
+    });
+    skipOnError([&] {
+        Combo1.Text(kNone);
+        fillPorts(Combo1);
+    });
+    skipOnError([&] { Combo1.Text(setting("GPS", "COMPORT")); });
+    skipOnError([&] { Check4.Value(strictNumber(setting("Analog", "BatterySave"))); });
+    skipOnError([&] {
+        Label2.Caption("Version " + std::to_string(TIDEWELL_VERSION_MAJOR) + "." +
+                       std::to_string(TIDEWELL_VERSION_MINOR) + "." +
+                       std::to_string(TIDEWELL_VERSION_REVISION));
+    });
+    skipOnError([&] {
+        if (Combo1.Text().empty()) Combo1.Text(kNone);
+    });
+    skipOnError([&] {
+        NMEA1.PortNumber = 1;
+        auto port = portNumberOf(Combo1.Text());
+        if (port == 0) {
+            NMEA1.ClosePort();
+            NMEA1.PortNumber = 0;
+        } else if (port) {
+            NMEA1.PortNumber = std::int16_t(*port);
+        }
+        if (NMEA1.PortNumber > 0) {
+            NMEA1.BaudRate = 0;
+            NMEA1.ClosePort();
+            NMEA1.OpenPort();
+        }
+    });
+    skipOnError([&] { Check2.Value(numberPrefix(setting("SerialSync", "SendSync"))); });
+    skipOnError([&] { showSerialControls(Check2.Value() == 1); });
+    skipOnError([&] {
+        Combo2.Text("");
+        fillPorts(Combo2);
+    });
+    skipOnError([&] {
+        Combo2.Text(setting("SerialSync", "COMPORT"));
+        if (Combo2.Text().empty()) Combo2.Text("COM1");
+    });
+    skipOnError([&] {
+        if (auto port = portNumberOf(Combo2.Text()); port && *port > 0)
+            MSComm1.CommPort = std::int16_t(*port);
+    });
+    skipOnError([&] {
+        if (Check2.Value() == 1 && Combo2.Text() != kNone) MSComm1.PortOpen(true);
+    });
+    skipOnError([&] {
+        txtLocalTime.Text("");
+        txtGPStime.Text("");
+    });
+    skipOnError([&] {
+        UDPaddress.Visible(false);
+        Label4.Visible(false);
+    });
+    skipOnError([&] { Check1.Value(numberPrefix(setting("UDP", "SendUDP"))); });
+    skipOnError([&] {
+        if (Check1.Value() == 1) {
+            UDPrate.Visible(true);
+            Label9.Visible(true);
+        } else {
+            for (Control* c : std::initializer_list<Control*>{&UDPaddress, &UDPrate, &Label4, &Label9})
+                c->Visible(false);
+        }
+    });
+    skipOnError([&] { UDPaddress.Text(kBroadcastAddress); });
+    skipOnError([&] { AutoStart.Value(numberPrefix(setting("GPS", "AutoStart"))); });
+    skipOnError([&] { UDPaddress.Text(setting("UDP", "UDPaddress")); });
+    skipOnError([&] { Check3.Value(numberPrefix(setting("GPS", "GPSdate"))); });
+    skipOnError([&] { UDPBroadcast.RemoteHost = UDPaddress.Text(); });
+    skipOnError([&] {
+        if (UDPaddress.Text().empty()) {
+            UDPaddress.Text(kBroadcastAddress);
+            save("UDP", "UDPAddress", UDPaddress.Text());
+        }
+    });
+    skipOnError([&] {
+        UDPrate.Text(setting("UDP", "UDPrate"));
+        if (UDPrate.Text().empty()) {
+            UDPrate.Text(kRates[1]);
+            save("UDP", "UDPrate", UDPrate.Text());
+        }
+    });
+    skipOnError([&] {
+        if (auto code = rateCodeOf(UDPrate.Text())) UDPRateCode = code;
+    });
+    skipOnError([&] {
+        SerialRate.Text(setting("SerialSync", "serialrate"));
+        if (SerialRate.Text().empty()) {
+            SerialRate.Text(kRates[1]);
+            save("SerialSync", "serialrate", SerialRate.Text());
+        }
+    });
+    skipOnError([&] {
+        if (auto code = rateCodeOf(SerialRate.Text())) SerialRateCode = code;
+    });
+    skipOnError([&] { Option1[0].Value(toBoolean(setting("SerialSync", "TimeUTC"))); });
+    skipOnError([&] { Option1[1].Value(toBoolean(setting("SerialSync", "TimeLocal"))); });
+}
+
+// ---- Tray, hide and exit ---------------------------------------------------------------
+
+void OrvaneSetTime::Form_MouseMove(int, int, double x, double) {
+    const long code = std::lround(x / twipsPerPixel);
+    switch (code) {
+    case 0x201:  // left button down
+    case 0x203:  // left double-click
+    case 0x204:  // right button down
+    case 0x206:  // right double-click
+        Visible(true);
+        Timer1.Enabled(true);
+        break;
+    default:
+        break;
+    }
+}
+
+void OrvaneSetTime::Command4_Click() {
+    Timer1.Enabled(false);
+    Visible(false);
+}
+
+void OrvaneSetTime::Command1_Click() {
+    NMEA1.ClosePort();
+    save("GPS", "COMPORT", Combo1.Text());
+    shell_.Shell_NotifyIcon(notify::NIM_DELETE, NotifyIconRecord);
+    Form_Unload();
+    shell_.endProgram();
+}
+
+void OrvaneSetTime::Form_Unload() {
+    NMEA1.ClosePort();
+    shell_.Shell_NotifyIcon(notify::NIM_DELETE, NotifyIconRecord);
+}
+
+// ---- Auto-run ----------------------------------------------------------------------------
+
+void OrvaneSetTime::AutoStart_Click() {
+    module_.ConfigureAutoRun(AutoStart.Value() == 0 ? 0 : 2, "", "");
+    save("GPS", "AutoStart", leadingBlank(AutoStart.Value()));
+}
+
+// ---- GPS port and date option ------------------------------------------------------------
+
+void OrvaneSetTime::Combo1_Click() {
+    const std::string gps = Combo1.Text();
+    const std::string& serial = Combo2.Text();
+    const int serialOn = Check2.Value();
+    const bool accepted = gps != serial || (serial == kNone && serialOn == 1) || serialOn == 0;
+    if (!accepted) {
+        showCommError();
+        Combo1.Text(kNone);
+        save("GPS", "COMPORT", Combo1.Text());
+        NMEA1.ClosePort();
+        return;
+    }
+    NMEA1.PortNumber = 1;
+    const int index = Combo1.ListIndex();
+    if (index == 0) {
+        NMEA1.ClosePort();
+        NMEA1.PortNumber = 0;
+    } else if (index >= 1 && index <= 8) {
+        NMEA1.PortNumber = std::int16_t(index);
+    }
+    try {
+        if (NMEA1.PortNumber > 0) {
+            NMEA1.BaudRate = 0;
+            NMEA1.ClosePort();
+            NMEA1.OpenPort();
+        }
+        save("GPS", "COMPORT", gps);
+    } catch (const Error&) {
+        showCommError();
+    }
+}
+
+void OrvaneSetTime::Check3_Click() { save("GPS", "GPSdate", std::to_string(Check3.Value())); }
+
+// ---- Broadcast settings ------------------------------------------------------------------
+
+void OrvaneSetTime::Check1_Click() {
+    if (Check1.Value() == 1) {
+        UDPrate.Visible(true);
+        Label9.Visible(true);
+    } else {
+        for (Control* c : std::initializer_list<Control*>{&UDPaddress, &UDPrate, &Label4, &Label9})
+            c->Visible(false);
+    }
+    save("UDP", "SendUDP", leadingBlank(Check1.Value()));
+}
+
+void OrvaneSetTime::Check2_Click() {
+    const bool on = Check2.Value() == 1;
+    for (Control* c : std::initializer_list<Control*>{&SerialRate, &Label11, &Combo2, &Label10})
+        c->Visible(on);
+    if (on) {
+        if (!MSComm1.PortOpen() && Combo2.Text() != kNone) {
+            try {
+                MSComm1.PortOpen(true);
+            } catch (const Error&) {
+                // The port stays closed and the box keeps the user's choice.
+                showCommError();
+            }
+        }
+    } else if (MSComm1.PortOpen()) {
+        MSComm1.PortOpen(false);
+    }
+    save("SerialSync", "SendSync", leadingBlank(Check2.Value()));
+}
+
+void OrvaneSetTime::Check4_Click() {
+    save("Analog", "BatterySave", leadingBlank(Check4.Value()));
+    try {
+        Check4.Value(strictNumber(setting("Analog", "BatterySave")));
+    } catch (const Error&) {
+        // A lost write reads back as nothing; the box keeps the user's choice.
+    }
+}
+
+void OrvaneSetTime::Combo2_Click() {
+    if (Combo2.Text() == Combo1.Text() && Combo2.Text() != kNone) {
+        showCommError();
+        Combo2.Text(kNone);
+        save("SerialSync", "COMPORT", Combo2.Text());
+        if (MSComm1.PortOpen()) MSComm1.PortOpen(false);
+        return;
+    }
+    if (MSComm1.PortOpen()) MSComm1.PortOpen(false);
+    const int index = Combo2.ListIndex();
+    if (index >= 1 && index <= 8) MSComm1.CommPort = std::int16_t(index);
+    try {
+        if (!MSComm1.PortOpen() && Combo2.Text() != kNone) MSComm1.PortOpen(true);
+        save("SerialSync", "COMPORT", Combo2.Text());
+    } catch (const Error&) {
+        showCommError();
+    }
+}
+
+void OrvaneSetTime::Option1_Click(int) {
+    SyncUsesUTC = Option1[0].Value();
+    save("SerialSync", "TimeUTC", Option1[0].Value() ? "True" : "False");
+    save("SerialSync", "TimeLocal", Option1[1].Value() ? "True" : "False");
+}
+
+void OrvaneSetTime::SerialRate_Click() {
+    save("SerialSync", "SerialRate", SerialRate.Text());
+    if (int i = SerialRate.ListIndex(); i >= 0 && i <= 3) SerialRateCode = i;
+}
+
+void OrvaneSetTime::UDPrate_Click() {
+    save("UDP", "UDPrate", UDPrate.Text());
+    if (int i = UDPrate.ListIndex(); i >= 0 && i <= 3) UDPRateCode = i;
+}
+
+void OrvaneSetTime::UDPaddress_Change() {
+    save("UDP", "UDPAddress", UDPaddress.Text());
+    UDPBroadcast.RemoteHost = UDPaddress.Text();
+}
+
+// ---- GPS time and the PC clock -----------------------------------------------------------
+
+void OrvaneSetTime::NMEA1_SentenceReceived(const NmeaSentence& sentence) {
+    if (!isRmcType(sentence.TypeID)) return;
+    DateValue local = 0;
+    try {
+        const DateValue gps = advancedGpsTime(sentence.UTCDateTime());
+        txtGPStime.Text(formatGpsDisplay(gps));
+        local = gpsToLocal(gps, clock_);
+        txtLocalTime.Text(formatLocalDisplay(local));
+        if (events) events->gpsTimeShown(txtGPStime.Text(), txtLocalTime.Text());
+    } catch (const Error& e) {
+        // The displays keep what was written; the next sentence is handled afresh.
+        if (events) events->sentenceFailed(e);
+        return;
+    }
+    try {
+        const ClockUpdate::Outcome outcome = clockUpdate_.apply(local, Check3.Value());
+        if (outcome.due && events) events->clockSet(outcome, local);
+    } catch (const Error& e) {
+        if (events) events->clockRefused(e, local);
+        if (reportClockRefusalInMessageBox && !clockRefusalShown_) {
+            clockRefusalShown_ = true;
+            shell_.MsgBox("The PC clock could not be set: " + e.description(), "Tidewell",
+                          MsgBoxStyle::OkExclamation);
+        }
+    }
+}
+
+void OrvaneSetTime::Timer1_Timer() { txtPCtime.Text(formatPcDisplay(clock_.localNow())); }
+
+// ---- Broadcast ---------------------------------------------------------------------------
+
+void OrvaneSetTime::SendUDP_Timer() {
+    const BroadcastScheduler::Tick tick =
+        scheduler_.tick({SerialRateCode, UDPRateCode, SyncUsesUTC, Check4.Value()});
+    if (!tick.newSecond) return;
+    const std::string& frame = scheduler_.CurrentSyncFrame();
+
+    if (MSComm1.PortOpen() && Check2.Value() == 1 && tick.serialDue) {
+        const std::uint64_t droppedBefore = MSComm1.droppedWrites();
+        try {
+            MSComm1.Output(frame);
+            if (MSComm1.droppedWrites() != droppedBefore) {
+                ++serialFailures_;
+                if (events)
+                    events->frameFailed(WindowEvents::Output::Serial,
+                                        Error(errors::TransientSend, "The display is not reading; frame dropped"));
+            } else if (events) {
+                events->frameSent(WindowEvents::Output::Serial, frame);
+            }
+        } catch (const Error& e) {
+            // A failed serial write is counted and dropped, never retried.
+            ++serialFailures_;
+            if (events) events->frameFailed(WindowEvents::Output::Serial, e);
+        }
+    }
+
+    if (Check1.Value() == 1 && tick.udpDue) {
+        try {
+            UDPBroadcast.SendData(frame);
+            if (events) events->frameSent(WindowEvents::Output::Udp, frame);
+        } catch (const Error& e) {
+            if (events) events->frameFailed(WindowEvents::Output::Udp, e);
+            if (e.number() == errors::TransientSend) return;
+            // One box at a time: ticks go on while it is open, and a failing network would
+            // otherwise stack a new box every second.
+            if (udpErrorOpen_) return;
+            udpErrorOpen_ = true;
+            try {
+                shell_.MsgBox(e.description(), std::to_string(e.number()), MsgBoxStyle::OkCritical);
+            } catch (...) {
+                udpErrorOpen_ = false;
+                throw;
+            }
+            udpErrorOpen_ = false;
+        }
+    }
+}
+
+}  // namespace tidewell

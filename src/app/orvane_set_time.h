@@ -1,0 +1,168 @@
+#pragma once
+// The main window's model: its controls, its components, its window-level values and every
+// handler. No widget types here; the Qt and Win32 views bind to this.
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "app/controls.h"
+#include "broadcast/scheduler.h"
+#include "devices/nmea_receiver.h"
+#include "devices/serial_port.h"
+#include "devices/udp_socket.h"
+#include "gps/clock_update.h"
+#include "platform/error.h"
+#include "platform/notify_icon.h"
+#include "settings/gps_module.h"
+
+namespace tidewell {
+
+// What happened, for a view that reports events rather than drawing them (headless output).
+class WindowEvents {
+public:
+    enum class Output { Serial, Udp };
+    virtual ~WindowEvents() = default;
+    virtual void gpsTimeShown(const std::string& /*gpsText*/, const std::string& /*localText*/) {}
+    virtual void sentenceFailed(const Error&) {}
+    virtual void clockSet(const ClockUpdate::Outcome&, DateValue /*local*/) {}
+    virtual void clockRefused(const Error&, DateValue /*local*/) {}
+    virtual void frameSent(Output, const std::string& /*frame*/) {}
+    virtual void frameFailed(Output, const Error&) {}
+};
+
+class OrvaneSetTime {
+public:
+    struct Platform {
+        Shell& shell;
+        ProfileStore& profile;
+        AutoRunStore& registry;
+        SystemClock& clock;
+    };
+    struct Components {
+        NmeaReceiver& nmea;
+        SerialPort& serial;
+        UdpSocket& udp;
+    };
+
+    OrvaneSetTime(Platform platform, Components components, std::string settingsFile);
+    OrvaneSetTime(const OrvaneSetTime&) = delete;
+    OrvaneSetTime& operator=(const OrvaneSetTime&) = delete;
+
+    // The window itself.
+    static constexpr const char* Caption = "Tidewell";
+    static constexpr int ClientWidth = 5745;   // twips
+    static constexpr int ClientHeight = 6705;  // twips
+    bool Visible() const { return visible_; }
+    void Visible(bool visible);
+    std::function<void(bool visible)> windowViewUpdate;
+    // Twips per screen pixel; the tray's mouse codes arrive as pixel coordinates.
+    double twipsPerPixel = 15.0;
+    // Whether a refused clock change also opens a message box (once per run).
+    bool reportClockRefusalInMessageBox = true;
+    WindowEvents* events = nullptr;
+
+    // Controls, in the window's top-to-bottom order.
+    Label Label6;
+    TextBox txtGPStime;
+    TextBox txtLocalTime;
+    ComboBox Combo1;
+    Label Label7;
+    Label Label1;
+    CheckBox Check3;
+    TextBox txtPCtime;
+    Label Label8;
+    Label Label3;
+    LineShape Line1;
+    Label Label12;
+    std::array<OptionButton, 2> Option1;
+    CheckBox Check1;
+    CheckBox Check2;
+    ComboBox SerialRate;
+    ComboBox UDPrate;
+    Label Label11;
+    Label Label9;
+    CheckBox Check4;
+    TextBox UDPaddress;
+    ComboBox Combo2;
+    Label Label4;
+    Label Label10;
+    CheckBox AutoStart;
+    CommandButton Command1;
+    CommandButton Command4;
+    Label Label5;
+    Label Label2;
+
+    // Non-visual components.
+    SerialPort& MSComm1;
+    Timer SendUDP;
+    Timer Timer1;
+    NmeaReceiver& NMEA1;
+    UdpSocket& UDPBroadcast;
+
+    // Window-level values.
+    NotifyIconData NotifyIconRecord{};
+    RateCode SerialRateCode;
+    RateCode UDPRateCode;
+    std::optional<bool> SyncUsesUTC;
+
+    // Every on-screen control, for views and tests.
+    std::vector<Control*> controls();
+    void setViewObserver(const std::function<void(const Control&)>& observer);
+
+    // Handlers.
+    void Form_Load();
+    void Form_Unload();
+    void Form_MouseMove(int button, int shift, double x, double y);
+    void Command1_Click();
+    void Command4_Click();
+    void AutoStart_Click();
+    void Check1_Click();
+    void Check2_Click();
+    void Check3_Click();
+    void Check4_Click();
+    void Combo1_Click();
+    void Combo2_Click();
+    void Option1_Click(int index);
+    void SerialRate_Click();
+    void UDPrate_Click();
+    void UDPaddress_Change();
+    void NMEA1_SentenceReceived(const NmeaSentence& sentence);
+    void SendUDP_Timer();
+    void Timer1_Timer();
+
+    const std::string& settingsFile() const { return settingsFile_; }
+    GPSModule& module() { return module_; }
+    const BroadcastScheduler& scheduler() const { return scheduler_; }
+    const ClockUpdate& clockUpdate() const { return clockUpdate_; }
+    std::uint64_t serialFailures() const { return serialFailures_; }
+
+private:
+    std::string setting(std::string_view section, std::string_view key);
+    void save(std::string_view section, std::string_view key, std::string_view value);
+    void showCommError();
+    void wireHandlers();
+
+    Shell& shell_;
+    SystemClock& clock_;
+    GPSModule module_;
+    std::string settingsFile_;
+    ClockUpdate clockUpdate_;
+    BroadcastScheduler scheduler_;
+    bool visible_ = true;
+    bool udpErrorOpen_ = false;
+    bool clockRefusalShown_ = false;
+    std::uint64_t serialFailures_ = 0;
+};
+
+// Helpers the handlers share, exposed for tests.
+namespace window_text {
+// "None" -> 0, "COM1".."COM8" -> 1..8 (exact, case-sensitive); empty otherwise.
+std::optional<int> portNumberOf(std::string_view text);
+// "once per second" -> 0 ... "once per day" -> 3 (exact); empty otherwise.
+RateCode rateCodeOf(std::string_view text);
+// A check state as stored with a blank in the sign position: " 0", " 1", "-1".
+std::string leadingBlank(int value);
+}  // namespace window_text
+
+}  // namespace tidewell
