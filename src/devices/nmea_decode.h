@@ -1,0 +1,48 @@
+#pragma once
+// Checks and decodes one framed NMEA-0183 line: checksum, sentence type, and for RMC the
+// UTC date and time, which must be valid time data to be delivered.
+#include <compare>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "devices/nmea_receiver.h"
+
+namespace tidewell {
+
+struct CivilDate {
+    int year = 0, month = 0, day = 0;
+    friend auto operator<=>(const CivilDate&, const CivilDate&) = default;
+};
+
+// The outcome for one line: the sentence to deliver, or the reason it is not delivered.
+struct NmeaDecodeResult {
+    std::optional<NmeaSentence> sentence;
+    // The type read from the address, also when rejected; empty when there is no address.
+    std::string typeId;
+    std::string rejection;
+};
+
+// `line` runs from '$' up to the last checksum digit, without CR/LF. An RMC is delivered
+// only with status A and a well-formed time and date not before `earliest`.
+NmeaDecodeResult decodeNmeaSentence(std::string_view line, CivilDate earliest);
+
+// XOR of every byte of `body` (the text between '$' and '*').
+std::uint8_t nmeaChecksum(std::string_view body);
+
+// "hhmmss" with an optional fraction: seconds of the day, fraction cut to milliseconds.
+std::optional<double> parseNmeaTime(std::string_view field);
+// "ddmmyy", a real calendar date; yy 80..99 is 19yy, 00..79 is 20yy.
+std::optional<CivilDate> parseNmeaDate(std::string_view field);
+
+// "YYYY-MM-DD", a real calendar date.
+std::optional<CivilDate> parseIsoDate(std::string_view text);
+// The compiler's __DATE__ form, "Mmm dd yyyy" (day padded with a space).
+std::optional<CivilDate> parseCompilerDate(std::string_view text);
+
+// "YYYY-MM-DDTHH:MM:SS.sss" of a date value (days since 1899-12-30), to the nearest
+// millisecond.
+std::string formatUtcMillis(double dateValue);
+
+}  // namespace tidewell

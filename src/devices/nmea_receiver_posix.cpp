@@ -1,0 +1,147 @@
+#include "devices/nmea_receiver_posix.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "platform/error.h"
+
+namespace tidewell {
+
+namespace {
+
+// Enough for a burst, yet the event loop gets control back under a flood.
+constexpr int kMaxReadsPerCall = 64;
+
+std::optional<speed_t> speedOf(int baudRate) {
+    switch (baudRate) {
+    case 0:
+    case 4800: return B4800;
+    case 1200: return B1200;
+    case 2400: return B2400;
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    default: return std::nullopt;
+    }
+}
+
+}  // namespace
+
+PosixNmeaReceiver::PosixNmeaReceiver(std::function<std::string(int)> devicePath, CivilDate earliest)
+    : devicePath_(std::move(devicePath)), earliest_(earliest) {}
+
+PosixNmeaReceiver::~PosixNmeaReceiver() { closeFd(); }
+
+void PosixNmeaReceiver::OpenPort() {
+    ClosePort();
+    const std::string port = "COM" + std::to_string(PortNumber);
+    const std::string path = PortNumber > 0 && devicePath_ ? devicePath_(PortNumber) : std::string();
+    if (path.empty()) throw Error(errors::InvalidPropertyValue, port + ": no such port");
+    const auto speed = speedOf(BaudRate);
+    if (!speed)
+        throw Error(errors::InvalidPropertyValue,
+                    port + ": unsupported baud rate " + std::to_string(BaudRate));
+
+    const std::string name = port + " (" + path + ")";
+    const auto fail = [&](int fd, int number) {
+        if (fd >= 0) ::close(fd);
+        throw Error(number, name + ": " + std::strerror(number));
+    };
+
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) fail(-1, errno);
+    // flock also keeps out root, whom TIOCEXCL lets through.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) fail(fd, errno == EWOULDBLOCK ? EBUSY : errno);
+
+    termios tio{};
+    if (::tcgetattr(fd, &tio) == 0) {
+        ::cfmakeraw(&tio);
+        tio.c_cflag &= ~static_cast<tcflag_t>(CSTOPB | CRTSCTS | PARENB | CSIZE);
+        tio.c_cflag |= CS8 | CLOCAL | CREAD;
+        tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+        // VMIN 1 makes an empty non-blocking read EAGAIN, so a read of 0 means hang-up.
+        tio.c_cc[VMIN] = 1;
+        tio.c_cc[VTIME] = 0;
+        if (::cfsetispeed(&tio, *speed) != 0 || ::cfsetospeed(&tio, *speed) != 0 ||
+            ::tcsetattr(fd, TCSANOW, &tio) != 0)
+            fail(fd, errno);
+        if (::ioctl(fd, TIOCEXCL) != 0) fail(fd, errno);
+        // Sentences queued before the open are stale times.
+        ::tcflush(fd, TCIFLUSH);
+    } else if (errno != ENOTTY) {
+        // A device that is no terminal (a FIFO) is read as it is.
+        fail(fd, errno);
+    }
+
+    fd_ = fd;
+    framer_.reset();
+    ++generation_;
+    if (PortStateChanged) PortStateChanged();
+}
+
+void PosixNmeaReceiver::ClosePort() {
+    if (fd_ < 0) return;
+    closeFd();
+    if (PortStateChanged) PortStateChanged();
+}
+
+void PosixNmeaReceiver::closeFd() {
+    if (fd_ < 0) return;
+    ::ioctl(fd_, TIOCNXCL);
+    ::close(fd_);
+    fd_ = -1;
+    framer_.reset();
+    ++generation_;
+}
+
+void PosixNmeaReceiver::handleReadable() {
+    if (fd_ < 0) return;
+    const auto generation = generation_;
+    std::vector<std::string> lines;
+    const auto collect = [&](std::string_view line) { lines.emplace_back(line); };
+    bool gone = false;
+    char buffer[4096];
+    for (int reads = 0; reads < kMaxReadsPerCall;) {
+        const ssize_t n = ::read(fd_, buffer, sizeof buffer);
+        if (n > 0) {
+            framer_.feed(std::string_view(buffer, static_cast<std::size_t>(n)), collect);
+            ++reads;
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            // A hang-up with nothing left to read would keep the descriptor ready forever.
+            pollfd p{fd_, POLLIN, 0};
+            if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) &&
+                !(p.revents & POLLIN))
+                gone = true;
+            break;
+        }
+        // 0 (hung up) or EIO/ENXIO/ENODEV (unplugged) or anything else that will repeat.
+        gone = true;
+        break;
+    }
+
+    for (const auto& line : lines) {
+        auto result = decodeNmeaSentence(line, earliest_);
+        if (result.sentence) {
+            if (SentenceReceived) SentenceReceived(*result.sentence);
+        } else if (SentenceRejected) {
+            SentenceRejected(line, result);
+        }
+        if (generation_ != generation) return;
+    }
+    if (gone) ClosePort();
+}
+
+}  // namespace tidewell

@@ -1,0 +1,55 @@
+#pragma once
+// The GPS receiver on a POSIX tty (a serial device or a pseudo-terminal), driven by the
+// caller's event loop: watch readFd() for input and call handleReadable().
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "devices/nmea_decode.h"
+#include "devices/nmea_framer.h"
+#include "devices/nmea_receiver.h"
+
+namespace tidewell {
+
+class PosixNmeaReceiver : public NmeaReceiver {
+public:
+    // `devicePath` maps a port number (1..8) to its device, e.g. 3 -> "/dev/ttyS2"; an
+    // empty path means the port does not exist. RMC dates before `earliest` are not
+    // delivered.
+    PosixNmeaReceiver(std::function<std::string(int portNumber)> devicePath, CivilDate earliest);
+    ~PosixNmeaReceiver() override;
+    PosixNmeaReceiver(const PosixNmeaReceiver&) = delete;
+    PosixNmeaReceiver& operator=(const PosixNmeaReceiver&) = delete;
+
+    // Closes any open port first. Takes the device for itself (a second opener gets
+    // "Device or resource busy"), raw 8N1 at the BaudRate speed (0 = 4800), and drops input
+    // that was waiting from before. Error numbers are errno values.
+    void OpenPort() override;
+    void ClosePort() override;
+    bool isOpen() const override { return fd_ >= 0; }
+
+    // The descriptor to watch for input; -1 while closed.
+    int readFd() const { return fd_; }
+    // Reads what is waiting, without blocking, and raises SentenceReceived for each
+    // delivered sentence. When the device has gone (hang-up, unplugged) the port closes.
+    void handleReadable();
+
+    // Raised after the port opened or closed (also when it closed by itself).
+    std::function<void()> PortStateChanged;
+    // Raised for each framed line that is not delivered; the result says why.
+    std::function<void(std::string_view line, const NmeaDecodeResult&)> SentenceRejected;
+
+private:
+    void closeFd();
+
+    std::function<std::string(int)> devicePath_;
+    CivilDate earliest_;
+    NmeaFramer framer_;
+    int fd_ = -1;
+    // Changes on every open and close, so a handler that reopens the port stops the
+    // delivery of lines read from the old one.
+    std::uint64_t generation_ = 0;
+};
+
+}  // namespace tidewell
