@@ -1,0 +1,154 @@
+// Decodes NMEA sentences from a file or a device the way the program receives them and
+// prints one line per sentence: the UTC time of a delivered RMC, the type of any other
+// delivered sentence, or why an RMC was rejected.
+#include <poll.h>
+#include <signal.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <string>
+#include <string_view>
+
+#include "devices/nmea_decode.h"
+#include "devices/nmea_framer.h"
+#include "devices/nmea_receiver_posix.h"
+#include "platform/error.h"
+
+namespace {
+
+const char* const kUsage =
+    "usage: nmea-check [--earliest YYYY-MM-DD] FILE\n"
+    "       nmea-check [--earliest YYYY-MM-DD] --device PATH\n"
+    "Frames and decodes NMEA-0183 sentences as the program does and prints, per sentence:\n"
+    "  YYYY-MM-DDTHH:MM:SS.sss          a delivered RMC (its UTC date and time)\n"
+    "  TYPE                             any other delivered sentence (GGA, PGRME, ...)\n"
+    "  rejected: REASON: SENTENCE       an RMC that carries no valid time data\n"
+    "--earliest: RMC dates before it are rejected (default: the build date).\n"
+    "--device reads until the device goes away or SIGINT/SIGTERM.\n";
+
+volatile sig_atomic_t stopRequested = 0;
+void onSignal(int) { stopRequested = 1; }
+
+tidewell::CivilDate buildDate() {
+    const auto date = tidewell::parseCompilerDate(__DATE__);
+    return date ? *date : tidewell::CivilDate{2000, 1, 1};
+}
+
+std::string escaped(std::string_view line) {
+    std::string out;
+    for (char ch : line) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c >= 0x20 && c <= 0x7E && c != '\\') {
+            out.push_back(ch);
+        } else {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02x", c);
+            out += hex;
+        }
+    }
+    return out;
+}
+
+void printDelivered(const tidewell::NmeaSentence& s) {
+    if (s.utc)
+        std::cout << tidewell::formatUtcMillis(*s.utc) << '\n';
+    else
+        std::cout << s.TypeID << '\n';
+}
+
+void printRejected(std::string_view typeId, std::string_view line, std::string_view reason) {
+    if (typeId == "RMC") std::cout << "rejected: " << reason << ": " << escaped(line) << '\n';
+}
+
+int checkFile(const std::string& path, tidewell::CivilDate earliest) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        std::cerr << "nmea-check: cannot read " << path << '\n';
+        return 1;
+    }
+    const std::string bytes(std::istreambuf_iterator<char>(in), {});
+    tidewell::NmeaFramer framer;
+    const auto onLine = [&](std::string_view line) {
+        const auto result = tidewell::decodeNmeaSentence(line, earliest);
+        if (result.sentence)
+            printDelivered(*result.sentence);
+        else
+            printRejected(result.typeId, line, result.rejection);
+    };
+    framer.feed(bytes, onLine);
+    framer.finish(onLine);
+    return 0;
+}
+
+int checkDevice(const std::string& path, tidewell::CivilDate earliest) {
+    tidewell::PosixNmeaReceiver receiver([&](int) { return path; }, earliest);
+    receiver.SentenceReceived = printDelivered;
+    receiver.SentenceRejected = [](std::string_view line, const tidewell::NmeaDecodeResult& r) {
+        printRejected(r.typeId, line, r.rejection);
+    };
+    receiver.PortNumber = 1;
+    receiver.BaudRate = 0;
+    try {
+        receiver.ClosePort();
+        receiver.OpenPort();
+    } catch (const tidewell::Error& e) {
+        std::cerr << "nmea-check: " << e.what() << '\n';
+        return 1;
+    }
+    while (receiver.isOpen() && !stopRequested) {
+        pollfd p{receiver.readFd(), POLLIN, 0};
+        const int rc = ::poll(&p, 1, 1000);
+        if (rc < 0 && errno != EINTR) {
+            std::perror("nmea-check: poll");
+            return 1;
+        }
+        if (rc > 0) receiver.handleReadable();
+        std::cout.flush();
+    }
+    receiver.ClosePort();
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    tidewell::CivilDate earliest = buildDate();
+    std::string file, device;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--help") {
+            std::cout << kUsage;
+            return 0;
+        }
+        if ((arg == "--earliest" || arg == "--device") && i + 1 < argc) {
+            const char* value = argv[++i];
+            if (arg == "--device") {
+                device = value;
+                continue;
+            }
+            const auto date = tidewell::parseIsoDate(value);
+            if (!date) {
+                std::cerr << "nmea-check: bad date " << value << '\n';
+                return 2;
+            }
+            earliest = *date;
+        } else if (!arg.starts_with("--") && file.empty()) {
+            file = arg;
+        } else {
+            std::cerr << kUsage;
+            return 2;
+        }
+    }
+    if (file.empty() == device.empty()) {
+        std::cerr << kUsage;
+        return 2;
+    }
+    struct sigaction sa {};
+    sa.sa_handler = onSignal;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    return file.empty() ? checkDevice(device, earliest) : checkFile(file, earliest);
+}

@@ -1,0 +1,296 @@
+// A GPS receiver on a pseudo-terminal: prints the terminal's path on the first line, then
+// sends RMC and GGA sentences at the pace of a 4800-baud line.
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "devices/nmea_decode.h"
+
+namespace {
+
+constexpr long kNanosPerByte = 2'083'333;  // 10 bits at 4800 baud
+constexpr long kNanosPerSecond = 1'000'000'000;
+
+volatile sig_atomic_t stopRequested = 0;
+
+void onSignal(int) { stopRequested = 1; }
+
+const char* const kUsage =
+    "usage: nmea-sim [options]\n"
+    "A GPS receiver on a pseudo-terminal. Prints the terminal's path on the first line,\n"
+    "then writes NMEA sentences to it at 4800-baud pace until stopped (SIGINT/SIGTERM).\n"
+    "\n"
+    "  (no options)          $GPRMC and $GPGGA for the current UTC second, at each second\n"
+    "  --start T             simulate from T (YYYY-MM-DDTHH:MM:SS), one second per sentence\n"
+    "  --rate N              with --start: N sentences per real second (default 1)\n"
+    "  --fraction .xx        fraction written after the seconds (default .00; '' for none)\n"
+    "  --replay FILE         write FILE byte for byte instead, then stop\n"
+    "  --bad-checksum N      every Nth RMC carries a wrong checksum\n"
+    "  --void N              every Nth RMC has status V\n"
+    "  --junk N              binary junk before every Nth RMC\n"
+    "  --count N             stop after N RMC sentences\n"
+    "  --help                this text\n";
+
+struct Options {
+    std::optional<time_t> start;
+    int rate = 1;
+    std::string fraction = ".00";
+    std::string replay;
+    int badChecksum = 0, voidEvery = 0, junk = 0;
+    long count = 0;
+};
+
+bool positive(const char* text, long& out) {
+    char* end = nullptr;
+    errno = 0;
+    const long v = std::strtol(text, &end, 10);
+    if (errno != 0 || end == text || *end != '\0' || v <= 0) return false;
+    out = v;
+    return true;
+}
+
+std::optional<time_t> parseStart(std::string_view text) {
+    if (text.size() != 19 || text[10] != 'T') return std::nullopt;
+    const auto date = tidewell::parseIsoDate(text.substr(0, 10));
+    int h = 0, m = 0, s = 0;
+    if (!date || std::sscanf(std::string(text.substr(11)).c_str(), "%2d:%2d:%2d", &h, &m, &s) != 3 ||
+        h > 23 || m > 59 || s > 59 || h < 0 || m < 0 || s < 0)
+        return std::nullopt;
+    tm t{};
+    t.tm_year = date->year - 1900, t.tm_mon = date->month - 1, t.tm_mday = date->day;
+    t.tm_hour = h, t.tm_min = m, t.tm_sec = s;
+    return timegm(&t);
+}
+
+std::optional<Options> parseOptions(int argc, char** argv) {
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--help") {
+            std::fputs(kUsage, stdout);
+            std::exit(0);
+        }
+        if (i + 1 >= argc) return std::nullopt;
+        const char* value = argv[++i];
+        long n = 0;
+        if (arg == "--start") {
+            if (!(o.start = parseStart(value))) return std::nullopt;
+        } else if (arg == "--fraction") {
+            o.fraction = value;
+            if (!o.fraction.empty() &&
+                (o.fraction[0] != '.' || o.fraction.size() < 2 || o.fraction.size() > 10 ||
+                 o.fraction.find_first_not_of("0123456789", 1) != std::string::npos))
+                return std::nullopt;
+        } else if (arg == "--replay") {
+            o.replay = value;
+        } else if (!positive(value, n) || n > 1'000'000) {
+            return std::nullopt;
+        } else if (arg == "--rate") {
+            o.rate = static_cast<int>(n);
+        } else if (arg == "--bad-checksum") {
+            o.badChecksum = static_cast<int>(n);
+        } else if (arg == "--void") {
+            o.voidEvery = static_cast<int>(n);
+        } else if (arg == "--junk") {
+            o.junk = static_cast<int>(n);
+        } else if (arg == "--count") {
+            o.count = n;
+        } else {
+            return std::nullopt;
+        }
+    }
+    return o;
+}
+
+timespec now(clockid_t clock) {
+    timespec t{};
+    clock_gettime(clock, &t);
+    return t;
+}
+
+void advance(timespec& t, long nanos) {
+    t.tv_nsec += nanos;
+    while (t.tv_nsec >= kNanosPerSecond) t.tv_nsec -= kNanosPerSecond, ++t.tv_sec;
+}
+
+bool before(const timespec& a, const timespec& b) {
+    return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
+}
+
+// False when a stop was requested while waiting.
+bool sleepUntil(clockid_t clock, const timespec& when) {
+    while (!stopRequested) {
+        const int rc = clock_nanosleep(clock, TIMER_ABSTIME, &when, nullptr);
+        if (rc == 0) return !stopRequested;
+        if (rc != EINTR) return false;
+    }
+    return false;
+}
+
+class PacedWriter {
+public:
+    explicit PacedWriter(int fd) : fd_(fd), next_(now(CLOCK_MONOTONIC)) {}
+
+    bool write(std::string_view bytes) {
+        for (char c : bytes) {
+            const timespec current = now(CLOCK_MONOTONIC);
+            // After an idle gap the line starts afresh rather than catching up in a burst.
+            if (before(next_, current)) next_ = current;
+            if (!sleepUntil(CLOCK_MONOTONIC, next_)) return false;
+            // Nobody reading (EAGAIN, EIO) is normal for a receiver: the byte is lost.
+            if (::write(fd_, &c, 1) < 0 && errno != EAGAIN && errno != EIO && errno != EINTR) {
+                std::perror("nmea-sim: write");
+                return false;
+            }
+            advance(next_, kNanosPerByte);
+        }
+        return true;
+    }
+
+private:
+    int fd_;
+    timespec next_;
+};
+
+std::string sentence(std::string_view body, bool corrupt) {
+    char tail[8];
+    const unsigned sum = tidewell::nmeaChecksum(body) ^ (corrupt ? 0x5Au : 0u);
+    std::snprintf(tail, sizeof tail, "*%02X\r\n", sum & 0xFFu);
+    return "$" + std::string(body) + tail;
+}
+
+std::string junkBytes(std::uint32_t& seed) {
+    std::string junk;
+    for (int i = 0; i < 16; ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        junk.push_back(static_cast<char>(seed >> 24));
+    }
+    return junk;
+}
+
+std::string cycle(time_t t, long n, const Options& o, std::uint32_t& seed) {
+    tm u{};
+    gmtime_r(&t, &u);
+    char hms[64], dmy[40];
+    std::snprintf(hms, sizeof hms, "%02d%02d%02d%s", u.tm_hour, u.tm_min, u.tm_sec,
+                  o.fraction.c_str());
+    std::snprintf(dmy, sizeof dmy, "%02d%02d%02d", u.tm_mday, u.tm_mon + 1, u.tm_year % 100);
+    const bool isVoid = o.voidEvery && n % o.voidEvery == 0;
+    const std::string rmc = std::string("GPRMC,") + hms + (isVoid ? ",V" : ",A") +
+                            ",4807.038,N,01131.000,E,022.4,084.4," + dmy + ",003.1,W,A";
+    const std::string gga =
+        std::string("GPGGA,") + hms + ",4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,";
+    std::string out;
+    if (o.junk && n % o.junk == 0) out += junkBytes(seed);
+    out += sentence(rmc, o.badChecksum && n % o.badChecksum == 0);
+    out += sentence(gga, false);
+    return out;
+}
+
+int openTerminal(std::string& slavePath, int& slave) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
+        std::perror("nmea-sim: posix_openpt");
+        return -1;
+    }
+    const char* name = ptsname(master);
+    if (!name) {
+        std::perror("nmea-sim: ptsname");
+        return -1;
+    }
+    slavePath = name;
+    // Held open for the whole run: keeps the raw settings between readers and keeps a
+    // reader's close from hanging up the line.
+    slave = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    termios tio{};
+    if (slave < 0 || tcgetattr(slave, &tio) != 0) {
+        std::perror("nmea-sim: opening the terminal");
+        return -1;
+    }
+    cfmakeraw(&tio);
+    cfsetispeed(&tio, B4800);
+    cfsetospeed(&tio, B4800);
+    tcsetattr(slave, TCSANOW, &tio);
+    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+    return master;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const auto options = parseOptions(argc, argv);
+    if (!options) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    const Options& o = *options;
+    std::string replay;
+    if (!o.replay.empty()) {
+        std::ifstream in(o.replay, std::ios::binary);
+        if (!in) {
+            std::fprintf(stderr, "nmea-sim: cannot read %s\n", o.replay.c_str());
+            return 1;
+        }
+        replay.assign(std::istreambuf_iterator<char>(in), {});
+    }
+
+    struct sigaction sa {};
+    sa.sa_handler = onSignal;  // no SA_RESTART: sleeps end at once
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    std::string path;
+    int slave = -1;
+    const int master = openTerminal(path, slave);
+    if (master < 0) return 1;
+    std::printf("%s\n", path.c_str());
+    std::fflush(stdout);
+
+    PacedWriter writer(master);
+    if (!o.replay.empty()) {
+        writer.write(replay);
+    } else {
+        std::uint32_t seed = 12345;
+        const clockid_t clock = o.start ? CLOCK_MONOTONIC : CLOCK_REALTIME;
+        timespec tick = now(clock);
+        if (o.start) {
+            advance(tick, kNanosPerSecond / o.rate);
+        } else {
+            tick.tv_sec += 1;
+            tick.tv_nsec = 0;
+        }
+        for (long n = 1; !stopRequested && (o.count == 0 || n <= o.count); ++n) {
+            if (!sleepUntil(clock, tick)) break;
+            const time_t t = o.start ? *o.start + (n - 1) : tick.tv_sec;
+            if (!writer.write(cycle(t, n, o, seed))) break;
+            if (o.start) {
+                advance(tick, kNanosPerSecond / o.rate);
+            } else {
+                // Whole seconds, skipping any that the writing overran.
+                const timespec current = now(CLOCK_REALTIME);
+                tick.tv_sec = current.tv_sec + 1;
+            }
+        }
+    }
+    // Lets a reader take the last bytes before the line hangs up.
+    timespec linger = now(CLOCK_MONOTONIC);
+    advance(linger, kNanosPerSecond / 2);
+    sleepUntil(CLOCK_MONOTONIC, linger);
+    ::close(slave);
+    ::close(master);
+    return 0;
+}
