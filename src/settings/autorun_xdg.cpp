@@ -1,0 +1,114 @@
+#include "settings/autorun_xdg.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/paths.h"
+#include "settings/file_ops.h"
+
+namespace tidewell {
+
+namespace {
+
+constexpr long kInvalidHandle = 6;
+constexpr long kInvalidParameter = 87;
+
+bool sameKeyName(std::string_view a, std::string_view b) {
+    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (lower(a[i]) != lower(b[i])) return false;
+    return true;
+}
+
+bool usableName(std::string_view name) {
+    return !name.empty() && name.find_first_of(std::string_view("/\0", 2)) == name.npos;
+}
+
+// The key-file escapes every string value needs.
+std::string escapeString(std::string_view s) {
+    std::string out;
+    for (char c : s) {
+        switch (c) {
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\t': out += "\\t"; break;
+        case '\r': out += "\\r"; break;
+        default: out += c;
+        }
+    }
+    if (!out.empty() && out.front() == ' ') out.replace(0, 1, "\\s");
+    return out;
+}
+
+// One Exec argument: quoted when it holds a reserved character, '%' doubled so that it is not
+// taken for a field code.
+std::string execArgument(std::string_view arg) {
+    constexpr std::string_view reserved(" \t\n\"'\\><~|&;$*?#()`");
+    bool quote = arg.empty() || arg.find_first_of(reserved) != arg.npos;
+    std::string out = quote ? "\"" : "";
+    for (char c : arg) {
+        if (c == '%') out += '%';
+        else if (quote && (c == '"' || c == '`' || c == '$' || c == '\\')) out += '\\';
+        out += c;
+    }
+    if (quote) out += '"';
+    return out;
+}
+
+}  // namespace
+
+XdgAutoRunStore::XdgAutoRunStore(std::string folder) : folder_(std::move(folder)) {}
+
+std::string XdgAutoRunStore::defaultFolder() {
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg == '/')
+        return paths::join(xdg, "autostart");
+    if (const char* home = std::getenv("HOME"); home && *home)
+        return paths::join(paths::join(home, ".config"), "autostart");
+    return {};
+}
+
+std::string XdgAutoRunStore::desktopEntry(std::string_view name, std::string_view command) {
+    return "[Desktop Entry]\nType=Application\nName=" + escapeString(name) +
+           "\nExec=" + escapeString(execArgument(command)) +
+           "\nX-GNOME-Autostart-enabled=true\n";
+}
+
+std::string XdgAutoRunStore::entryPath(std::string_view name) const {
+    return paths::join(folder_, std::string(name) + ".desktop");
+}
+
+long XdgAutoRunStore::RegOpenKeyEx(std::uint32_t root, std::string_view subKey, std::uint32_t,
+                                   Key& key) {
+    if (root != registry::HKEY_CURRENT_USER_ || !sameKeyName(subKey, registry::RunKey) ||
+        folder_.empty())
+        return registry::ERROR_FILE_NOT_FOUND_;
+    key = next_++;
+    open_.insert(key);
+    return 0;
+}
+
+long XdgAutoRunStore::RegSetValueEx(Key key, std::string_view name, std::uint32_t type,
+                                    std::span<const std::uint8_t> data) {
+    if (!open_.contains(key)) return kInvalidHandle;
+    if (type != registry::REG_SZ_ || !usableName(name)) return kInvalidParameter;
+    std::string command(data.begin(), data.end());
+    command.resize(std::min(command.find('\0'), command.size()));
+    if (!files::makeFolders(folder_) ||
+        !files::replaceAtomically(entryPath(name), desktopEntry(name, command)))
+        return registry::ERROR_ACCESS_DENIED_;
+    return 0;
+}
+
+long XdgAutoRunStore::RegDeleteValue(Key key, std::string_view name) {
+    if (!open_.contains(key)) return kInvalidHandle;
+    if (!usableName(name)) return registry::ERROR_FILE_NOT_FOUND_;
+    if (std::remove(entryPath(name).c_str()) == 0) return 0;
+    return errno == ENOENT ? registry::ERROR_FILE_NOT_FOUND_ : registry::ERROR_ACCESS_DENIED_;
+}
+
+long XdgAutoRunStore::RegCloseKey(Key key) { return open_.erase(key) ? 0 : kInvalidHandle; }
+
+}  // namespace tidewell

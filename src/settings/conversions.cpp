@@ -1,0 +1,163 @@
+#include "settings/conversions.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "platform/error.h"
+
+namespace tidewell {
+
+namespace {
+
+// A number as scanned, before any arithmetic: decimal digits with the position of the point
+// and a (saturated) exponent, or an unsigned radix value (saturated).
+struct Scanned {
+    std::size_t length = 0;  // characters consumed
+    bool radix = false;
+    std::uint32_t radixValue = 0;
+    bool negative = false;
+    std::string digits;  // integer and fraction digits, point removed
+    std::size_t pointPos = 0;
+    std::int64_t exponent = 0;
+};
+
+constexpr std::int64_t kExponentCap = 1'000'000;
+constexpr std::uint32_t kRadixCap = 0x10000000;
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+int digitValue(char c, int base) {
+    int v = -1;
+    if (c >= '0' && c <= '9') v = c - '0';
+    else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
+    return v < base ? v : -1;
+}
+
+// The longest number at the start of `s`; nullopt when there is none. An exponent marker
+// without digits is not part of the number.
+std::optional<Scanned> scan(std::string_view s) {
+    Scanned n;
+    std::size_t i = 0;
+    if (s.size() >= 2 && s[0] == '&') {
+        char p = s[1];
+        int base = (p == 'h' || p == 'H') ? 16 : (p == 'o' || p == 'O') ? 8 : 0;
+        if (base == 0) return std::nullopt;
+        i = 2;
+        std::size_t first = i;
+        for (int d; i < s.size() && (d = digitValue(s[i], base)) >= 0; ++i)
+            n.radixValue = n.radixValue >= kRadixCap ? kRadixCap : n.radixValue * base + d;
+        if (i == first) return std::nullopt;
+        n.radix = true;
+        n.length = i;
+        return n;
+    }
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) n.negative = s[i++] == '-';
+    for (; i < s.size() && isDigit(s[i]); ++i) n.digits += s[i];
+    n.pointPos = n.digits.size();
+    if (i < s.size() && s[i] == '.')
+        for (++i; i < s.size() && isDigit(s[i]); ++i) n.digits += s[i];
+    if (n.digits.empty()) return std::nullopt;
+    n.length = i;
+    if (i < s.size() && (s[i] == 'e' || s[i] == 'E' || s[i] == 'd' || s[i] == 'D')) {
+        std::size_t j = i + 1;
+        bool negExp = false;
+        if (j < s.size() && (s[j] == '+' || s[j] == '-')) negExp = s[j++] == '-';
+        std::size_t first = j;
+        std::int64_t e = 0;
+        for (; j < s.size() && isDigit(s[j]); ++j) e = std::min(kExponentCap, e * 10 + (s[j] - '0'));
+        if (j > first) {
+            n.exponent = negExp ? -e : e;
+            n.length = j;
+        }
+    }
+    return n;
+}
+
+bool isZero(const Scanned& n) {
+    if (n.radix) return n.radixValue == 0;
+    return n.digits.find_first_not_of('0') == std::string::npos;
+}
+
+[[noreturn]] void overflow() { throw Error(errors::Overflow, "Overflow"); }
+
+double roundHalfEven(double x) {
+    double f = std::floor(x);
+    double diff = x - f;
+    if (diff > 0.5 || (diff == 0.5 && std::fmod(f, 2.0) != 0.0)) return f + 1.0;
+    return f;
+}
+
+std::int16_t toInt16(const Scanned& n) {
+    if (n.radix) {
+        if (n.radixValue > 32767) overflow();
+        return static_cast<std::int16_t>(n.radixValue);
+    }
+    std::size_t lead = n.digits.find_first_not_of('0');
+    if (lead == std::string::npos) return 0;
+    // Decimal order of the leading digit; decides the far cases without floating-point range
+    // trouble, however many digits or however large an exponent the text has.
+    std::int64_t order = static_cast<std::int64_t>(n.pointPos) - static_cast<std::int64_t>(lead) -
+                         1 + n.exponent;
+    if (order >= 5) overflow();
+    if (order < -1) return 0;
+    std::string text = n.digits.substr(0, n.pointPos) + "." + n.digits.substr(n.pointPos) + "e" +
+                       std::to_string(n.exponent);
+    double value = 0;
+    std::from_chars(text.data(), text.data() + text.size(), value);
+    double r = roundHalfEven(n.negative ? -value : value);
+    if (r < -32768.0 || r > 32767.0) overflow();
+    return static_cast<std::int16_t>(r);
+}
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view trimBlanks(std::string_view s) {
+    while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
+    while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
+    return s;
+}
+
+Scanned scanWhole(std::string_view text) {
+    std::string_view t = trimBlanks(text);
+    auto n = scan(t);
+    if (!n || n->length != t.size()) throw Error(errors::TypeMismatch, "Type mismatch");
+    return *n;
+}
+
+bool equalsIgnoreCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z') x = char(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = char(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::int16_t numberPrefix(std::string_view text) {
+    std::string packed;
+    for (char c : text)
+        if (c != ' ' && c != '\t' && c != '\n') packed += c;
+    auto n = scan(packed);
+    return n ? toInt16(*n) : 0;
+}
+
+std::int16_t strictNumber(std::string_view text) { return toInt16(scanWhole(text)); }
+
+bool toBoolean(std::string_view text) {
+    std::string_view t = trimBlanks(text);
+    if (equalsIgnoreCase(t, "true")) return true;
+    if (equalsIgnoreCase(t, "false")) return false;
+    // Any non-zero number is true, however large: no 16-bit rounding here.
+    return !isZero(scanWhole(t));
+}
+
+}  // namespace tidewell
