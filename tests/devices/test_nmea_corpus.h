@@ -1,0 +1,78 @@
+#pragma once
+// The receiver logs with their expected decodes, shared by the file and the pty tests.
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "devices/nmea_decode.h"
+
+namespace tidewell::testing {
+
+struct ExpectedRmc {
+    int line = 0;
+    std::string sentence, checksum, status, utc;
+};
+
+inline std::filesystem::path nmeaLogsDir() {
+#ifdef TIDEWELL_NMEA_LOGS_DIR
+    return TIDEWELL_NMEA_LOGS_DIR;
+#else
+    return {};
+#endif
+}
+
+// Every *.log that has its .expected.tsv, by name; empty when the folder is missing.
+inline std::vector<std::filesystem::path> nmeaLogs() {
+    std::vector<std::filesystem::path> logs;
+    const auto dir = nmeaLogsDir();
+    std::error_code ec;
+    if (dir.empty() || !std::filesystem::is_directory(dir, ec)) return logs;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        auto tsv = entry.path();
+        tsv.replace_extension(".expected.tsv");
+        if (entry.path().extension() == ".log" && std::filesystem::exists(tsv))
+            logs.push_back(entry.path());
+    }
+    std::sort(logs.begin(), logs.end());
+    return logs;
+}
+
+inline std::string readBytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+inline std::vector<ExpectedRmc> readExpected(std::filesystem::path log) {
+    std::vector<ExpectedRmc> rows;
+    std::istringstream in(readBytes(log.replace_extension(".expected.tsv")));
+    for (std::string text; std::getline(in, text);) {
+        std::vector<std::string> cols;
+        std::istringstream fields(text);
+        for (std::string col; std::getline(fields, col, '\t');) cols.push_back(col);
+        if (text.ends_with('\t')) cols.emplace_back();
+        if (cols.size() != 5) continue;
+        rows.push_back({std::stoi(cols[0]), cols[1], cols[2], cols[3], cols[4]});
+    }
+    return rows;
+}
+
+// The UTC texts the receiver must deliver, in order: good checksum, status A, a valid
+// time, not before `earliest`.
+inline std::vector<std::string> expectedDeliveries(const std::vector<ExpectedRmc>& rows,
+                                                   CivilDate earliest) {
+    std::vector<std::string> out;
+    for (const auto& r : rows) {
+        if (r.checksum != "1" || r.status != "A" || r.utc == "invalid") continue;
+        const auto date = parseIsoDate(r.utc.substr(0, 10));
+        if (date && *date >= earliest) out.push_back(r.utc);
+    }
+    return out;
+}
+
+inline constexpr CivilDate kEarlyDate{1980, 1, 1};
+
+}  // namespace tidewell::testing
