@@ -23,8 +23,8 @@ struct Options {
     std::string bind = "127.0.0.1";
     int port = 16000;
     std::string device;
-    long count = 0;        // 0: no limit
-    double timeout = 0;    // seconds, 0: none
+    long count = 0;     // 0: no limit
+    double timeout = 0; // seconds, 0: none
 };
 
 const char kUsage[] =
@@ -51,7 +51,9 @@ struct Decoded {
     int second = 0, minute = 0, hour = 0, day = 0, month = 0, year = 0;
 };
 
-bool isLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+bool isLeap(int y) {
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
 
 int daysInMonth(int y, int m) {
     static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -74,7 +76,8 @@ Decoded decode(std::string_view f) {
         return bad("length " + std::to_string(f.size()) + ", expected 35");
     if (f[0] != '*') return bad("no '*' at start");
     for (std::size_t i = 1; i < 15; ++i)
-        if (f[i] < '0' || f[i] > '9') return bad("not a digit at position " + std::to_string(i + 1));
+        if (f[i] < '0' || f[i] > '9')
+            return bad("not a digit at position " + std::to_string(i + 1));
 
     const std::string_view trailer = f.substr(15);
     if (trailer == "0000000001000000000#") {
@@ -147,7 +150,8 @@ struct Tally {
     long bad = 0;
 };
 
-void report(std::string_view raw, const timespec& arrival, const std::string& source, Tally& tally) {
+void report(std::string_view raw, const timespec& arrival, const std::string& source,
+            Tally& tally) {
     ++tally.frames;
     const Decoded d = decode(raw);
     std::string line = localStamp(arrival);
@@ -203,7 +207,8 @@ int parseOptions(int argc, char** argv, Options& o) {
             return 0;
         }
         if (i + 1 >= argc) {
-            std::fprintf(stderr, "sync-listen: %s needs a value (or is unknown)\n%s", argv[i], kUsage);
+            std::fprintf(stderr, "sync-listen: %s needs a value (or is unknown)\n%s", argv[i],
+                         kUsage);
             return 2;
         }
         const char* value = argv[++i];
@@ -258,7 +263,8 @@ int openSerial(const Options& o) {
     int fd = open(o.device.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     termios tio{};
     if (fd < 0 || tcgetattr(fd, &tio) != 0) {
-        std::fprintf(stderr, "sync-listen: opening %s: %s\n", o.device.c_str(), std::strerror(errno));
+        std::fprintf(stderr, "sync-listen: opening %s: %s\n", o.device.c_str(),
+                     std::strerror(errno));
         if (fd >= 0) close(fd);
         return -1;
     }
@@ -267,7 +273,8 @@ int openSerial(const Options& o) {
     cfsetispeed(&tio, B9600);
     cfsetospeed(&tio, B9600);
     if (tcsetattr(fd, TCSANOW, &tio) != 0) {
-        std::fprintf(stderr, "sync-listen: setting up %s: %s\n", o.device.c_str(), std::strerror(errno));
+        std::fprintf(stderr, "sync-listen: setting up %s: %s\n", o.device.c_str(),
+                     std::strerror(errno));
         close(fd);
         return -1;
     }
@@ -299,7 +306,7 @@ void takeFrames(std::string& stream, const timespec& arrival, Tally& tally, long
     }
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     Options o;
@@ -353,7 +360,8 @@ int main(int argc, char** argv) {
             const std::size_t kept = std::min(static_cast<std::size_t>(n), sizeof buffer);
             std::string raw(buffer, kept);
             if (static_cast<std::size_t>(n) > kept) raw.resize(static_cast<std::size_t>(n), '?');
-            report(raw, arrival, std::string(host) + ":" + std::to_string(ntohs(from.sin_port)), tally);
+            report(raw, arrival, std::string(host) + ":" + std::to_string(ntohs(from.sin_port)),
+                   tally);
         }
     }
     if (!stream.empty() && (o.count == 0 || tally.frames < o.count))
@@ -362,7 +370,8 @@ int main(int argc, char** argv) {
 
     if (tally.bad > 0) return 1;
     if (o.count > 0 && tally.frames < o.count) {
-        std::fprintf(stderr, "sync-listen: %ld of %ld frames before the timeout\n", tally.frames, o.count);
+        std::fprintf(stderr, "sync-listen: %ld of %ld frames before the timeout\n", tally.frames,
+                     o.count);
         return 1;
     }
     return 0;

@@ -22,11 +22,13 @@ Error systemError(int number, const std::string& what) {
     return Error(number, what + ": " + std::strerror(number));
 }
 
-}  // namespace
+} // namespace
 
 PosixSerialPort::PosixSerialPort(PathForPort pathFor) : pathFor_(std::move(pathFor)) {}
 
-PosixSerialPort::~PosixSerialPort() { close(); }
+PosixSerialPort::~PosixSerialPort() {
+    close();
+}
 
 void PosixSerialPort::PortOpen(bool open) {
     if (open == PortOpen()) return;
@@ -75,7 +77,8 @@ void PosixSerialPort::close() {
 
 void PosixSerialPort::Output(std::string_view data) {
     if (fd_ < 0)
-        throw Error(kPortNotOpen, "Writing COM" + std::to_string(CommPort) + ": the port is not open");
+        throw Error(kPortNotOpen,
+                    "Writing COM" + std::to_string(CommPort) + ": the port is not open");
     if (data.empty()) return;
 
     ssize_t written;
@@ -96,4 +99,4 @@ void PosixSerialPort::Output(std::string_view data) {
     throw systemError(number, "Writing " + label);
 }
 
-}  // namespace tidewell
+} // namespace tidewell

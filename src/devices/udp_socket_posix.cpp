@@ -18,7 +18,7 @@ Error systemError(int number, const std::string& what) {
 }
 
 class GaiLookup : public HostLookup {
-public:
+  public:
     explicit GaiLookup(const std::string& name) : request_(std::make_unique<Request>()) {
         request_->name = name;
         request_->hints.ai_family = AF_INET;
@@ -50,7 +50,7 @@ public:
     in_addr address() const override { return address_; }
     std::string error() const override { return error_; }
 
-private:
+  private:
     struct Request {
         std::string name;
         addrinfo hints{};
@@ -78,7 +78,7 @@ private:
     std::string error_;
 };
 
-}  // namespace
+} // namespace
 
 std::unique_ptr<HostLookup> startSystemHostLookup(const std::string& name) {
     return std::make_unique<GaiLookup>(name);
@@ -131,8 +131,9 @@ in_addr PosixUdpSocket::resolve(const std::string& host) {
     const auto now = now_();
     if (!entry.lookup) {
         const bool due = !entry.everStarted ||
-                         now - entry.settledAt >= (entry.address ? std::chrono::steady_clock::duration(kRefreshAfter)
-                                                                 : std::chrono::steady_clock::duration(kRetryAfter));
+                         now - entry.settledAt >=
+                             (entry.address ? std::chrono::steady_clock::duration(kRefreshAfter)
+                                            : std::chrono::steady_clock::duration(kRetryAfter));
         if (due) {
             entry.lookup = startLookup_(host);
             entry.everStarted = true;
@@ -157,7 +158,8 @@ in_addr PosixUdpSocket::resolve(const std::string& host) {
         }
     }
     if (entry.address) return *entry.address;
-    if (entry.lookup) throw Error(errors::TransientSend, "Resolving " + host + ": still in progress");
+    if (entry.lookup)
+        throw Error(errors::TransientSend, "Resolving " + host + ": still in progress");
     throw Error(kHostNotFound, entry.failure);
 }
 
@@ -176,8 +178,8 @@ void PosixUdpSocket::SendData(std::string_view data) {
 
     ssize_t sent;
     do {
-        sent = ::sendto(fd_, data.data(), data.size(), 0, reinterpret_cast<const sockaddr*>(&remote),
-                        sizeof remote);
+        sent = ::sendto(fd_, data.data(), data.size(), 0,
+                        reinterpret_cast<const sockaddr*>(&remote), sizeof remote);
     } while (sent < 0 && errno == EINTR);
     if (sent >= 0) return;
 
@@ -187,4 +189,4 @@ void PosixUdpSocket::SendData(std::string_view data) {
     throw systemError(number, "Sending to " + target);
 }
 
-}  // namespace tidewell
+} // namespace tidewell

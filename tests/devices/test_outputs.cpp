@@ -74,7 +74,7 @@ struct ManualLookups {
 };
 
 class UdpSocketLookup : public ::testing::Test {
-protected:
+  protected:
     UdpSocketLookup() : socket(lookups.starter(), [this] { return now; }) {
         socket.Protocol = UdpSocket::UdpProtocol;
         socket.LocalPort = 0;
@@ -121,7 +121,8 @@ TEST_F(UdpSocketLookup, FailedNameReportsAndRetriesOnlyAfterBackOff) {
     EXPECT_EQ(lastError, "Resolving clocks.local: Name or service not known");
 
     now += 29s;
-    EXPECT_EQ(sendNumber(), PosixUdpSocket::kHostNotFound) << "every send in the back-off fails alike";
+    EXPECT_EQ(sendNumber(), PosixUdpSocket::kHostNotFound)
+        << "every send in the back-off fails alike";
     EXPECT_EQ(lookups.started.size(), 1u);
 
     now += 1s;
@@ -146,20 +147,6 @@ TEST_F(UdpSocketLookup, RefreshKeepsSendingToOldAddressUntilItSettles) {
     lookups.fail("Temporary failure in name resolution");
     EXPECT_EQ(sendNumber(), 0) << "a failed refresh keeps the last good address";
     EXPECT_EQ(receiver.receive().data, kFrame);
-}
-
-TEST_F(UdpSocketLookup, NamesAreCachedSeparately) {
-    sendNumber();
-    lookups.find("127.0.0.1");
-    ASSERT_EQ(sendNumber(), 0);
-    receiver.receive();
-
-    socket.RemoteHost = "other.local";
-    EXPECT_EQ(sendNumber(), errors::TransientSend);
-    socket.RemoteHost = "clocks.local";
-    EXPECT_EQ(sendNumber(), 0);
-    EXPECT_EQ(receiver.receive().data, kFrame);
-    EXPECT_EQ(lookups.started, (std::vector<std::string>{"clocks.local", "other.local"}));
 }
 
 TEST_F(UdpSocketLookup, DottedAddressNeedsNoLookup) {
@@ -235,5 +222,5 @@ TEST(UdpSocketSystemLookup, LocalhostResolvesFromHostsFile) {
     EXPECT_EQ(receiver.receive().data, kFrame);
 }
 
-}  // namespace
-}  // namespace tidewell
+} // namespace
+} // namespace tidewell

@@ -11,7 +11,7 @@
 namespace tidewell::testing {
 
 class ListenerProcess {
-public:
+  public:
     explicit ListenerProcess(std::vector<std::string> args) {
         int out[2];
         if (::pipe(out) != 0) return;
@@ -22,7 +22,8 @@ public:
             ::close(out[1]);
             const std::string program = TIDEWELL_BINARY_DIR "/tools/sync-listen";
             std::vector<char*> argv{const_cast<char*>(program.c_str())};
-            for (auto& a : args) argv.push_back(a.data());
+            for (auto& a : args)
+                argv.push_back(a.data());
             argv.push_back(nullptr);
             ::execv(program.c_str(), argv.data());
             ::_exit(127);
@@ -73,11 +74,11 @@ public:
         return -1;
     }
 
-private:
+  private:
     pid_t pid_ = -1;
     int fd_ = -1;
     bool reaped_ = false;
     std::string pending_;
 };
 
-}  // namespace tidewell::testing
+} // namespace tidewell::testing

@@ -29,15 +29,16 @@ TEST(UdpPort16000, SyncListenDefaultsListenBesideTheSender) {
     socket.RemotePort = 16000;
     socket.LocalPort = 16000;
     socket.RemoteHost = "127.0.0.1";
-    socket.SendData(kFrame);  // binds first, as the running program would
+    socket.SendData(kFrame); // binds first, as the running program would
 
     testing::ListenerProcess listener({"--count", "1", "--timeout", "10"});
     ASSERT_EQ(listener.readLine(), "listening on udp 127.0.0.1:16000");
     socket.SendData(kFrame);
     const std::string line = listener.readLine();
-    EXPECT_NE(line.find("from 127.0.0.1:16000  2026-12-06 03:11:16 UTC"), std::string::npos) << line;
+    EXPECT_NE(line.find("from 127.0.0.1:16000  2026-12-06 03:11:16 UTC"), std::string::npos)
+        << line;
     EXPECT_EQ(listener.exitCode(), 0);
 }
 
-}  // namespace
-}  // namespace tidewell
+} // namespace
+} // namespace tidewell
