@@ -32,11 +32,20 @@ std::string escapeString(std::string_view s) {
     std::string out;
     for (char c : s) {
         switch (c) {
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\t': out += "\\t"; break;
-        case '\r': out += "\\r"; break;
-        default: out += c;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        default:
+            out += c;
         }
     }
     if (!out.empty() && out.front() == ' ') out.replace(0, 1, "\\s");
@@ -50,8 +59,10 @@ std::string execArgument(std::string_view arg) {
     bool quote = arg.empty() || arg.find_first_of(reserved) != arg.npos;
     std::string out = quote ? "\"" : "";
     for (char c : arg) {
-        if (c == '%') out += '%';
-        else if (quote && (c == '"' || c == '`' || c == '$' || c == '\\')) out += '\\';
+        if (c == '%')
+            out += '%';
+        else if (quote && (c == '"' || c == '`' || c == '$' || c == '\\'))
+            out += '\\';
         out += c;
     }
     if (quote) out += '"';
@@ -72,8 +83,7 @@ std::string XdgAutoRunStore::defaultFolder() {
 
 std::string XdgAutoRunStore::desktopEntry(std::string_view name, std::string_view command) {
     return "[Desktop Entry]\nType=Application\nName=" + escapeString(name) +
-           "\nExec=" + escapeString(execArgument(command)) +
-           "\nX-GNOME-Autostart-enabled=true\n";
+           "\nExec=" + escapeString(execArgument(command)) + "\nX-GNOME-Autostart-enabled=true\n";
 }
 
 std::string XdgAutoRunStore::entryPath(std::string_view name) const {
@@ -109,6 +119,8 @@ long XdgAutoRunStore::RegDeleteValue(Key key, std::string_view name) {
     return errno == ENOENT ? registry::ERROR_FILE_NOT_FOUND_ : registry::ERROR_ACCESS_DENIED_;
 }
 
-long XdgAutoRunStore::RegCloseKey(Key key) { return open_.erase(key) ? 0 : kInvalidHandle; }
+long XdgAutoRunStore::RegCloseKey(Key key) {
+    return open_.erase(key) ? 0 : kInvalidHandle;
+}
 
 }  // namespace tidewell

@@ -28,13 +28,18 @@ struct Scanned {
 constexpr std::int64_t kExponentCap = 1'000'000;
 constexpr std::uint32_t kRadixCap = 0x10000000;
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 int digitValue(char c, int base) {
     int v = -1;
-    if (c >= '0' && c <= '9') v = c - '0';
-    else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
-    else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
+    if (c >= '0' && c <= '9')
+        v = c - '0';
+    else if (c >= 'a' && c <= 'f')
+        v = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F')
+        v = c - 'A' + 10;
     return v < base ? v : -1;
 }
 
@@ -57,10 +62,12 @@ std::optional<Scanned> scan(std::string_view s) {
         return n;
     }
     if (i < s.size() && (s[i] == '+' || s[i] == '-')) n.negative = s[i++] == '-';
-    for (; i < s.size() && isDigit(s[i]); ++i) n.digits += s[i];
+    for (; i < s.size() && isDigit(s[i]); ++i)
+        n.digits += s[i];
     n.pointPos = n.digits.size();
     if (i < s.size() && s[i] == '.')
-        for (++i; i < s.size() && isDigit(s[i]); ++i) n.digits += s[i];
+        for (++i; i < s.size() && isDigit(s[i]); ++i)
+            n.digits += s[i];
     if (n.digits.empty()) return std::nullopt;
     n.length = i;
     if (i < s.size() && (s[i] == 'e' || s[i] == 'E' || s[i] == 'd' || s[i] == 'D')) {
@@ -69,7 +76,8 @@ std::optional<Scanned> scan(std::string_view s) {
         if (j < s.size() && (s[j] == '+' || s[j] == '-')) negExp = s[j++] == '-';
         std::size_t first = j;
         std::int64_t e = 0;
-        for (; j < s.size() && isDigit(s[j]); ++j) e = std::min(kExponentCap, e * 10 + (s[j] - '0'));
+        for (; j < s.size() && isDigit(s[j]); ++j)
+            e = std::min(kExponentCap, e * 10 + (s[j] - '0'));
         if (j > first) {
             n.exponent = negExp ? -e : e;
             n.length = j;
@@ -83,7 +91,9 @@ bool isZero(const Scanned& n) {
     return n.digits.find_first_not_of('0') == std::string::npos;
 }
 
-[[noreturn]] void overflow() { throw Error(errors::Overflow, "Overflow"); }
+[[noreturn]] void overflow() {
+    throw Error(errors::Overflow, "Overflow");
+}
 
 double roundHalfEven(double x) {
     double f = std::floor(x);
@@ -101,8 +111,8 @@ std::int16_t toInt16(const Scanned& n) {
     if (lead == std::string::npos) return 0;
     // Decimal order of the leading digit; decides the far cases without floating-point range
     // trouble, however many digits or however large an exponent the text has.
-    std::int64_t order = static_cast<std::int64_t>(n.pointPos) - static_cast<std::int64_t>(lead) -
-                         1 + n.exponent;
+    std::int64_t order =
+        static_cast<std::int64_t>(n.pointPos) - static_cast<std::int64_t>(lead) - 1 + n.exponent;
     if (order >= 5) overflow();
     if (order < -1) return 0;
     std::string text = n.digits.substr(0, n.pointPos) + "." + n.digits.substr(n.pointPos) + "e" +
@@ -114,11 +124,15 @@ std::int16_t toInt16(const Scanned& n) {
     return static_cast<std::int16_t>(r);
 }
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 std::string_view trimBlanks(std::string_view s) {
-    while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
-    while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
+    while (!s.empty() && isBlank(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && isBlank(s.back()))
+        s.remove_suffix(1);
     return s;
 }
 
@@ -150,7 +164,9 @@ std::int16_t numberPrefix(std::string_view text) {
     return n ? toInt16(*n) : 0;
 }
 
-std::int16_t strictNumber(std::string_view text) { return toInt16(scanWhole(text)); }
+std::int16_t strictNumber(std::string_view text) {
+    return toInt16(scanWhole(text));
+}
 
 bool toBoolean(std::string_view text) {
     std::string_view t = trimBlanks(text);

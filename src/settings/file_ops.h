@@ -9,7 +9,7 @@ namespace tidewell::files {
 struct Prefix {
     enum class Status { Ok, Missing, Unusable };  // Unusable: unreadable or not a regular file
     Status status = Status::Missing;
-    std::string bytes;  // at most the limit asked for
+    std::string bytes;   // at most the limit asked for
     bool whole = false;  // `bytes` is the entire file
 };
 

@@ -26,22 +26,21 @@ std::string_view withoutLeadingBlanks(std::string_view s) {
     return s.substr(std::min(s.find_first_not_of(' '), s.size()));
 }
 
-// Holds a key open and closes it on every way out, the failing ones included.
+// Holds a key open and closes it on every way out, so a throw reaches the caller only after
+// the key is closed.
 class OpenKey {
 public:
     OpenKey(AutoRunStore& store, std::uint32_t root, std::string_view path) : store_(store) {
         opened_ = store_.RegOpenKeyEx(root, path, registry::KEY_WRITE_, key_) == 0;
     }
-    ~OpenKey() { close(); }
+    ~OpenKey() {
+        if (opened_) store_.RegCloseKey(key_);
+    }
     OpenKey(const OpenKey&) = delete;
     OpenKey& operator=(const OpenKey&) = delete;
 
     bool opened() const { return opened_; }
     AutoRunStore::Key key() const { return key_; }
-    void close() {
-        if (opened_) store_.RegCloseKey(key_);
-        opened_ = false;
-    }
 
 private:
     AutoRunStore& store_;
@@ -94,30 +93,22 @@ bool GPSModule::RegistrySetValue(std::uint32_t root, std::string_view keyPath,
                 data.assign(v.begin(), v.end());
                 data.push_back(0);
             } else if constexpr (std::is_same_v<T, std::vector<std::uint8_t>>) {
-                if (v.empty()) {
-                    key.close();
-                    throw Error(9, "Subscript out of range");
-                }
+                if (v.empty()) throw Error(9, "Subscript out of range");
                 type = registry::REG_BINARY_;
                 data = v;
             } else {
-                key.close();
                 throw Error(errors::UnsupportedValueType, "Unsupported value type");
             }
         },
         value);
-    long result = registry_.RegSetValueEx(key.key(), name, type, data);
-    key.close();
-    return result == 0;
+    return registry_.RegSetValueEx(key.key(), name, type, data) == 0;
 }
 
 bool GPSModule::RegistryDeleteValue(std::uint32_t root, std::string_view keyPath,
                                     std::string_view name) {
     OpenKey key(registry_, root, keyPath);
     if (!key.opened()) return false;
-    long result = registry_.RegDeleteValue(key.key(), name);
-    key.close();
-    return result == 0;
+    return registry_.RegDeleteValue(key.key(), name) == 0;
 }
 
 std::string GPSModule::autoRunPath() const {

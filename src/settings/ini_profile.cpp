@@ -12,7 +12,9 @@ namespace {
 // Characters that would break the line structure of the file.
 constexpr std::string_view kLineBreakers("\r\n\0", 3);
 
-bool breaksLine(std::string_view s) { return s.find_first_of(kLineBreakers) != s.npos; }
+bool breaksLine(std::string_view s) {
+    return s.find_first_of(kLineBreakers) != s.npos;
+}
 
 bool validNames(std::string_view section, std::string_view key) {
     if (breaksLine(section) || section.find(']') != section.npos) return false;

@@ -6,15 +6,21 @@ namespace tidewell::ini {
 
 namespace {
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 std::string_view trimBlanks(std::string_view s) {
-    while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
-    while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
+    while (!s.empty() && isBlank(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && isBlank(s.back()))
+        s.remove_suffix(1);
     return s;
 }
 
-char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
+char lowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+}
 
 bool sameName(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
@@ -30,7 +36,7 @@ struct Line {
     std::size_t end = 0;   // end of content, before the line end
     std::size_t next = 0;  // start of the following line
     Kind kind = Kind::Blank;
-    std::string_view name;  // section or key name, trimmed
+    std::string_view name;   // section or key name, trimmed
     std::size_t equals = 0;  // position of '=' in a key line
 };
 
@@ -47,8 +53,8 @@ public:
         line.end = e;
         line.next = e;
         if (e < text_.size())
-            line.next = (text_[e] == '\r' && e + 1 < text_.size() && text_[e + 1] == '\n') ? e + 2
-                                                                                          : e + 1;
+            line.next =
+                (text_[e] == '\r' && e + 1 < text_.size() && text_[e + 1] == '\n') ? e + 2 : e + 1;
         pos_ = line.next;
         classify(line);
         return true;
@@ -58,7 +64,8 @@ private:
     void classify(Line& line) const {
         std::string_view s = text_.substr(line.begin, line.end - line.begin);
         std::size_t lead = 0;
-        while (lead < s.size() && isBlank(s[lead])) ++lead;
+        while (lead < s.size() && isBlank(s[lead]))
+            ++lead;
         if (lead == s.size()) return;
         if (s[lead] == ';') {
             line.kind = Kind::Comment;
@@ -122,8 +129,10 @@ std::string_view dominantLineEnd(std::string_view text) {
         if (text[i] == '\n') {
             ++lf;
         } else if (text[i] == '\r') {
-            if (i + 1 < text.size() && text[i + 1] == '\n') ++crlf, ++i;
-            else ++cr;
+            if (i + 1 < text.size() && text[i + 1] == '\n')
+                ++crlf, ++i;
+            else
+                ++cr;
         }
     }
     if (crlf > lf && crlf >= cr) return "\r\n";

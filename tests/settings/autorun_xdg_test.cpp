@@ -28,7 +28,8 @@ protected:
     AutoRunStore::Key openRun() {
         AutoRunStore::Key key = 0;
         EXPECT_EQ(store.RegOpenKeyEx(registry::HKEY_CURRENT_USER_, registry::RunKey,
-                                     registry::KEY_WRITE_, key), 0);
+                                     registry::KEY_WRITE_, key),
+                  0);
         return key;
     }
 };
@@ -45,7 +46,8 @@ TEST_F(XdgAutoRun, OnlyTheCurrentUsersRunKeyOpens) {
         {"Run key, folder still missing", registry::HKEY_CURRENT_USER_, run, 0},
         {"key names ignore case", registry::HKEY_CURRENT_USER_,
          "software\\microsoft\\windows\\currentversion\\run", 0},
-        {"run-once key", registry::HKEY_CURRENT_USER_, run + "Once", registry::ERROR_FILE_NOT_FOUND_},
+        {"run-once key", registry::HKEY_CURRENT_USER_, run + "Once",
+         registry::ERROR_FILE_NOT_FOUND_},
         {"parent key", registry::HKEY_CURRENT_USER_, "Software\\Microsoft",
          registry::ERROR_FILE_NOT_FOUND_},
         {"machine-wide root", 0x80000002u, run, registry::ERROR_FILE_NOT_FOUND_},
@@ -61,9 +63,11 @@ TEST_F(XdgAutoRun, OnlyTheCurrentUsersRunKeyOpens) {
 TEST_F(XdgAutoRun, SetWritesADesktopEntryAndDeleteRemovesIt) {
     auto key = openRun();
     ASSERT_EQ(store.RegSetValueEx(key, "Tidewell", registry::REG_SZ_,
-                                  bytes(std::string_view("/opt/tw/old\0", 12))), 0);
+                                  bytes(std::string_view("/opt/tw/old\0", 12))),
+              0);
     ASSERT_EQ(store.RegSetValueEx(key, "Tidewell", registry::REG_SZ_,
-                                  bytes(std::string_view("/opt/tw/tidewell\0", 17))), 0);
+                                  bytes(std::string_view("/opt/tw/tidewell\0", 17))),
+              0);
     const std::string entry = folder + "/Tidewell.desktop";
     EXPECT_EQ(readBytes(entry),
               "[Desktop Entry]\nType=Application\nName=Tidewell\nExec=/opt/tw/tidewell\n"
@@ -83,7 +87,8 @@ TEST_F(XdgAutoRun, RefusesWhatItCannotStore) {
     EXPECT_EQ(store.RegSetValueEx(key, "T", registry::REG_DWORD_, bytes("\1\0\0\0")), 87);
     EXPECT_EQ(store.RegSetValueEx(key, "T", registry::REG_BINARY_, text), 87);
     EXPECT_EQ(store.RegSetValueEx(key, "", registry::REG_SZ_, text), 87) << "no file name";
-    EXPECT_EQ(store.RegSetValueEx(key, "../T", registry::REG_SZ_, text), 87) << "outside the folder";
+    EXPECT_EQ(store.RegSetValueEx(key, "../T", registry::REG_SZ_, text), 87)
+        << "outside the folder";
     EXPECT_FALSE(std::filesystem::exists(folder));
     EXPECT_EQ(store.RegCloseKey(key), 0);
     EXPECT_EQ(store.RegSetValueEx(key, "T", registry::REG_SZ_, text), 6) << "closed key";
@@ -106,8 +111,7 @@ TEST(XdgDesktopEntry, ExecIsQuotedAndEscaped) {
     const std::vector<Row> rows = {
         {"plain path as it is", "/opt/tw/tidewell", "/opt/tw/tidewell"},
         {"space needs quotes", "/my apps/tw", "\"/my apps/tw\""},
-        {"dollar escaped in quotes, backslash then escaped for the file", "/a$b",
-         "\"/a\\\\$b\""},
+        {"dollar escaped in quotes, backslash then escaped for the file", "/a$b", "\"/a\\\\$b\""},
         {"double quote escaped", "/a\"b", "\"/a\\\\\"b\""},
         {"backslash becomes four", "/a\\b", "\"/a\\\\\\\\b\""},
         {"backtick escaped", "/a`b", "\"/a\\\\`b\""},

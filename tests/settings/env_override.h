@@ -11,8 +11,10 @@ class EnvOverride {
 public:
     ~EnvOverride() {
         for (const auto& [name, value] : saved_) {
-            if (value) ::setenv(name.c_str(), value->c_str(), 1);
-            else ::unsetenv(name.c_str());
+            if (value)
+                ::setenv(name.c_str(), value->c_str(), 1);
+            else
+                ::unsetenv(name.c_str());
         }
     }
     // nullopt clears the variable.
@@ -21,8 +23,10 @@ public:
             const char* old = std::getenv(name.c_str());
             saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
         }
-        if (value) ::setenv(name.c_str(), value->c_str(), 1);
-        else ::unsetenv(name.c_str());
+        if (value)
+            ::setenv(name.c_str(), value->c_str(), 1);
+        else
+            ::unsetenv(name.c_str());
     }
 
 private:

@@ -17,7 +17,8 @@ using fakes::FakeShell;
 
 const std::string kRun(registry::RunKey);
 const std::string kHkcu = std::to_string(registry::HKEY_CURRENT_USER_);
-const std::string kOpenRun = "open " + kHkcu + " " + kRun + " " + std::to_string(registry::KEY_WRITE_);
+const std::string kOpenRun =
+    "open " + kHkcu + " " + kRun + " " + std::to_string(registry::KEY_WRITE_);
 
 struct Module {
     FakeProfileStore profile;
@@ -33,8 +34,8 @@ TEST(GetSaveIniSetting, LowerCaseReadsUpperCaseWritesSectionUnchanged) {
     EXPECT_EQ(m.module.GetIniSetting("UDP", "UDPrate", "f.ini"), "");
     m.module.SaveIniSetting("SerialSync", "serialrate", "once per minute", "f.ini");
     m.module.SaveIniSetting("GPS", "GPSdate", "0", "f.ini");
-    EXPECT_EQ(m.profile.writes, (std::vector<std::string>{"SerialSync/SERIALRATE=once per minute",
-                                                           "GPS/GPSDATE=0"}));
+    EXPECT_EQ(m.profile.writes,
+              (std::vector<std::string>{"SerialSync/SERIALRATE=once per minute", "GPS/GPSDATE=0"}));
 }
 
 TEST(GetSaveIniSetting, LostWriteIsNotAnError) {
@@ -46,7 +47,8 @@ TEST(GetSaveIniSetting, LostWriteIsNotAnError) {
 TEST(GetSaveIniSetting, OnARealFile) {
     testing::TempFolder dir;
     const std::string file = dir.file("Tidewell.ini");
-    testing::writeBytes(file, "[udp]\r\nUdpAddress=192.168.0.255\r\n[SerialSync]\r\nSerialRate=once per hour\r\n");
+    testing::writeBytes(
+        file, "[udp]\r\nUdpAddress=192.168.0.255\r\n[SerialSync]\r\nSerialRate=once per hour\r\n");
     IniProfileStore profile;
     FakeAutoRunStore registry;
     FakeShell shell;
@@ -99,8 +101,10 @@ TEST(RegistrySetValue, WritesEachTypeAsTheRegistryExpects) {
 TEST(RegistrySetValue, FailuresReturnFalseOrThrowAfterClosing) {
     Module m;
     m.registry.openResult = registry::ERROR_ACCESS_DENIED_;
-    EXPECT_FALSE(m.module.RegistrySetValue(registry::HKEY_CURRENT_USER_, kRun, "V", std::string("x")));
-    EXPECT_EQ(m.registry.calls, std::vector<std::string>{kOpenRun}) << "nothing after a failed open";
+    EXPECT_FALSE(
+        m.module.RegistrySetValue(registry::HKEY_CURRENT_USER_, kRun, "V", std::string("x")));
+    EXPECT_EQ(m.registry.calls, std::vector<std::string>{kOpenRun})
+        << "nothing after a failed open";
 
     struct Row {
         const char* why;
@@ -109,7 +113,8 @@ TEST(RegistrySetValue, FailuresReturnFalseOrThrowAfterClosing) {
         const char* description;
     };
     const std::vector<Row> rows = {
-        {"unsupported type", std::monostate{}, errors::UnsupportedValueType, "Unsupported value type"},
+        {"unsupported type", std::monostate{}, errors::UnsupportedValueType,
+         "Unsupported value type"},
         {"empty byte array", std::vector<std::uint8_t>{}, 9, "Subscript out of range"},
     };
     for (const auto& r : rows) {
@@ -161,20 +166,39 @@ TEST(ConfigureAutoRun, ChoosesKeyNameAndPathByMode) {
         std::string name, path;
         std::map<std::string, std::string> expected;
     };
-    const std::map<std::string, std::string> existing = {{kRun + "\\Tidewell", std::string("old\0", 4)},
-                                                         {kRun + "Once\\Tidewell", std::string("once\0", 5)}};
+    const std::map<std::string, std::string> existing = {
+        {kRun + "\\Tidewell", std::string("old\0", 4)},
+        {kRun + "Once\\Tidewell", std::string("once\0", 5)}};
     const std::vector<Row> rows = {
-        {"mode 2 writes this executable under the title", 2, "", "",
+        {"mode 2 writes this executable under the title",
+         2,
+         "",
+         "",
          {{kRun + "\\Tidewell", exe + '\0'}, {kRun + "Once\\Tidewell", std::string("once\0", 5)}}},
-        {"any other mode is the Run key", -7, "", "",
+        {"any other mode is the Run key",
+         -7,
+         "",
+         "",
          {{kRun + "\\Tidewell", exe + '\0'}, {kRun + "Once\\Tidewell", std::string("once\0", 5)}}},
-        {"mode 1 is the run-once key", 1, "", "",
+        {"mode 1 is the run-once key",
+         1,
+         "",
+         "",
          {{kRun + "\\Tidewell", std::string("old\0", 4)}, {kRun + "Once\\Tidewell", exe + '\0'}}},
-        {"mode 0 deletes from the Run key only", 0, "", "",
+        {"mode 0 deletes from the Run key only",
+         0,
+         "",
+         "",
          {{kRun + "Once\\Tidewell", std::string("once\0", 5)}}},
-        {"blank name and path take the defaults", 2, "   ", " ",
+        {"blank name and path take the defaults",
+         2,
+         "   ",
+         " ",
          {{kRun + "\\Tidewell", exe + '\0'}, {kRun + "Once\\Tidewell", std::string("once\0", 5)}}},
-        {"only leading blanks are removed", 2, "  My App ", "  /x y ",
+        {"only leading blanks are removed",
+         2,
+         "  My App ",
+         "  /x y ",
          {{kRun + "\\Tidewell", std::string("old\0", 4)},
           {kRun + "Once\\Tidewell", std::string("once\0", 5)},
           {kRun + "\\My App ", std::string("/x y \0", 6)}}},
@@ -204,7 +228,8 @@ TEST(AutoRunPath, OneSeparatorAndThePlatformSuffix) {
         {"folder without a trailing separator", sep + "opt" + sep + "tw", "tidewell",
          sep + "opt" + sep + "tw" + sep + "tidewell" + suffix},
         {"root folder ends in a separator already", sep, "tidewell", sep + "tidewell" + suffix},
-        {"folder given with a trailing separator", "apps" + sep, "TW", "apps" + sep + "TW" + suffix},
+        {"folder given with a trailing separator", "apps" + sep, "TW",
+         "apps" + sep + "TW" + suffix},
         {"file name case kept", "d", "TideWell", "d" + sep + "TideWell" + suffix},
     };
     for (const auto& r : rows) {

@@ -64,8 +64,9 @@ TEST(IniText, SettingAValueChangesOnlyWhatItMust) {
         std::string text, section, key, value, expected;
     };
     const std::vector<Row> rows = {
-        {"replace keeps the file's key spelling and line end", "[UDP]\r\nUdpAddress=1.2.3.4\r\nX=1\r\n",
-         "UDP", "UDPADDRESS", "10.0.0.1", "[UDP]\r\nUdpAddress=10.0.0.1\r\nX=1\r\n"},
+        {"replace keeps the file's key spelling and line end",
+         "[UDP]\r\nUdpAddress=1.2.3.4\r\nX=1\r\n", "UDP", "UDPADDRESS", "10.0.0.1",
+         "[UDP]\r\nUdpAddress=10.0.0.1\r\nX=1\r\n"},
         {"replace keeps everything up to '='", "[A]\n  K = old  \n", "A", "K", " 1",
          "[A]\n  K = 1\n"},
         {"replace the first of a repeated key", "[A]\nk=1\nk=2\n", "A", "K", "9",
@@ -83,8 +84,8 @@ TEST(IniText, SettingAValueChangesOnlyWhatItMust) {
         {"new key when the last line has no line end", "[A]\r\nk=1", "A", "N", "v",
          "[A]\r\nk=1\r\nN=v\r\n"},
         {"commented key does not count", "[A]\n;N=1\n", "A", "N", "2", "[A]\nN=2\n;N=1\n"},
-        {"key only in a repeated section goes to the first", "[A]\nk=1\n[B]\n[A]\nN=1\n", "A",
-         "N", "2", "[A]\nk=1\nN=2\n[B]\n[A]\nN=1\n"},
+        {"key only in a repeated section goes to the first", "[A]\nk=1\n[B]\n[A]\nN=1\n", "A", "N",
+         "2", "[A]\nk=1\nN=2\n[B]\n[A]\nN=1\n"},
         {"new file", "", "GPS", "COMPORT", "COM3", "[GPS]\nCOMPORT=COM3\n"},
         {"new section at the end, CRLF file", "[A]\r\nk=1\r\n", "UDP", "UDPRATE", "x",
          "[A]\r\nk=1\r\n[UDP]\r\nUDPRATE=x\r\n"},
@@ -123,7 +124,8 @@ TEST_F(IniProfileFile, WriteCreatesTheFileAndIsReadBackAtOnce) {
     ASSERT_TRUE(store.writeString("GPS", "COMPORT", "COM3", path));
     ASSERT_TRUE(store.writeString("GPS", "AUTOSTART", " 1", path));
     ASSERT_TRUE(store.writeString("UDP", "UDPADDRESS", "255.255.255.255", path));
-    EXPECT_EQ(readBytes(path), "[GPS]\nCOMPORT=COM3\nAUTOSTART= 1\n[UDP]\nUDPADDRESS=255.255.255.255\n");
+    EXPECT_EQ(readBytes(path),
+              "[GPS]\nCOMPORT=COM3\nAUTOSTART= 1\n[UDP]\nUDPADDRESS=255.255.255.255\n");
     EXPECT_EQ(get("gps", "comport"), "COM3");
     ASSERT_TRUE(store.writeString("GPS", "COMPORT", "None", path));
     EXPECT_EQ(get("GPS", "ComPort"), "None");
