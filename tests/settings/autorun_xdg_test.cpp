@@ -114,11 +114,8 @@ TEST(XdgDesktopEntry, ExecIsQuotedAndEscaped) {
         {"dollar escaped in quotes, backslash then escaped for the file", "/a$b", "\"/a\\\\$b\""},
         {"double quote escaped", "/a\"b", "\"/a\\\\\"b\""},
         {"backslash becomes four", "/a\\b", "\"/a\\\\\\\\b\""},
-        {"backtick escaped", "/a`b", "\"/a\\\\`b\""},
         {"percent doubled, no quotes needed", "/50%/tw", "/50%%/tw"},
-        {"single quote needs quotes only", "/it's", "\"/it's\""},
         {"line feed written as escape", "/a\nb", "\"/a\\nb\""},
-        {"tab written as escape", "/a\tb", "\"/a\\tb\""},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.why);

@@ -27,24 +27,7 @@ struct Module {
     GPSModule module{profile, registry, shell};
 };
 
-TEST(GetSaveIniSetting, LowerCaseReadsUpperCaseWritesSectionUnchanged) {
-    Module m;
-    m.profile.set("UDP", "udpaddress", "10.0.0.1");
-    EXPECT_EQ(m.module.GetIniSetting("UDP", "UDPaddress", "f.ini"), "10.0.0.1");
-    EXPECT_EQ(m.module.GetIniSetting("UDP", "UDPrate", "f.ini"), "");
-    m.module.SaveIniSetting("SerialSync", "serialrate", "once per minute", "f.ini");
-    m.module.SaveIniSetting("GPS", "GPSdate", "0", "f.ini");
-    EXPECT_EQ(m.profile.writes,
-              (std::vector<std::string>{"SerialSync/SERIALRATE=once per minute", "GPS/GPSDATE=0"}));
-}
-
-TEST(GetSaveIniSetting, LostWriteIsNotAnError) {
-    Module m;
-    m.profile.failWrites = true;
-    EXPECT_NO_THROW(m.module.SaveIniSetting("GPS", "COMPORT", "COM1", "f.ini"));
-}
-
-TEST(GetSaveIniSetting, OnARealFile) {
+TEST(GetSaveIniSetting, KeysUpperCasedOnWritingAndValuesCutTo749) {
     testing::TempFolder dir;
     const std::string file = dir.file("Tidewell.ini");
     testing::writeBytes(
@@ -160,62 +143,44 @@ TEST(RegistryDeleteValue, TrueOnlyWhenAValueWasDeleted) {
 
 TEST(ConfigureAutoRun, ChoosesKeyNameAndPathByMode) {
     const std::string exe = "/opt/tidewell/tidewell" + std::string(paths::executableSuffix);
+    const std::string run = kRun + "\\Tidewell", once = kRun + "Once\\Tidewell";
+    const std::string old("old\0", 4), oldOnce("once\0", 5);
+    using Values = std::map<std::string, std::string>;
     struct Row {
         const char* why;
         std::int16_t mode;
         std::string name, path;
-        std::map<std::string, std::string> expected;
+        Values expected;
     };
-    const std::map<std::string, std::string> existing = {
-        {kRun + "\\Tidewell", std::string("old\0", 4)},
-        {kRun + "Once\\Tidewell", std::string("once\0", 5)}};
     const std::vector<Row> rows = {
-        {"mode 2 writes this executable under the title",
+        {"mode 2: this executable under the title",
          2,
          "",
          "",
-         {{kRun + "\\Tidewell", exe + '\0'}, {kRun + "Once\\Tidewell", std::string("once\0", 5)}}},
-        {"any other mode is the Run key",
-         -7,
-         "",
-         "",
-         {{kRun + "\\Tidewell", exe + '\0'}, {kRun + "Once\\Tidewell", std::string("once\0", 5)}}},
-        {"mode 1 is the run-once key",
-         1,
-         "",
-         "",
-         {{kRun + "\\Tidewell", std::string("old\0", 4)}, {kRun + "Once\\Tidewell", exe + '\0'}}},
-        {"mode 0 deletes from the Run key only",
-         0,
-         "",
-         "",
-         {{kRun + "Once\\Tidewell", std::string("once\0", 5)}}},
+         {{run, exe + '\0'}, {once, oldOnce}}},
+        {"any other mode: the Run key", -7, "", "", {{run, exe + '\0'}, {once, oldOnce}}},
+        {"mode 1: the run-once key", 1, "", "", {{run, old}, {once, exe + '\0'}}},
+        {"mode 0 deletes from the Run key only", 0, "", "", {{once, oldOnce}}},
         {"blank name and path take the defaults",
          2,
          "   ",
          " ",
-         {{kRun + "\\Tidewell", exe + '\0'}, {kRun + "Once\\Tidewell", std::string("once\0", 5)}}},
-        {"only leading blanks are removed",
+         {{run, exe + '\0'}, {once, oldOnce}}},
+        {"only leading blanks removed",
          2,
          "  My App ",
          "  /x y ",
-         {{kRun + "\\Tidewell", std::string("old\0", 4)},
-          {kRun + "Once\\Tidewell", std::string("once\0", 5)},
-          {kRun + "\\My App ", std::string("/x y \0", 6)}}},
+         {{run, old}, {once, oldOnce}, {kRun + "\\My App ", std::string("/x y \0", 6)}}},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.why);
         Module m;
-        m.registry.values = existing;
+        m.registry.values = {{run, old}, {once, oldOnce}};
         m.module.ConfigureAutoRun(r.mode, r.name, r.path);
         EXPECT_EQ(m.registry.values, r.expected);
     }
-}
-
-TEST(ConfigureAutoRun, DeletingAMissingValueIsQuiet) {
-    Module m;
-    EXPECT_NO_THROW(m.module.ConfigureAutoRun(0, "", ""));
-    EXPECT_TRUE(m.registry.values.empty());
+    Module empty;
+    EXPECT_NO_THROW(empty.module.ConfigureAutoRun(0, "", "")) << "deleting a missing value";
 }
 
 TEST(AutoRunPath, OneSeparatorAndThePlatformSuffix) {
