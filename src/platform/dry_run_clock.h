@@ -1,0 +1,39 @@
+#pragma once
+// A clock that reads through another clock and never sets anything: for --no-set-clock and
+// dry runs. It remembers what it would have set.
+#include <optional>
+#include <string>
+
+#include "platform/system_clock.h"
+
+namespace tidewell {
+
+class DryRunClock : public SystemClock {
+  public:
+    struct WouldBeSet {
+        enum class Kind { Date, TimeOfDay } kind;
+        int a, b, c; // year, month, day or hour, minute, second
+        // "date 2026-12-06" or "time 09:05:01"
+        std::string text() const;
+    };
+
+    explicit DryRunClock(const SystemClock& inner) : inner_(inner) {}
+
+    SystemTime localNow() const override { return inner_.localNow(); }
+    SystemTime utcToLocal(const SystemTime& utc) const override { return inner_.utcToLocal(utc); }
+    SystemTime localToUtc(const SystemTime& local) const override {
+        return inner_.localToUtc(local);
+    }
+    void setLocalDate(int year, int month, int day) override;
+    void setLocalTimeOfDay(int hour, int minute, int second) override;
+
+    const std::optional<WouldBeSet>& lastSet() const { return lastSet_; }
+    int setCount() const { return setCount_; }
+
+  private:
+    const SystemClock& inner_;
+    std::optional<WouldBeSet> lastSet_;
+    int setCount_ = 0;
+};
+
+} // namespace tidewell

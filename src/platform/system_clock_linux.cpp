@@ -1,0 +1,153 @@
+#include "platform/system_clock_linux.h"
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <utility>
+
+#include "platform/error.h"
+
+namespace tidewell {
+
+namespace {
+
+[[noreturn]] void fail(int err, const char* operation) {
+    throw Error(err, std::string(operation) + ": " + std::strerror(err));
+}
+
+std::tm localTm(std::time_t t) {
+    std::tm tm{};
+    if (!localtime_r(&t, &tm)) fail(EOVERFLOW, "Reading the local time");
+    return tm;
+}
+
+std::tm tmOf(const SystemTime& st) {
+    std::tm tm{};
+    tm.tm_year = st.wYear - 1900;
+    tm.tm_mon = st.wMonth - 1;
+    tm.tm_mday = st.wDay;
+    tm.tm_hour = st.wHour;
+    tm.tm_min = st.wMinute;
+    tm.tm_sec = st.wSecond;
+    return tm;
+}
+
+SystemTime systemTimeOf(const std::tm& tm, std::uint16_t milliseconds) {
+    SystemTime st;
+    st.wYear = std::uint16_t(tm.tm_year + 1900);
+    st.wMonth = std::uint16_t(tm.tm_mon + 1);
+    st.wDayOfWeek = std::uint16_t(tm.tm_wday);
+    st.wDay = std::uint16_t(tm.tm_mday);
+    st.wHour = std::uint16_t(tm.tm_hour);
+    st.wMinute = std::uint16_t(tm.tm_min);
+    st.wSecond = std::uint16_t(tm.tm_sec);
+    st.wMilliseconds = milliseconds;
+    return st;
+}
+
+bool isLeap(int y) {
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
+
+int daysInMonth(int y, int m) {
+    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return m == 2 && isLeap(y) ? 29 : days[m - 1];
+}
+
+timespec realNow() {
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return ts;
+}
+
+int realSet(const timespec& ts) {
+    return clock_settime(CLOCK_REALTIME, &ts);
+}
+
+// The zone may have changed since the last call (the user moved it, /etc/localtime replaced).
+void refreshZone() {
+    tzset();
+}
+
+} // namespace
+
+long localOffsetAt(std::time_t utc) {
+    return localTm(utc).tm_gmtoff;
+}
+
+std::time_t resolveLocalWall(std::time_t wall, const OffsetAt& offsetAt) {
+    const long before = offsetAt(wall - 86400);
+    const long candidates[] = {before, offsetAt(wall), offsetAt(wall + 86400)};
+    bool found = false;
+    std::time_t best = 0;
+    for (long o : candidates) {
+        const std::time_t t = wall - o;
+        if (offsetAt(t) == o && (!found || t < best)) best = t, found = true;
+    }
+    return found ? best : wall - before;
+}
+
+timespec localDateTarget(const timespec& now, int year, int month, int day) {
+    if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 ||
+        day > daysInMonth(year, month))
+        fail(EINVAL, "Setting the clock");
+    std::tm tm = localTm(now.tv_sec);
+    tm.tm_year = year - 1900;
+    tm.tm_mon = month - 1;
+    tm.tm_mday = day;
+    return {resolveLocalWall(timegm(&tm), localOffsetAt), now.tv_nsec};
+}
+
+timespec localTimeOfDayTarget(const timespec& now, int hour, int minute, int second) {
+    if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59)
+        fail(EINVAL, "Setting the clock");
+    std::tm tm = localTm(now.tv_sec);
+    tm.tm_hour = hour;
+    tm.tm_min = minute;
+    tm.tm_sec = second;
+    return {resolveLocalWall(timegm(&tm), localOffsetAt), 0};
+}
+
+LinuxSystemClock::LinuxSystemClock(Setter setter, Reader reader)
+    : setter_(setter ? std::move(setter) : Setter(realSet)),
+      reader_(reader ? std::move(reader) : Reader(realNow)) {}
+
+SystemTime LinuxSystemClock::localNow() const {
+    refreshZone();
+    const timespec ts = reader_();
+    return systemTimeOf(localTm(ts.tv_sec), std::uint16_t(ts.tv_nsec / 1000000));
+}
+
+SystemTime LinuxSystemClock::utcToLocal(const SystemTime& utc) const {
+    refreshZone();
+    std::tm tm = tmOf(utc);
+    return systemTimeOf(localTm(timegm(&tm)), utc.wMilliseconds);
+}
+
+SystemTime LinuxSystemClock::localToUtc(const SystemTime& local) const {
+    refreshZone();
+    std::tm tm = tmOf(local);
+    const std::time_t t = resolveLocalWall(timegm(&tm), localOffsetAt);
+    std::tm out{};
+    if (!gmtime_r(&t, &out)) fail(EOVERFLOW, "Converting local time to UTC");
+    return systemTimeOf(out, local.wMilliseconds);
+}
+
+void LinuxSystemClock::setLocalDate(int year, int month, int day) {
+    refreshZone();
+    set(localDateTarget(reader_(), year, month, day));
+}
+
+void LinuxSystemClock::setLocalTimeOfDay(int hour, int minute, int second) {
+    refreshZone();
+    set(localTimeOfDayTarget(reader_(), hour, minute, second));
+}
+
+void LinuxSystemClock::set(const timespec& target) {
+    if (setter_(target) != 0) {
+        const int err = errno;
+        throw Error(err, std::string("Setting the clock: ") + std::strerror(err));
+    }
+}
+
+} // namespace tidewell
