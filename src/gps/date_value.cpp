@@ -1,0 +1,145 @@
+#include "gps/date_value.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+
+#include "platform/error.h"
+
+namespace tidewell {
+
+namespace {
+
+constexpr int kMinYear = 100;
+constexpr int kMaxYear = 9999;
+
+bool isLeap(int y) {
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
+
+int daysInMonth(int y, int m) {
+    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return m == 2 && isLeap(y) ? 29 : days[m - 1];
+}
+
+// Proleptic Gregorian day number, 0 on 1970-01-01 (H. Hinnant's civil algorithms).
+std::int64_t daysFromCivil(int y, int m, int d) {
+    y -= m <= 2;
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const int yoe = int(y - era * 400);
+    const int doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468;
+}
+
+void civilFromDays(std::int64_t z, int& y, int& m, int& d) {
+    z += 719468;
+    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const int doe = int(z - era * 146097);
+    const int yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const int doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const int mp = (5 * doy + 2) / 153;
+    d = doy - (153 * mp + 2) / 5 + 1;
+    m = mp < 10 ? mp + 3 : mp - 9;
+    y = int(yoe + era * 400) + (m <= 2);
+}
+
+const std::int64_t kEpochDay = daysFromCivil(1899, 12, 30);
+
+// Whole seconds of a time-of-day fraction (0 <= frac < 1) by the rounding rule, decided on the
+// exact value of the double: fma recovers the rounding error of frac * 172800 (half-seconds),
+// so values a hair either side of a half second fall on the right side.
+std::int64_t roundedSecondsOfDay(double frac) {
+    const double p = frac * 172800.0;
+    const double err = std::fma(frac, 172800.0, -p);
+    const double k = std::floor(p);
+    // Strictly above k; a product rounded up onto k lies below it, which leaves the result
+    // unchanged whether k is odd (no round-up) or even.
+    const bool beyond = p != k || err > 0;
+    const auto halves = std::int64_t(k);
+    return halves / 2 + ((halves % 2 == 1 && beyond) ? 1 : 0);
+}
+
+[[noreturn]] void invalidDate(const char* what) {
+    throw Error(errors::InvalidDate, std::string(what) + ": date outside years 100 to 9999");
+}
+
+} // namespace
+
+DateParts datePartsOf(DateValue value) {
+    // Beyond this the calendar range is long exceeded; keeps the integer conversion defined.
+    if (!std::isfinite(value) || std::fabs(value) > 1e7) invalidDate("Reading a date value");
+    double whole = 0;
+    const double frac = std::fabs(std::modf(value, &whole));
+    std::int64_t day = std::int64_t(whole);
+    std::int64_t secs = roundedSecondsOfDay(frac);
+    if (secs >= 86400) secs -= 86400, ++day;
+
+    DateParts p;
+    civilFromDays(kEpochDay + day, p.year, p.month, p.day);
+    if (p.year < kMinYear || p.year > kMaxYear) invalidDate("Reading a date value");
+    p.hour = int(secs / 3600);
+    p.minute = int(secs / 60 % 60);
+    p.second = int(secs % 60);
+    return p;
+}
+
+std::optional<DateValue> dateValueOf(int year, int month, int day, int hour, int minute,
+                                     int second) {
+    if (year < kMinYear || year > kMaxYear || month < 1 || month > 12 || day < 1 ||
+        day > daysInMonth(year, month) || hour < 0 || hour > 23 || minute < 0 || minute > 59 ||
+        second < 0 || second > 59)
+        return std::nullopt;
+    const double days = double(daysFromCivil(year, month, day) - kEpochDay);
+    const double time = (hour * 3600 + minute * 60 + second) / 86400.0;
+    // Before the epoch the time of day still counts forward, away from the day.
+    return days < 0 ? days - time : days + time;
+}
+
+void DateToSystemTime(DateValue value, SystemTime& st) {
+    const DateParts p = datePartsOf(value);
+    st.wYear = std::uint16_t(p.year);
+    st.wMonth = std::uint16_t(p.month);
+    st.wDay = std::uint16_t(p.day);
+    st.wHour = std::uint16_t(p.hour);
+    st.wMinute = std::uint16_t(p.minute);
+    st.wSecond = std::uint16_t(p.second);
+}
+
+void SystemTimeToDate(const SystemTime& st, DateValue& value) {
+    const auto v = dateValueOf(st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond);
+    if (!v) {
+        char buf[96];
+        std::snprintf(buf, sizeof buf, "Converting %u-%u-%u %u:%u:%u: not a valid date",
+                      unsigned(st.wYear), unsigned(st.wMonth), unsigned(st.wDay),
+                      unsigned(st.wHour), unsigned(st.wMinute), unsigned(st.wSecond));
+        throw Error(errors::InvalidDate, buf);
+    }
+    value = *v;
+}
+
+std::string formatGpsDisplay(DateValue value) {
+    const DateParts p = datePartsOf(value);
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%02d-%02d-%04d   %d:%02d:%02d", p.day, p.month, p.year, p.hour,
+                  p.minute, p.second);
+    return buf;
+}
+
+std::string formatLocalDisplay(DateValue value) {
+    const DateParts p = datePartsOf(value);
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%d/%d/%02d   %d:%02d:%02d", p.day, p.month, p.year % 100,
+                  p.hour, p.minute, p.second);
+    return buf;
+}
+
+std::string formatPcDisplay(const SystemTime& local) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%02u-%02u-%04u   %02u:%02u:%02u", unsigned(local.wMonth),
+                  unsigned(local.wDay), unsigned(local.wYear), unsigned(local.wHour),
+                  unsigned(local.wMinute), unsigned(local.wSecond));
+    return buf;
+}
+
+} // namespace tidewell
