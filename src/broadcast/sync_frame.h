@@ -14,7 +14,8 @@ inline constexpr std::size_t kSyncFrameLength = 35;
 
 // "*" ss mm hh, then month and day (UTC) or day and month (local), yyyy, and one of four
 // 20-character trailers. Battery save applies when `batterySave` (Check4's state) is not 0
-// and the frame's hour is neither 2 nor 15.
+// and the frame's hour is neither 2 nor 15. Throws Error(errors::InvalidDate) for a field
+// outside its range, which would not fit its fixed width.
 std::string buildSyncFrame(const FrameFields& fields, SyncMode mode, int batterySave);
 
 }  // namespace tidewell

@@ -1,0 +1,145 @@
+#include "broadcast/scheduler.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "fakes.h"
+#include "gps/date_value.h"
+
+namespace tidewell {
+namespace {
+
+using Settings = BroadcastScheduler::Settings;
+
+SystemTime at(int d, int h, int mi, int s, int ms = 0, int y = 2026, int mo = 12) {
+    return SystemTime{std::uint16_t(y), std::uint16_t(mo), 0,
+                      std::uint16_t(d), std::uint16_t(h),  std::uint16_t(mi),
+                      std::uint16_t(s), std::uint16_t(ms)};
+}
+
+struct DueTimes {
+    std::vector<std::string> serial, udp;
+};
+
+// 100 ms ticks for `seconds` from `start`: the local times at which each output was due.
+// Every second must yield one well-formed frame.
+DueTimes simulate(const SystemTime& start, int seconds, const Settings& settings) {
+    fakes::FakeClock clock;
+    BroadcastScheduler scheduler(clock);
+    DateValue base = 0;
+    SystemTimeToDate(start, base);
+    DueTimes due;
+    int frames = 0;
+    for (long long ms = 0; ms < seconds * 1000LL; ms += 100) {
+        clock.now = SystemTime{};
+        DateToSystemTime(base + double(ms / 1000) / 86400.0, clock.now);
+        clock.now.wMilliseconds = std::uint16_t(ms % 1000);
+        const auto t = scheduler.tick(settings);
+        if (!t.newSecond) continue;
+        ++frames;
+        const std::string& f = scheduler.CurrentSyncFrame();
+        EXPECT_TRUE(f.size() == kSyncFrameLength && f.back() == '#') << f;
+        const std::string when = formatPcDisplay(clock.now).substr(13);
+        if (t.serialDue) due.serial.push_back(when);
+        if (t.udpDue) due.udp.push_back(when);
+    }
+    EXPECT_EQ(frames, seconds);
+    return due;
+}
+
+TEST(Scheduler, DueTimesPerRate) {
+    using V = std::vector<std::string>;
+    const struct {
+        const char* what;
+        SystemTime start;
+        int seconds;
+        RateCode serial, udp;
+        V serialDue, udpDue;
+    } rows[] = {
+        // clang-format off
+        {"unset and 0: every second", at(6, 9, 5, 59), 3, std::nullopt, 0,
+         {"09:05:59", "09:06:00", "09:06:01"}, {"09:05:59", "09:06:00", "09:06:01"}},
+        {"minute: first tick, then second 00, both alike", at(6, 9, 5, 58), 64, 1, 1,
+         {"09:05:58", "09:06:00", "09:07:00"}, {"09:05:58", "09:06:00", "09:07:00"}},
+        {"hour and day", at(6, 9, 59, 59), 3602, 2, 3, {"09:59:59", "10:00:00", "11:00:00"}, {"09:59:59"}},
+        {"day: local midnight", at(6, 23, 59, 58), 4, 3, 3, {"23:59:58", "00:00:00"}, {"23:59:58", "00:00:00"}},
+        {"unknown codes never", at(6, 9, 5, 58), 4, 4, -1, {}, {}},
+        // clang-format on
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        const DueTimes due = simulate(r.start, r.seconds, Settings{r.serial, r.udp, {}, 0});
+        EXPECT_EQ(due.serial, r.serialDue);
+        EXPECT_EQ(due.udp, r.udpDue);
+    }
+    const DueTimes hour = simulate(at(6, 9, 5, 1), 3600, Settings{1, 2, true, 1});
+    EXPECT_EQ(hour.serial.size(), 61u) << "minute rate in UTC mode: start plus 60";
+    EXPECT_EQ(hour.udp, (std::vector<std::string>{"09:05:01", "10:00:00"}));
+}
+
+TEST(Scheduler, FrameFieldsPerMode) {
+    const struct {
+        const char* what;
+        SystemTime local;
+        std::optional<bool> utc;
+        int batterySave;
+        const char* frame;
+    } rows[] = {
+        // Local time is one hour ahead of UTC.
+        // clang-format off
+        {"unset is local mode, day first", at(6, 9, 5, 1, 999), std::nullopt, 0, "*01050906122026         1         #"},
+        {"UTC mode, month first, whole seconds", at(6, 9, 5, 1, 999), true, 0, "*01050812062026" "0000000001000000000#"},
+        {"UTC hour 2 suppresses battery save", at(6, 3, 30, 0), true, 1, "*00300212062026" "0000000001000000000#"},
+        {"local hour 3 keeps it", at(6, 3, 30, 0), false, 1, "*00300306122026         1  1      #"},
+        {"UTC back across the year", at(1, 0, 30, 5, 0, 2027, 1), true, 0, "*05302312312026" "0000000001000000000#"},
+        // clang-format on
+    };
+    for (const auto& r : rows) {
+        fakes::FakeClock clock;
+        clock.now = r.local;
+        clock.offsetMinutes = 60;
+        BroadcastScheduler scheduler(clock);
+        EXPECT_TRUE(scheduler.tick(Settings{{}, {}, r.utc, r.batterySave}).newSecond);
+        EXPECT_EQ(scheduler.CurrentSyncFrame(), r.frame) << r.what;
+    }
+}
+
+TEST(Scheduler, RepeatedSecondsTextDoesNothing) {
+    fakes::FakeClock clock;
+    BroadcastScheduler scheduler(clock);
+    const Settings local{1, 1, false, 0};
+    clock.now = at(6, 9, 5, 1);
+    ASSERT_TRUE(scheduler.tick(local).newSecond);
+    const std::string frame = scheduler.CurrentSyncFrame();
+
+    clock.now = at(6, 9, 5, 1, 900);
+    EXPECT_FALSE(scheduler.tick(Settings{0, 0, true, 1}).newSecond) << "same second";
+    clock.now = at(6, 9, 4, 1, 100);
+    const auto back = scheduler.tick(local);
+    EXPECT_FALSE(back.newSecond || back.serialDue || back.udpDue) << "clock set back a minute";
+    EXPECT_EQ(scheduler.CurrentSyncFrame(), frame);
+    EXPECT_EQ(scheduler.SerialRateMark(), "05");
+
+    clock.now = at(6, 9, 4, 2);
+    EXPECT_TRUE(scheduler.tick(local).serialDue) << "minute text 04 differs from mark 05";
+}
+
+TEST(Scheduler, RateChangeSendsAtTheNextDifferentText) {
+    fakes::FakeClock clock;
+    BroadcastScheduler scheduler(clock);
+    clock.now = at(6, 9, 5, 1);
+    scheduler.tick(Settings{1, 3, {}, 0});
+    EXPECT_EQ(scheduler.UDPRateMark(), "06");
+
+    clock.now = at(6, 9, 5, 2);
+    EXPECT_TRUE(scheduler.tick(Settings{2, 0, {}, 0}).serialDue) << "hour 09 vs minute mark 05";
+    EXPECT_EQ(scheduler.SerialRateMark(), "09");
+    EXPECT_EQ(scheduler.UDPRateMark(), "06") << "rate 0 leaves the mark alone";
+    clock.now = at(6, 9, 5, 3);
+    EXPECT_FALSE(scheduler.tick(Settings{2, 0, {}, 0}).serialDue);
+}
+
+} // namespace
+} // namespace tidewell
