@@ -126,20 +126,5 @@ TEST(Scheduler, RepeatedSecondsTextDoesNothing) {
     EXPECT_TRUE(scheduler.tick(local).serialDue) << "minute text 04 differs from mark 05";
 }
 
-TEST(Scheduler, RateChangeSendsAtTheNextDifferentText) {
-    fakes::FakeClock clock;
-    BroadcastScheduler scheduler(clock);
-    clock.now = at(6, 9, 5, 1);
-    scheduler.tick(Settings{1, 3, {}, 0});
-    EXPECT_EQ(scheduler.UDPRateMark(), "06");
-
-    clock.now = at(6, 9, 5, 2);
-    EXPECT_TRUE(scheduler.tick(Settings{2, 0, {}, 0}).serialDue) << "hour 09 vs minute mark 05";
-    EXPECT_EQ(scheduler.SerialRateMark(), "09");
-    EXPECT_EQ(scheduler.UDPRateMark(), "06") << "rate 0 leaves the mark alone";
-    clock.now = at(6, 9, 5, 3);
-    EXPECT_FALSE(scheduler.tick(Settings{2, 0, {}, 0}).serialDue);
-}
-
 } // namespace
 } // namespace tidewell
