@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "gps/date_value.h"
+
 namespace tidewell {
 
 namespace {
@@ -47,17 +49,7 @@ std::optional<CivilDate> civilDate(int y, int m, int d) {
     return CivilDate{y, m, d};
 }
 
-// Days since 1970-01-01 of a proleptic Gregorian date (H. Hinnant's method).
-std::int64_t daysFromCivil(CivilDate date) {
-    const std::int64_t y = date.year - (date.month <= 2 ? 1 : 0);
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const std::int64_t yoe = y - era * 400;
-    const std::int64_t mp = (date.month + 9) % 12;
-    const std::int64_t doy = (153 * mp + 2) / 5 + date.day - 1;
-    const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
-}
-
+// Civil date of a day count since 1970-01-01 (H. Hinnant's method).
 CivilDate civilFromDays(std::int64_t z) {
     z += 719468;
     const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
@@ -112,7 +104,11 @@ std::string checkRmc(const std::vector<std::string_view>& fields, CivilDate earl
     const auto date = parseNmeaDate(fields[kDate]);
     if (!date) return "bad date";
     if (*date < earliest) return "before " + isoDate(earliest);
-    utc = static_cast<double>(daysFromCivil(*date) + kUnixEpochDays) + *seconds / kSecondsPerDay;
+    const int whole = static_cast<int>(*seconds);
+    const auto value =
+        dateValueOf(date->year, date->month, date->day, whole / 3600, whole / 60 % 60, whole % 60);
+    if (!value) return "bad date";
+    utc = *value + (*seconds - whole) / kSecondsPerDay;
     return {};
 }
 
