@@ -350,16 +350,19 @@ INSTANTIATE_TEST_SUITE_P(
                       OptionRow{"yes is skipped", "yes", std::nullopt, false, false, std::nullopt},
                       OptionRow{"empty is skipped", "", "", false, false, std::nullopt},
                       OptionRow{"local", "False", "True", false, true, false},
-                      OptionRow{"both true: local wins", "True", "TRUE", false, true, false}),
+                      OptionRow{"both true: the UTC click rewrites LOCAL first", "True", "TRUE", true, false, true}),
     [](const auto& info) { return "Row" + std::to_string(info.index); });
 
-TEST_F(WindowTest, BothOptionsStoredTrueAreStoredAgainAsFalseAndTrue) {
+// Selecting UTC stores both options before LOCAL is read, so a hand-edited file with both
+// true ends consistent, with UTC.
+TEST_F(WindowTest, BothOptionsStoredTrueEndConsistentWithUtc) {
     stored("SerialSync", "TimeUTC", "True");
     stored("SerialSync", "TimeLocal", "True");
     load();
     ASSERT_GE(profile.writes.size(), 2u);
-    EXPECT_EQ(profile.writes[profile.writes.size() - 2], "SerialSync/TIMEUTC=False");
-    EXPECT_EQ(profile.writes.back(), "SerialSync/TIMELOCAL=True");
+    EXPECT_EQ(profile.writes[profile.writes.size() - 2], "SerialSync/TIMEUTC=True");
+    EXPECT_EQ(profile.writes.back(), "SerialSync/TIMELOCAL=False");
+    EXPECT_EQ(profile.get("SerialSync", "TimeLocal"), "False");
 }
 
 }  // namespace

@@ -1,0 +1,153 @@
+// The program on Linux: the window model driven by Qt's event loop, headless for now.
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <map>
+#include <memory>
+
+#include "app/options.h"
+#include "app/orvane_set_time.h"
+#include "app/qt/demo.h"
+#include "app/qt/headless.h"
+#include "app/qt/phase_locked_ticker.h"
+#include "devices/nmea_decode.h"
+#include "devices/nmea_receiver_posix.h"
+#include "devices/port_names.h"
+#include "devices/serial_port_posix.h"
+#include "devices/udp_socket_posix.h"
+#include "platform/dry_run_clock.h"
+#include "platform/system_clock_linux.h"
+#include "settings/autorun_xdg.h"
+#include "settings/ini_profile.h"
+#include "settings/settings_path.h"
+
+using namespace tidewell;
+
+namespace {
+
+// A receiver that reports the week-number rollover's dates would set the PC back by about
+// twenty years: nothing before this build's own date is valid time.
+CivilDate buildDate() {
+    if (auto date = parseCompilerDate(__DATE__)) return *date;
+    return CivilDate{2026, 1, 1};
+}
+
+// Blocks the stop signals and hands them to the event loop instead.
+int stopSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, s);
+    sigprocmask(SIG_BLOCK, &set, nullptr);
+    return ::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string error;
+    const auto options = parseOptions(std::vector<std::string>(argv + 1, argv + argc), error);
+    if (!options) {
+        std::fprintf(stderr, "tidewell: %s\n%s", error.c_str(), kUsage);
+        return 2;
+    }
+    if (options->help) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (options->version) {
+        std::printf("Tidewell %d.%d.%d\n", TIDEWELL_VERSION_MAJOR, TIDEWELL_VERSION_MINOR,
+                    TIDEWELL_VERSION_REVISION);
+        return 0;
+    }
+
+    const int stopFd = stopSignals();
+    QCoreApplication app(argc, argv);
+    HeadlessShell shell(stdout);
+    HeadlessReport report(stdout, options->noSetClock);
+
+    Demo demo;
+    std::string settingsFile;
+    try {
+        if (options->demo) {
+            demo.start(shell.AppPath());
+            report.line("demo: simulated GPS receiver on " + demo.gpsDevice() +
+                        "; UDP frames to 127.0.0.1:16000; the PC clock is not changed");
+            settingsFile = demo.settingsFile();
+        } else {
+            settingsFile = settingsFilePath(shell.AppPath(), options->settingsFile);
+        }
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "tidewell: %s\n", e.what());
+        return 1;
+    }
+
+    IniProfileStore profile;
+    XdgAutoRunStore autorun;
+    LinuxSystemClock realClock;
+    DryRunClock dryRun(realClock);
+    SystemClock& clock = options->noSetClock ? static_cast<SystemClock&>(dryRun) : realClock;
+
+    // COMn names a device through the "Ports" section, read afresh at every open.
+    auto devicePath = [&](int port) {
+        std::map<int, std::string> overrides;
+        const std::string name = "COM" + std::to_string(port);
+        if (std::string path = profile.getString("Ports", name, "", 750, settingsFile); !path.empty())
+            overrides[port] = path;
+        return devicePathFor(port, overrides);
+    };
+    PosixNmeaReceiver nmea(devicePath, buildDate());
+    PosixSerialPort serial(devicePath);
+    PosixUdpSocket udp;
+
+    OrvaneSetTime window({shell, profile, autorun, clock}, {nmea, serial, udp}, settingsFile);
+    window.events = &report;
+    window.reportClockRefusalInMessageBox = false;
+
+    std::unique_ptr<QSocketNotifier> gpsWatch;
+    auto watchGps = [&] {
+        if (gpsWatch) {
+            // Never delete a notifier inside its own signal.
+            gpsWatch->setEnabled(false);
+            gpsWatch.release()->deleteLater();
+        }
+        if (nmea.readFd() < 0) return;
+        gpsWatch = std::make_unique<QSocketNotifier>(nmea.readFd(), QSocketNotifier::Read);
+        QObject::connect(gpsWatch.get(), &QSocketNotifier::activated, [&] { nmea.handleReadable(); });
+    };
+    bool started = false;
+    nmea.PortStateChanged = [&] {
+        watchGps();
+        if (started)
+            report.line(std::string("gps port: ") + window.Combo1.Text() +
+                        (nmea.isOpen() ? " open" : " closed"));
+    };
+
+    window.Form_Load();
+    started = true;
+    report.restored(window, nmea.PortNumber > 0 ? devicePath(nmea.PortNumber) : "",
+                    devicePath(serial.CommPort));
+
+    PhaseLockedTicker ticker(100);
+    ticker.onTick = [&] {
+        window.SendUDP.tick();
+        window.Timer1.tick();
+    };
+
+    QSocketNotifier stopWatch(stopFd, QSocketNotifier::Read);
+    QObject::connect(&stopWatch, &QSocketNotifier::activated, [&] {
+        signalfd_siginfo info{};
+        [[maybe_unused]] auto n = ::read(stopFd, &info, sizeof info);
+        report.line("stopping");
+        window.Form_Unload();
+        QCoreApplication::quit();
+    });
+
+    const int status = QCoreApplication::exec();
+    gpsWatch.reset();
+    return status;
+}
