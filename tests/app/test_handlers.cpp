@@ -1,0 +1,420 @@
+#include "gps/date_value.h"
+#include "window_fixture.h"
+
+namespace tidewell {
+namespace {
+
+using Strings = std::vector<std::string>;
+
+// Records what the window reports, as a headless view would print it.
+struct RecordingEvents : WindowEvents {
+    Strings lines;
+    void gpsTimeShown(const std::string& g, const std::string& l) override { lines.push_back(g + " | " + l); }
+    void sentenceFailed(const Error& e) override { lines.push_back("failed: " + e.description()); }
+    void clockSet(const ClockUpdate::Outcome& o, DateValue) override {
+        lines.push_back(o.dateSet ? "set date and time" : "set time");
+    }
+    void clockRefused(const Error& e, DateValue) override { lines.push_back("refused: " + e.description()); }
+    void frameSent(Output o, const std::string&) override {
+        lines.push_back(o == Output::Serial ? "sent serial" : "sent udp");
+    }
+    void frameFailed(Output o, const Error& e) override {
+        lines.push_back((o == Output::Serial ? "serial " : "udp ") + std::to_string(e.number()));
+    }
+};
+
+NmeaSentence rmc(int y, int mo, int d, int h, int mi, int s, double fraction = 0) {
+    return {"RMC", *dateValueOf(y, mo, d, h, mi, s) + fraction / 86400.0};
+}
+
+class Handlers : public WindowTest {
+protected:
+    RecordingEvents events;
+    OrvaneSetTime& start() {
+        OrvaneSetTime& w = load();
+        w.events = &events;
+        clearRecords();
+        return w;
+    }
+};
+
+// ---- GPS time --------------------------------------------------------------------------
+
+TEST_F(Handlers, RmcShowsGpsAndLocalTimeAndSetsTheClockAtSecondOne) {
+    clock.offsetMinutes = 600;  // ten hours east
+    OrvaneSetTime& w = start();
+    w.Check3.Value(1);
+    w.NMEA1_SentenceReceived(rmc(2026, 12, 5, 20, 30, 0));
+    EXPECT_EQ(w.txtGPStime.Text(), "05-12-2026   20:30:01");
+    EXPECT_EQ(w.txtLocalTime.Text(), "6/12/26   6:30:01");
+    EXPECT_EQ(clock.sets, (Strings{"date 2026-12-06", "time 06:30:01"})) << "date before time";
+    EXPECT_EQ(events.lines.back(), "set date and time");
+}
+
+TEST_F(Handlers, OnlyRmcIsHandledWhateverItsCase) {
+    OrvaneSetTime& w = start();
+    for (const char* type : {"GGA", "GPRMC", ""}) {
+        NmeaSentence s = rmc(2026, 12, 6, 9, 5, 0);
+        s.TypeID = type;
+        w.NMEA1_SentenceReceived(s);
+    }
+    EXPECT_EQ(w.txtGPStime.Text(), "") << "other types touch no display";
+    NmeaSentence lower = rmc(2026, 12, 6, 9, 5, 0, 0.6);
+    lower.TypeID = "rmc";
+    w.NMEA1_SentenceReceived(lower);
+    EXPECT_EQ(w.txtGPStime.Text(), "06-12-2026   9:05:02") << ".60 plus the advance rounds up twice";
+}
+
+TEST_F(Handlers, WithoutGpsDateOnlyTheTimeIsSet) {
+    OrvaneSetTime& w = start();
+    ASSERT_EQ(w.Check3.Value(), 0);
+    w.NMEA1_SentenceReceived(rmc(2026, 12, 6, 9, 5, 0));
+    EXPECT_EQ(clock.sets, (Strings{"time 09:05:01"}));
+}
+
+TEST_F(Handlers, ARefusedClockIsReportedEveryTimeButBoxedOnce) {
+    clock.refuse = true;
+    OrvaneSetTime& w = start();
+    w.NMEA1_SentenceReceived(rmc(2026, 12, 6, 9, 5, 0));
+    w.NMEA1_SentenceReceived(rmc(2026, 12, 6, 9, 5, 1));
+    w.NMEA1_SentenceReceived(rmc(2026, 12, 6, 9, 6, 0));
+    EXPECT_EQ(clock.sets, (Strings{"time 09:05:01 refused", "time 09:06:01 refused"}))
+        << "one try a minute";
+    EXPECT_EQ(shell.boxes.size(), 1u);
+    EXPECT_EQ(w.txtGPStime.Text(), "06-12-2026   9:06:01") << "reception goes on";
+    EXPECT_EQ(std::count(events.lines.begin(), events.lines.end(), "refused: Operation not permitted"), 2);
+
+    w.reportClockRefusalInMessageBox = false;  // headless
+    shell.boxes.clear();
+    w.NMEA1_SentenceReceived(rmc(2026, 12, 6, 9, 7, 0));
+    EXPECT_TRUE(shell.boxes.empty());
+}
+
+TEST_F(Handlers, ASentenceWithoutTimeLeavesTheDisplays) {
+    OrvaneSetTime& w = start();
+    w.NMEA1_SentenceReceived(rmc(2026, 12, 6, 9, 5, 0));
+    w.NMEA1_SentenceReceived(NmeaSentence{"RMC", std::nullopt});
+    EXPECT_EQ(w.txtGPStime.Text(), "06-12-2026   9:05:01");
+    EXPECT_EQ(events.lines.back().rfind("failed: ", 0), 0u);
+}
+
+TEST_F(Handlers, PcClockDisplayPutsTheMonthFirst) {
+    OrvaneSetTime& w = start();
+    clock.now = SystemTime{2026, 12, 0, 6, 9, 5, 1, 730};
+    w.Timer1_Timer();
+    EXPECT_EQ(w.txtPCtime.Text(), "12-06-2026   09:05:01");
+}
+
+// ---- Broadcast -------------------------------------------------------------------------
+
+class Broadcast : public Handlers {
+protected:
+    OrvaneSetTime& outputsOn() {
+        stored("UDP", "SendUDP", " 1");
+        stored("UDP", "UDPaddress", "127.0.0.1");
+        stored("UDP", "UDPrate", "once per second");
+        stored("SerialSync", "SendSync", " 1");
+        stored("SerialSync", "COMPORT", "COM2");
+        stored("SerialSync", "serialrate", "once per second");
+        return start();
+    }
+    void nextSecond() {
+        clock.now.wSecond = std::uint16_t((clock.now.wSecond + 1) % 60);
+        window->SendUDP_Timer();
+    }
+};
+
+TEST_F(Broadcast, OneFrameASecondOnBothOutputsSerialFirst) {
+    OrvaneSetTime& w = outputsOn();
+    w.SendUDP_Timer();
+    w.SendUDP_Timer();  // same second: nothing
+    nextSecond();
+    ASSERT_EQ(serial.outputs.size(), 2u);
+    ASSERT_EQ(udp.sent.size(), 2u);
+    EXPECT_EQ(serial.outputs[1], udp.sent[1].data) << "both outputs carry the same frame";
+    EXPECT_EQ(udp.sent[1].host, "127.0.0.1");
+    EXPECT_EQ(events.lines, (Strings{"sent serial", "sent udp", "sent serial", "sent udp"}));
+}
+
+TEST_F(Broadcast, GreyedBoxesAndAClosedPortSendNothing) {
+    OrvaneSetTime& w = outputsOn();
+    w.Check1.Value(2);
+    w.Check2.Value(2);
+    nextSecond();
+    w.Check2.Value(1);
+    serial.open = false;
+    nextSecond();
+    EXPECT_TRUE(udp.sent.empty());
+    EXPECT_TRUE(serial.outputs.empty());
+    EXPECT_TRUE(shell.boxes.empty());
+}
+
+TEST_F(Broadcast, TransientUdpFailuresAreSilentOthersBoxedOneAtATime) {
+    outputsOn();
+    udp.failWith = Error(errors::TransientSend, "No buffer space available");
+    nextSecond();
+    EXPECT_TRUE(shell.boxes.empty());
+
+    udp.failWith = Error(101, "Network is unreachable");
+    int nested = 0;
+    shell.whileBoxOpen = [&] {
+        // Ticks go on while the box is open; their failures open no second box.
+        for (int i = 0; i < 3; ++i, ++nested) nextSecond();
+    };
+    nextSecond();
+    ASSERT_EQ(shell.boxes.size(), 1u);
+    EXPECT_EQ(shell.boxes[0].text, "Network is unreachable");
+    EXPECT_EQ(shell.boxes[0].title, "101");
+    EXPECT_EQ(shell.boxes[0].style, MsgBoxStyle::OkCritical);
+    EXPECT_EQ(nested, 3);
+    EXPECT_EQ(serial.outputs.size(), 5u) << "serial frames went on during the box";
+
+    shell.whileBoxOpen = nullptr;
+    nextSecond();
+    EXPECT_EQ(shell.boxes.size(), 2u) << "once closed, the next failure is shown again";
+}
+
+TEST_F(Broadcast, AFailedSerialWriteIsCountedAndDropped) {
+    OrvaneSetTime& w = outputsOn();
+    serial.failWrite = true;
+    nextSecond();
+    nextSecond();
+    EXPECT_EQ(w.serialFailures(), 2u);
+    EXPECT_EQ(udp.sent.size(), 2u) << "UDP is not held up by the serial output";
+    EXPECT_TRUE(shell.boxes.empty());
+}
+
+TEST_F(Broadcast, UnsetRateSendsEverySecond) {
+    stored("UDP", "SendUDP", " 1");
+    stored("UDP", "UDPrate", "hourly");
+    OrvaneSetTime& w = start();
+    ASSERT_FALSE(w.UDPRateCode.has_value());
+    for (int i = 0; i < 3; ++i) nextSecond();
+    EXPECT_EQ(udp.sent.size(), 3u);
+}
+
+TEST_F(Broadcast, UtcOptionSwitchesTheFrameToUtcOrder) {
+    OrvaneSetTime& w = outputsOn();
+    clock.offsetMinutes = 60;
+    w.Option1[0].Value(true);
+    nextSecond();
+    // 09:05:02 local on 6 December is 08:05:02 UTC: month before day.
+    EXPECT_EQ(udp.sent.back().data, "*020508120620260000000001000000000#");
+    w.Option1[1].Value(true);
+    nextSecond();
+    EXPECT_EQ(udp.sent.back().data, "*03050906122026         1         #");
+}
+
+// ---- GPS port choice ---------------------------------------------------------------------
+
+struct PortPick {
+    const char* what;
+    int serialOn;
+    std::string serialPort;
+    int gpsPick;
+    bool accepted;
+};
+
+class GpsPortPick : public Handlers, public ::testing::WithParamInterface<PortPick> {};
+
+TEST_P(GpsPortPick, RefusesOnlyTheSerialSyncPortWhileSyncIsOn) {
+    const PortPick& p = GetParam();
+    OrvaneSetTime& w = start();
+    w.Check2.Value(p.serialOn);
+    w.Combo2.Text(p.serialPort);
+    clearRecords();
+    w.Combo1.choose(p.gpsPick);
+    const std::string picked = w.Combo1.List()[std::size_t(p.gpsPick)];
+    if (p.accepted) {
+        EXPECT_TRUE(shell.boxes.empty());
+        EXPECT_EQ(profile.get("GPS", "COMPORT"), picked);
+        EXPECT_EQ(nmea.PortNumber, p.gpsPick);
+    } else {
+        ASSERT_EQ(shell.boxes.size(), 1u);
+        EXPECT_EQ(shell.boxes[0].text, "Please check your comm settings");
+        EXPECT_EQ(shell.boxes[0].title, "ERROR");
+        EXPECT_EQ(shell.boxes[0].style, MsgBoxStyle::OkExclamation);
+        EXPECT_EQ(w.Combo1.Text(), "None");
+        EXPECT_EQ(profile.get("GPS", "COMPORT"), "None");
+        EXPECT_EQ(nmea.calls, (Strings{"ClosePort"}));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, GpsPortPick,
+                         ::testing::Values(PortPick{"clash while sync on", 1, "COM3", 3, false},
+                                           PortPick{"same port, sync off", 0, "COM3", 3, true},
+                                           PortPick{"other port", 1, "COM3", 4, true},
+                                           PortPick{"None twice, sync on", 1, "None", 0, true},
+                                           PortPick{"clash while greyed", 2, "COM3", 3, false}),
+                         [](const auto& info) { return "Row" + std::to_string(info.index); });
+
+TEST_F(Handlers, PickingNoneClosesWithoutOpening) {
+    OrvaneSetTime& w = start();
+    w.Combo1.choose(0);
+    EXPECT_EQ(nmea.calls, (Strings{"ClosePort"}));
+    EXPECT_EQ(nmea.PortNumber, 0);
+}
+
+TEST_F(Handlers, PickingAPortReopensItEvenWhenAlreadyOpen) {
+    OrvaneSetTime& w = start();
+    w.Combo1.choose(2);
+    w.Combo1.choose(2);
+    EXPECT_EQ(nmea.calls, (Strings{"ClosePort", "OpenPort 2", "ClosePort", "OpenPort 2"}));
+}
+
+TEST_F(Handlers, AGpsPortThatFailsToOpenKeepsThePreviousChoiceStored) {
+    stored("GPS", "COMPORT", "COM1");
+    OrvaneSetTime& w = start();
+    nmea.failOpen = true;
+    w.Combo1.choose(5);
+    EXPECT_EQ(shell.boxes.size(), 1u);
+    EXPECT_EQ(profile.get("GPS", "COMPORT"), "COM1");
+    EXPECT_EQ(w.Combo1.Text(), "COM5");
+    EXPECT_EQ(nmea.PortNumber, 5);
+}
+
+TEST_F(Handlers, UseGpsDateIsStoredWithoutABlank) {
+    OrvaneSetTime& w = start();
+    w.Check3.click();
+    EXPECT_EQ(profile.writes, (Strings{"GPS/GPSDATE=1"}));
+    w.Check3.click();
+    EXPECT_EQ(profile.writes.back(), "GPS/GPSDATE=0");
+}
+
+// ---- Serial sync settings ----------------------------------------------------------------
+
+TEST_F(Handlers, ChoosingTheGpsPortForSerialSyncIsRefused) {
+    stored("GPS", "COMPORT", "COM3");
+    OrvaneSetTime& w = start();
+    w.Combo2.choose(3);
+    ASSERT_EQ(shell.boxes.size(), 1u);
+    EXPECT_EQ(w.Combo2.Text(), "None");
+    EXPECT_EQ(profile.get("SerialSync", "COMPORT"), "None");
+    EXPECT_FALSE(serial.PortOpen());
+}
+
+TEST_F(Handlers, ChoosingASerialPortOpensItEvenWithSyncOff) {
+    OrvaneSetTime& w = start();
+    w.Combo2.choose(4);
+    EXPECT_EQ(serial.calls, (Strings{"open 4"}));
+    EXPECT_EQ(profile.get("SerialSync", "COMPORT"), "COM4");
+    w.Combo2.choose(0);
+    EXPECT_EQ(serial.calls.back(), "close");
+    EXPECT_EQ(serial.CommPort, 4) << "None keeps the port number";
+    EXPECT_EQ(profile.get("SerialSync", "COMPORT"), "None");
+}
+
+TEST_F(Handlers, ASerialPortThatFailsToOpenIsReportedOnceAndNotStored) {
+    stored("SerialSync", "COMPORT", "COM2");
+    OrvaneSetTime& w = start();
+    serial.failOpen = true;
+    w.Combo2.choose(6);
+    EXPECT_EQ(shell.boxes.size(), 1u);
+    EXPECT_EQ(profile.get("SerialSync", "COMPORT"), "COM2");
+    EXPECT_FALSE(serial.PortOpen());
+}
+
+TEST_F(Handlers, SerialSyncBoxOpensAndClosesThePort) {
+    stored("SerialSync", "COMPORT", "COM2");
+    OrvaneSetTime& w = start();
+    w.Check2.click();
+    EXPECT_EQ(serial.calls, (Strings{"open 2"}));
+    EXPECT_TRUE(w.Combo2.Visible());
+    w.Check2.click();
+    EXPECT_EQ(serial.calls.back(), "close");
+    EXPECT_FALSE(w.Combo2.Visible());
+    EXPECT_EQ(profile.writes, (Strings{"SerialSync/SENDSYNC= 1", "SerialSync/SENDSYNC= 0"}));
+
+    serial.failOpen = true;
+    w.Check2.click();
+    EXPECT_EQ(w.Check2.Value(), 1) << "the box keeps the user's choice";
+    EXPECT_FALSE(serial.PortOpen());
+    EXPECT_EQ(shell.boxes.size(), 1u);
+    EXPECT_EQ(profile.writes.back(), "SerialSync/SENDSYNC= 1");
+}
+
+TEST_F(Handlers, BatterySaveIsStoredAndReadBack) {
+    OrvaneSetTime& w = start();
+    w.Check4.click();
+    EXPECT_EQ(profile.get("Analog", "BatterySave"), " 1");
+    EXPECT_EQ(w.Check4.Value(), 1);
+    w.Check4.click();
+    EXPECT_EQ(profile.get("Analog", "BatterySave"), " 0");
+
+    profile.values.clear();
+    profile.failWrites = true;
+    w.Check4.click();
+    EXPECT_EQ(w.Check4.Value(), 1) << "nothing to read back: the box keeps the user's click";
+}
+
+TEST_F(Handlers, UdpBoxNeverShowsTheAddress) {
+    OrvaneSetTime& w = start();
+    w.Check1.click();
+    w.Check1.click();
+    w.Check1.click();
+    EXPECT_TRUE(w.UDPrate.Visible());
+    EXPECT_TRUE(w.Label9.Visible());
+    EXPECT_FALSE(w.UDPaddress.Visible());
+    EXPECT_FALSE(w.Label4.Visible());
+}
+
+TEST_F(Handlers, OptionsAreStoredAsWords) {
+    OrvaneSetTime& w = start();
+    w.Option1[1].Value(true);
+    EXPECT_EQ(profile.writes, (Strings{"SerialSync/TIMEUTC=False", "SerialSync/TIMELOCAL=True"}));
+    EXPECT_EQ(w.SyncUsesUTC, false);
+    w.Option1[0].Value(true);
+    EXPECT_EQ(profile.get("SerialSync", "TimeUTC"), "True");
+    EXPECT_EQ(profile.get("SerialSync", "TimeLocal"), "False");
+    EXPECT_EQ(w.SyncUsesUTC, true);
+}
+
+TEST_F(Handlers, RatePicksSetTheirCodeAndAreStored) {
+    OrvaneSetTime& w = start();
+    w.SerialRate.choose(2);
+    w.UDPrate.choose(3);
+    EXPECT_EQ(w.SerialRateCode, 2);
+    EXPECT_EQ(w.UDPRateCode, 3);
+    EXPECT_EQ(profile.writes, (Strings{"SerialSync/SERIALRATE=once per hour", "UDP/UDPRATE=once per day"}));
+}
+
+TEST_F(Handlers, AddressChangeRetargetsTheSocket) {
+    OrvaneSetTime& w = start();
+    w.UDPaddress.Text("127.0.0.2");
+    EXPECT_EQ(udp.RemoteHost, "127.0.0.2");
+    EXPECT_EQ(profile.writes, (Strings{"UDP/UDPADDRESS=127.0.0.2"}));
+}
+
+// ---- Tray, hide and exit -----------------------------------------------------------------
+
+TEST_F(Handlers, TrayButtonsShowTheWindowOtherMessagesDoNothing) {
+    OrvaneSetTime& w = start();
+    for (int code : {512, 514, 517, 519}) w.Form_MouseMove(0, 0, code * 15.0, 0);
+    EXPECT_FALSE(w.Visible());
+    EXPECT_FALSE(w.Timer1.Enabled());
+    for (int code : {513, 515, 516, 518}) {
+        w.Command4_Click();
+        w.Form_MouseMove(0, 0, code * 15.0, 0);
+        EXPECT_TRUE(w.Visible()) << code;
+        EXPECT_TRUE(w.Timer1.Enabled()) << code;
+    }
+}
+
+TEST_F(Handlers, CloseAndExitSavesTheGpsPortAndRemovesTheIcon) {
+    OrvaneSetTime& w = start();
+    w.Combo1.Text("COM6");
+    shell.notifyCalls.clear();
+    w.Command1_Click();
+    EXPECT_EQ(nmea.calls, (Strings{"ClosePort", "ClosePort"}));
+    EXPECT_EQ(profile.writes, (Strings{"GPS/COMPORT=COM6"}));
+    ASSERT_EQ(shell.notifyCalls.size(), 2u);
+    EXPECT_EQ(shell.notifyCalls[0].first, notify::NIM_DELETE);
+    EXPECT_EQ(shell.endCalls, 1);
+
+    clearRecords();
+    w.Form_Unload();
+    EXPECT_TRUE(profile.writes.empty()) << "closing any other way saves nothing";
+}
+
+}  // namespace
+}  // namespace tidewell
