@@ -17,7 +17,6 @@ const std::vector<std::string> kRates{"once per second", "once per minute", "onc
 const std::array<const char*, 9> kPorts{"None", "COM1", "COM2", "COM3", "COM4",
                                         "COM5", "COM6", "COM7", "COM8"};
 constexpr const char* kNone = "None";
-constexpr const char* kBroadcastAddress = "255.255.255.255";
 constexpr const char* kCommError = "Please check your comm settings";
 constexpr const char* kTrayTip = "Set PC Time from GPS";
 
@@ -82,7 +81,7 @@ OrvaneSetTime::OrvaneSetTime(Platform platform, Components components, std::stri
       Label11("Label11", "Serial Xmit Rate", {480, 4710, 1365, 255}, 19),
       Label9("Label9", "UDP Xmit Rate", {3810, 4740, 1155, 225}, 13),
       Check4("Check4", "Use analog clock battery save mode", {2220, 4830, 1275, 825}, 27, 0),
-      UDPaddress("UDPaddress", kBroadcastAddress, {3630, 5040, 1695, 315}, 14, 15),
+      UDPaddress("UDPaddress", kDefaultUdpAddress, {3630, 5040, 1695, 315}, 14, 15),
       Combo2("Combo2", kNone, {690, 5070, 915, 315}, 15),
       Label4("Label4", "UDP Xmit Port Address", {3630, 5340, 1725, 225}, 12),
       Label10("Label10", "Serial Sync Com Port", {390, 5400, 1695, 225}, 16),
@@ -163,10 +162,6 @@ void OrvaneSetTime::showCommError() {
 // ---- Start-up --------------------------------------------------------------------------
 
 void OrvaneSetTime::Form_Load() {
-    auto showSerialControls = [this](bool show) {
-        for (Control* c : std::initializer_list<Control*>{&SerialRate, &Label11, &Combo2, &Label10})
-            c->Visible(show);
-    };
     auto fillPorts = [](ComboBox& list) {
         for (const char* port : kPorts) list.AddItem(port);
     };
@@ -175,7 +170,7 @@ void OrvaneSetTime::Form_Load() {
         UDPBroadcast.Protocol = UdpSocket::UdpProtocol;
         UDPBroadcast.RemotePort = 16000;
         UDPBroadcast.LocalPort = 16000;
-        UDPBroadcast.RemoteHost = kBroadcastAddress;
+        UDPBroadcast.RemoteHost = kDefaultUdpAddress;
     });
     skipOnError([&] {
         SendUDP.Enabled(true);
@@ -257,23 +252,15 @@ void OrvaneSetTime::Form_Load() {
         Label4.Visible(false);
     });
     skipOnError([&] { Check1.Value(numberPrefix(setting("UDP", "SendUDP"))); });
-    skipOnError([&] {
-        if (Check1.Value() == 1) {
-            UDPrate.Visible(true);
-            Label9.Visible(true);
-        } else {
-            for (Control* c : std::initializer_list<Control*>{&UDPaddress, &UDPrate, &Label4, &Label9})
-                c->Visible(false);
-        }
-    });
-    skipOnError([&] { UDPaddress.Text(kBroadcastAddress); });
+    skipOnError([&] { showUdpControls(Check1.Value() == 1); });
+    skipOnError([&] { UDPaddress.Text(kDefaultUdpAddress); });
     skipOnError([&] { AutoStart.Value(numberPrefix(setting("GPS", "AutoStart"))); });
     skipOnError([&] { UDPaddress.Text(setting("UDP", "UDPaddress")); });
     skipOnError([&] { Check3.Value(numberPrefix(setting("GPS", "GPSdate"))); });
     skipOnError([&] { UDPBroadcast.RemoteHost = UDPaddress.Text(); });
     skipOnError([&] {
         if (UDPaddress.Text().empty()) {
-            UDPaddress.Text(kBroadcastAddress);
+            UDPaddress.Text(kDefaultUdpAddress);
             save("UDP", "UDPAddress", UDPaddress.Text());
         }
     });
@@ -381,21 +368,30 @@ void OrvaneSetTime::Check3_Click() { save("GPS", "GPSdate", std::to_string(Check
 
 // ---- Broadcast settings ------------------------------------------------------------------
 
-void OrvaneSetTime::Check1_Click() {
-    if (Check1.Value() == 1) {
+// The address box and its caption are never shown again once start-up hid them.
+void OrvaneSetTime::showUdpControls(bool show) {
+    if (show) {
         UDPrate.Visible(true);
         Label9.Visible(true);
     } else {
         for (Control* c : std::initializer_list<Control*>{&UDPaddress, &UDPrate, &Label4, &Label9})
             c->Visible(false);
     }
+}
+
+void OrvaneSetTime::showSerialControls(bool show) {
+    for (Control* c : std::initializer_list<Control*>{&SerialRate, &Label11, &Combo2, &Label10})
+        c->Visible(show);
+}
+
+void OrvaneSetTime::Check1_Click() {
+    showUdpControls(Check1.Value() == 1);
     save("UDP", "SendUDP", leadingBlank(Check1.Value()));
 }
 
 void OrvaneSetTime::Check2_Click() {
     const bool on = Check2.Value() == 1;
-    for (Control* c : std::initializer_list<Control*>{&SerialRate, &Label11, &Combo2, &Label10})
-        c->Visible(on);
+    showSerialControls(on);
     if (on) {
         if (!MSComm1.PortOpen() && Combo2.Text() != kNone) {
             try {

@@ -31,6 +31,9 @@ public:
     virtual void frameFailed(Output, const Error&) {}
 };
 
+// The sync frames' destination until the settings name another: every host on the network.
+inline constexpr const char* kDefaultUdpAddress = "255.255.255.255";
+
 class OrvaneSetTime {
 public:
     struct Platform {
@@ -141,6 +144,8 @@ private:
     std::string setting(std::string_view section, std::string_view key);
     void save(std::string_view section, std::string_view key, std::string_view value);
     void showCommError();
+    void showUdpControls(bool show);
+    void showSerialControls(bool show);
     void wireHandlers();
 
     Shell& shell_;

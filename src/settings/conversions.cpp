@@ -1,5 +1,7 @@
 #include "settings/conversions.h"
 
+#include "settings/blanks.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -122,18 +124,6 @@ std::int16_t toInt16(const Scanned& n) {
     double r = roundHalfEven(n.negative ? -value : value);
     if (r < -32768.0 || r > 32767.0) overflow();
     return static_cast<std::int16_t>(r);
-}
-
-bool isBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
-std::string_view trimBlanks(std::string_view s) {
-    while (!s.empty() && isBlank(s.front()))
-        s.remove_prefix(1);
-    while (!s.empty() && isBlank(s.back()))
-        s.remove_suffix(1);
-    return s;
 }
 
 Scanned scanWhole(std::string_view text) {

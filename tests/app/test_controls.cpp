@@ -36,10 +36,10 @@ TEST(CheckBox, AcceptsOnlyTheThreeStatesAndClicksOnlyOnChange) {
 }
 
 TEST(TextBox, ChangeRunsOnlyForADifferentText) {
-    TextBox box("UDPaddress", "255.255.255.255", {}, 0, 15);
+    TextBox box("UDPaddress", "10.0.0.255", {}, 0, 15);
     std::vector<std::string> seen;
     box.Change = [&] { seen.push_back(box.Text()); };
-    box.Text("255.255.255.255");
+    box.Text("10.0.0.255");
     box.Text("");
     box.Text("");
     box.Text("127.0.0.1");

@@ -22,17 +22,17 @@ TEST_F(WindowTest, FirstRunWithoutSettingsEndsInTheDefaultState) {
     EXPECT_EQ(w.SerialRate.Text(), "once per minute");
     EXPECT_EQ(w.UDPRateCode, 1);
     EXPECT_EQ(w.SerialRateCode, 1);
-    EXPECT_EQ(w.UDPaddress.Text(), "255.255.255.255");
+    EXPECT_EQ(w.UDPaddress.Text(), kDefaultUdpAddress);
     EXPECT_FALSE(w.Option1[0].Value());
     EXPECT_FALSE(w.Option1[1].Value());
     EXPECT_FALSE(w.SyncUsesUTC.has_value());
 
     // The address is written empty first (its change handler), then restored twice.
-    EXPECT_EQ(profile.writes, (Writes{"UDP/UDPADDRESS=", "GPS/GPSDATE=0",
-                                      "UDP/UDPADDRESS=255.255.255.255",
-                                      "UDP/UDPADDRESS=255.255.255.255", "UDP/UDPRATE=once per minute",
+    const std::string address = std::string("UDP/UDPADDRESS=") + kDefaultUdpAddress;
+    EXPECT_EQ(profile.writes, (Writes{"UDP/UDPADDRESS=", "GPS/GPSDATE=0", address, address,
+                                      "UDP/UDPRATE=once per minute",
                                       "SerialSync/SERIALRATE=once per minute"}));
-    EXPECT_EQ(udp.RemoteHost, "255.255.255.255");
+    EXPECT_EQ(udp.RemoteHost, kDefaultUdpAddress);
     EXPECT_EQ(udp.Protocol, UdpSocket::UdpProtocol);
     EXPECT_EQ(udp.RemotePort, 16000);
     EXPECT_EQ(udp.LocalPort, 16000);

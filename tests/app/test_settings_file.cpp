@@ -56,7 +56,7 @@ TEST_F(SettingsFile, FirstRunWritesExactlyTheDefaults) {
     load();
     EXPECT_EQ(bytes(),
               "[UDP]\n"
-              "UDPADDRESS=255.255.255.255\n"
+              "UDPADDRESS=" + std::string(kDefaultUdpAddress) + "\n"
               "UDPRATE=once per minute\n"
               "[GPS]\n"
               "GPSDATE=0\n"
@@ -113,7 +113,7 @@ TEST_F(SettingsFile, BinaryJunkReadsLikeAnEmptyFile) {
     write(junk);
     OrvaneSetTime& w = load();
     EXPECT_EQ(w.Combo1.Text(), "None");
-    EXPECT_EQ(w.UDPaddress.Text(), "255.255.255.255");
+    EXPECT_EQ(w.UDPaddress.Text(), kDefaultUdpAddress);
     EXPECT_EQ(bytes().substr(0, junk.size()), junk) << "the junk is kept";
 }
 

@@ -123,9 +123,9 @@ TEST_F(IniProfileFile, MissingFileGivesTheDefaultCutToSize) {
 TEST_F(IniProfileFile, WriteCreatesTheFileAndIsReadBackAtOnce) {
     ASSERT_TRUE(store.writeString("GPS", "COMPORT", "COM3", path));
     ASSERT_TRUE(store.writeString("GPS", "AUTOSTART", " 1", path));
-    ASSERT_TRUE(store.writeString("UDP", "UDPADDRESS", "255.255.255.255", path));
+    ASSERT_TRUE(store.writeString("UDP", "UDPADDRESS", "192.0.2.255", path));
     EXPECT_EQ(readBytes(path),
-              "[GPS]\nCOMPORT=COM3\nAUTOSTART= 1\n[UDP]\nUDPADDRESS=255.255.255.255\n");
+              "[GPS]\nCOMPORT=COM3\nAUTOSTART= 1\n[UDP]\nUDPADDRESS=192.0.2.255\n");
     EXPECT_EQ(get("gps", "comport"), "COM3");
     ASSERT_TRUE(store.writeString("GPS", "COMPORT", "None", path));
     EXPECT_EQ(get("GPS", "ComPort"), "None");
