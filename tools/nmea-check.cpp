@@ -4,8 +4,11 @@
 #include <poll.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -21,13 +24,14 @@ namespace {
 
 const char* const kUsage =
     "usage: nmea-check [--earliest YYYY-MM-DD] FILE\n"
-    "       nmea-check [--earliest YYYY-MM-DD] --device PATH\n"
+    "       nmea-check [--earliest YYYY-MM-DD] [--idle S] --device PATH\n"
     "Frames and decodes NMEA-0183 sentences as the program does and prints, per sentence:\n"
     "  YYYY-MM-DDTHH:MM:SS.sss          a delivered RMC (its UTC date and time)\n"
     "  TYPE                             any other delivered sentence (GGA, PGRME, ...)\n"
     "  rejected: REASON: SENTENCE       an RMC that carries no valid time data\n"
     "--earliest: RMC dates before it are rejected (default: the build date).\n"
-    "--device reads until the device goes away or SIGINT/SIGTERM.\n";
+    "--device reads until the device goes away, SIGINT/SIGTERM, or with --idle until no\n"
+    "  byte has come for S seconds (a decimal, e.g. 0.5); the exit status is 0 in each case.\n";
 
 volatile sig_atomic_t stopRequested = 0;
 void onSignal(int) { stopRequested = 1; }
@@ -83,7 +87,8 @@ int checkFile(const std::string& path, tidewell::CivilDate earliest) {
     return 0;
 }
 
-int checkDevice(const std::string& path, tidewell::CivilDate earliest) {
+// idleSeconds <= 0: no limit.
+int checkDevice(const std::string& path, tidewell::CivilDate earliest, double idleSeconds) {
     tidewell::PosixNmeaReceiver receiver([&](int) { return path; }, earliest);
     receiver.SentenceReceived = printDelivered;
     receiver.SentenceRejected = [](std::string_view line, const tidewell::NmeaDecodeResult& r) {
@@ -98,14 +103,28 @@ int checkDevice(const std::string& path, tidewell::CivilDate earliest) {
         std::cerr << "nmea-check: " << e.what() << '\n';
         return 1;
     }
+    using Clock = std::chrono::steady_clock;
+    const auto idle = std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(idleSeconds));
+    auto lastInput = Clock::now();
     while (receiver.isOpen() && !stopRequested) {
+        int waitMs = 1000;
+        if (idleSeconds > 0) {
+            const auto left = lastInput + idle - Clock::now();
+            if (left <= Clock::duration::zero()) break;
+            waitMs = static_cast<int>(
+                std::min<long long>(waitMs, std::chrono::ceil<std::chrono::milliseconds>(left).count()));
+        }
         pollfd p{receiver.readFd(), POLLIN, 0};
-        const int rc = ::poll(&p, 1, 1000);
+        const int rc = ::poll(&p, 1, waitMs);
         if (rc < 0 && errno != EINTR) {
             std::perror("nmea-check: poll");
             return 1;
         }
-        if (rc > 0) receiver.handleReadable();
+        if (rc > 0) {
+            lastInput = Clock::now();
+            receiver.handleReadable();
+        }
         std::cout.flush();
     }
     receiver.ClosePort();
@@ -117,16 +136,26 @@ int checkDevice(const std::string& path, tidewell::CivilDate earliest) {
 int main(int argc, char** argv) {
     tidewell::CivilDate earliest = buildDate();
     std::string file, device;
+    double idleSeconds = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--help") {
             std::cout << kUsage;
             return 0;
         }
-        if ((arg == "--earliest" || arg == "--device") && i + 1 < argc) {
+        if ((arg == "--earliest" || arg == "--device" || arg == "--idle") && i + 1 < argc) {
             const char* value = argv[++i];
             if (arg == "--device") {
                 device = value;
+                continue;
+            }
+            if (arg == "--idle") {
+                char* end = nullptr;
+                idleSeconds = std::strtod(value, &end);
+                if (end == value || *end != '\0' || !(idleSeconds > 0 && idleSeconds <= 86400)) {
+                    std::cerr << "nmea-check: bad --idle " << value << '\n';
+                    return 2;
+                }
                 continue;
             }
             const auto date = tidewell::parseIsoDate(value);
@@ -142,7 +171,7 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    if (file.empty() == device.empty()) {
+    if (file.empty() == device.empty() || (idleSeconds > 0 && device.empty())) {
         std::cerr << kUsage;
         return 2;
     }
@@ -150,5 +179,5 @@ int main(int argc, char** argv) {
     sa.sa_handler = onSignal;
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
-    return file.empty() ? checkDevice(device, earliest) : checkFile(file, earliest);
+    return file.empty() ? checkDevice(device, earliest, idleSeconds) : checkFile(file, earliest);
 }
