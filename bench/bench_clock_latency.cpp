@@ -1,0 +1,165 @@
+// Time from the last byte of an RMC sentence written to the GPS line to the clock setter's
+// call: the real receiver on a pseudo-terminal feeding the real window model, in-process,
+// with a clock that only records.
+#include <poll.h>
+#include <pty.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/orvane_set_time.h"
+#include "devices/nmea_decode.h"
+#include "devices/nmea_receiver_posix.h"
+#include "fakes.h"
+#include "stats.h"
+
+using namespace tidewell;
+
+namespace {
+
+const char* const kUsage =
+    "usage: bench_clock_latency [--samples N] [--gap-ms N]\n"
+    "Writes RMC sentences for successive minutes at second 00 (each one due for a clock set)\n"
+    "to a pseudo-terminal read by the program's receiver and window model, and prints the\n"
+    "time from the end of each write to the clock setter's call. No clock is changed.\n"
+    "  --samples N   sentences to time (default 1000)\n"
+    "  --gap-ms N    idle time before each sentence (default 5), so the reader starts asleep\n";
+
+long long monotonicNs() {
+    timespec t{};
+    ::clock_gettime(CLOCK_MONOTONIC, &t);
+    return t.tv_sec * 1'000'000'000LL + t.tv_nsec;
+}
+
+// The fake clock, plus when each time-of-day set arrived.
+class RecordingClock : public fakes::FakeClock {
+public:
+    std::vector<long long> timeSetAtNs;
+    void setLocalTimeOfDay(int h, int m, int s) override {
+        timeSetAtNs.push_back(monotonicNs());
+        FakeClock::setLocalTimeOfDay(h, m, s);
+    }
+};
+
+std::string rmcAt(time_t utc) {
+    tm u{};
+    ::gmtime_r(&utc, &u);
+    char body[96];
+    std::snprintf(body, sizeof body,
+                  "GPRMC,%02d%02d%02d.00,A,4807.038,N,01131.000,E,022.4,084.4,%02d%02d%02d,003.1,W,A",
+                  u.tm_hour, u.tm_min, u.tm_sec, u.tm_mday, u.tm_mon + 1, u.tm_year % 100);
+    char tail[8];
+    std::snprintf(tail, sizeof tail, "*%02X\r\n", unsigned(nmeaChecksum(body)));
+    std::string line = "$";
+    line += body;
+    line += tail;
+    return line;
+}
+
+bool writeAll(int fd, const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += std::size_t(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    long samples = 1000, gapMs = 5;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        char* end = nullptr;
+        long* target = arg == "--samples" ? &samples : arg == "--gap-ms" ? &gapMs : nullptr;
+        if (target && i + 1 < argc && (*target = std::strtol(argv[++i], &end, 10)) >= 0 &&
+            *end == '\0' && samples > 0)
+            continue;
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+
+    int master = -1, slave = -1;
+    char slaveName[256];
+    if (::openpty(&master, &slave, slaveName, nullptr, nullptr) != 0) {
+        std::perror("openpty");
+        return 1;
+    }
+
+    fakes::FakeShell shell;
+    fakes::FakeProfileStore profile;
+    profile.set("GPS", "COMPORT", "COM1");
+    profile.set("GPS", "GPSdate", "1");
+    fakes::FakeAutoRunStore registry;
+    RecordingClock clock;
+    fakes::FakeSerialPort serial;
+    fakes::FakeUdpSocket udp;
+    // Early enough that the made-up dates below always pass.
+    PosixNmeaReceiver receiver([&](int port) { return port == 1 ? std::string(slaveName) : ""; },
+                               CivilDate{1980, 1, 1});
+    long rejected = 0;
+    receiver.SentenceRejected = [&](std::string_view line, const NmeaDecodeResult& r) {
+        if (++rejected <= 3)
+            std::fprintf(stderr, "rejected: %.*s (%s)\n", int(line.size()), line.data(),
+                         r.rejection.c_str());
+    };
+    OrvaneSetTime window({shell, profile, registry, clock}, {receiver, serial, udp}, "bench.ini");
+    window.Form_Load();
+    if (!receiver.isOpen()) {
+        std::fprintf(stderr, "the receiver did not open %s\n", slaveName);
+        return 1;
+    }
+
+    tm base{};
+    base.tm_year = 2030 - 1900, base.tm_mon = 0, base.tm_mday = 1;
+    const time_t start = ::timegm(&base);
+
+    std::vector<double> latencyUs;
+    latencyUs.reserve(std::size_t(samples));
+    clock.timeSetAtNs.reserve(std::size_t(samples));
+    for (long i = 0; i < samples; ++i) {
+        // Minute 0 would match the never-set remembered minute; start at minute 1.
+        const std::string sentence = rmcAt(start + (i + 1) * 60);
+        if (gapMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(gapMs));
+        const std::size_t before = clock.timeSetAtNs.size();
+        if (!writeAll(master, sentence)) {
+            std::perror("writing the pseudo-terminal");
+            return 1;
+        }
+        const long long writtenNs = monotonicNs();
+        while (clock.timeSetAtNs.size() == before) {
+            pollfd p{receiver.readFd(), POLLIN, 0};
+            const int ready = ::poll(&p, 1, 1000);
+            if (ready < 0 && errno == EINTR) continue;
+            if (ready <= 0 || rejected) {
+                std::fprintf(stderr, "sample %ld: no clock set for %s", i, sentence.c_str());
+                return 1;
+            }
+            receiver.handleReadable();
+        }
+        latencyUs.push_back(double(clock.timeSetAtNs.back() - writtenNs) / 1e3);
+    }
+    ::close(slave);
+    ::close(master);
+
+    std::printf("bench_clock_latency: end of RMC write to the clock setter's call\n");
+    std::printf("gap before each sentence: %ld ms\n", gapMs);
+    bench::printSummary(latencyUs, "us");
+    std::printf("clock sets recorded: %zu (date and time each: %s)\n", clock.timeSetAtNs.size(),
+                clock.sets.size() == 2 * clock.timeSetAtNs.size() ? "yes" : "no");
+    std::sort(latencyUs.begin(), latencyUs.end());
+    std::printf("target p99 < 2 ms: %s\n",
+                bench::percentile(latencyUs, 99) < 2000 ? "met" : "MISSED");
+    return 0;
+}

@@ -1,0 +1,150 @@
+// How long after the PC clock's second boundary each sync frame reaches a listener on
+// 127.0.0.1:16000, measured against the real program.
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "harness.h"
+#include "stats.h"
+
+using namespace tidewell::bench;
+
+namespace {
+
+const char* const kUsage =
+    "usage: bench_frame_lag [--frames N] [--load]\n"
+    "Runs the program with UDP frames once per second to 127.0.0.1:16000 (the PC clock is\n"
+    "never set) and prints how long after the start of its second each frame arrived.\n"
+    "  --frames N   frames to measure (default 60), after one discarded start-up frame\n"
+    "  --load       two busy-loop threads run meanwhile, one per core of a 2-core machine\n";
+
+struct Options {
+    int frames = 60;
+    bool load = false;
+};
+
+bool parse(int argc, char** argv, Options& o) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--load") {
+            o.load = true;
+        } else if (arg == "--frames" && i + 1 < argc) {
+            char* end = nullptr;
+            const long n = std::strtol(argv[++i], &end, 10);
+            if (*end != '\0' || n < 1 || n > 100000) return false;
+            o.frames = int(n);
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The seconds field of a well-formed frame ("*ss..."), or -1.
+int frameSecond(const std::string& frame) {
+    if (frame.size() != 35 || frame[0] != '*' || frame[1] < '0' || frame[1] > '5' ||
+        frame[2] < '0' || frame[2] > '9')
+        return -1;
+    return (frame[1] - '0') * 10 + (frame[2] - '0');
+}
+
+int localSecond(time_t t) {
+    tm local{};
+    ::localtime_r(&t, &local);
+    return local.tm_sec;
+}
+
+void printLog(const std::string& path) {
+    std::ifstream in(path);
+    std::string line;
+    std::fprintf(stderr, "program output:\n");
+    while (std::getline(in, line)) std::fprintf(stderr, "  %s\n", line.c_str());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options o;
+    if (!parse(argc, argv, o)) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    if (!waitForFreeSyncPort(60)) {
+        std::fprintf(stderr, "UDP port %d stayed in use; not measuring\n", kSyncPort);
+        return 1;
+    }
+    const int listener = openSyncListener();
+
+    TempDir dir;
+    writeFile(dir.file("Tidewell.ini"), settingsText(""));
+    const std::string log = dir.file("program.log");
+    Program program(programPath(),
+                    {"--headless", "--no-set-clock", "--settings", dir.file("Tidewell.ini")}, log);
+
+    std::atomic<bool> stopLoad{false};
+    std::vector<std::thread> load;
+    if (o.load)
+        for (int i = 0; i < 2; ++i)
+            load.emplace_back([&] {
+                while (!stopLoad.load(std::memory_order_relaxed)) {
+                }
+            });
+
+    std::vector<double> lagsMs;
+    std::set<long long> sendSeconds;
+    int skipped = 0, malformed = 0, lateSecond = 0, repeats = 0;
+    std::string frame;
+    long long arrivalNs = 0;
+    while (int(lagsMs.size()) < o.frames) {
+        if (!receiveStamped(listener, 3000, frame, arrivalNs)) {
+            std::fprintf(stderr, "no frame for 3 s (%s)\n",
+                         program.running() ? "the program is running" : "the program has exited");
+            printLog(log);
+            return 1;
+        }
+        // The first tick comes at any point of a second: not a boundary.
+        if (skipped++ == 0) continue;
+        const int field = frameSecond(frame);
+        if (field < 0) {
+            ++malformed;
+            continue;
+        }
+        // The frame's second: the latest second boundary at or before arrival whose local
+        // seconds agree with the frame's.
+        const time_t arrivalSecond = time_t(arrivalNs / 1'000'000'000LL);
+        time_t sent = arrivalSecond;
+        while (localSecond(sent) != field && arrivalSecond - sent < 60) --sent;
+        if (sent != arrivalSecond) ++lateSecond;
+        if (!sendSeconds.insert(sent).second) ++repeats;
+        lagsMs.push_back(double(arrivalNs - sent * 1'000'000'000LL) / 1e6);
+    }
+    stopLoad = true;
+    for (auto& t : load) t.join();
+    program.stop();
+    ::close(listener);
+
+    std::printf("bench_frame_lag: UDP frame arrival after the start of its second\n");
+    std::printf("load:   %s\n", o.load ? "2 busy-loop threads" : "none");
+    std::printf("cpus:   %ld online\n", ::sysconf(_SC_NPROCESSORS_ONLN));
+    printSummary(lagsMs, "ms");
+    std::printf("frames arriving after their own second ended: %d\n", lateSecond);
+    if (malformed) std::printf("malformed frames ignored: %d\n", malformed);
+    if (repeats)
+        std::printf("WARNING: %d seconds had more than one frame; another sender on port %d?\n",
+                    repeats, kSyncPort);
+    std::sort(lagsMs.begin(), lagsMs.end());
+    const double median = percentile(lagsMs, 50), p99 = percentile(lagsMs, 99);
+    std::printf("target median < 1 ms: %s; target p99 < 5 ms: %s\n", median < 1 ? "met" : "MISSED",
+                p99 < 5 ? "met" : "MISSED");
+    return 0;
+}

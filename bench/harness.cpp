@@ -1,0 +1,198 @@
+#include "harness.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace tidewell::bench {
+
+namespace {
+
+[[noreturn]] void die(const std::string& what) {
+    std::fprintf(stderr, "%s: %s\n", what.c_str(), std::strerror(errno));
+    std::exit(1);
+}
+
+}  // namespace
+
+TempDir::TempDir() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/tidewell-bench-XXXXXX";
+    if (!::mkdtemp(pattern.data())) die("Creating a folder from " + pattern);
+    path_ = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+void writeFile(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+    if (!out.flush()) die("Writing " + path);
+}
+
+Program::Program(const std::string& executable, const std::vector<std::string>& args,
+                 const std::string& logPath) {
+    const pid_t parent = ::getpid();
+    pid_ = ::fork();
+    if (pid_ < 0) die("fork");
+    if (pid_ == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != parent) ::_exit(127);
+        const int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (log < 0 || ::dup2(log, STDOUT_FILENO) < 0) ::_exit(127);
+        ::unsetenv("DISPLAY");
+        ::unsetenv("WAYLAND_DISPLAY");
+        std::vector<char*> argv{const_cast<char*>(executable.c_str())};
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execv(executable.c_str(), argv.data());
+        std::fprintf(stderr, "Starting %s: %s\n", executable.c_str(), std::strerror(errno));
+        ::_exit(127);
+    }
+}
+
+Program::~Program() { stop(); }
+
+bool Program::running() {
+    if (pid_ < 0) return false;
+    if (::waitpid(pid_, &status_, WNOHANG) == pid_) {
+        pid_ = -1;
+        return false;
+    }
+    return true;
+}
+
+int Program::stop() {
+    if (!running()) return status_;
+    ::kill(pid_, SIGTERM);
+    for (int i = 0; i < 200; ++i) {
+        if (::waitpid(pid_, &status_, WNOHANG) == pid_) {
+            pid_ = -1;
+            return status_;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, &status_, 0);
+    pid_ = -1;
+    return status_;
+}
+
+std::string settingsText(const std::string& serialDevice) {
+    std::ostringstream ini;
+    ini << "[GPS]\nCOMPORT=None\nGPSDATE=0\n"
+        << "[UDP]\nSENDUDP= 1\nUDPADDRESS=127.0.0.1\nUDPRATE=once per second\n";
+    if (serialDevice.empty()) {
+        ini << "[SerialSync]\nSENDSYNC= 0\nCOMPORT=None\nSERIALRATE=once per second\n";
+    } else {
+        ini << "[Ports]\nCOM2=" << serialDevice << "\n"
+            << "[SerialSync]\nSENDSYNC= 1\nCOMPORT=COM2\nSERIALRATE=once per second\n";
+    }
+    ini << "TIMEUTC=False\nTIMELOCAL=True\n";
+    return ini.str();
+}
+
+int openSyncListener() {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) die("Creating the UDP listener");
+    const int on = 1;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(kSyncPort);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
+        ::setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) != 0 ||
+        ::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0)
+        die("Binding 127.0.0.1:16000");
+    return fd;
+}
+
+bool receiveStamped(int fd, int timeoutMs, std::string& data, long long& arrivalNs) {
+    pollfd p{fd, POLLIN, 0};
+    const int ready = ::poll(&p, 1, timeoutMs);
+    if (ready < 0 && errno != EINTR) die("poll");
+    if (ready <= 0) return false;
+    char buffer[512];
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
+    iovec iov{buffer, sizeof buffer};
+    msghdr msg{};
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    const ssize_t n = ::recvmsg(fd, &msg, 0);
+    if (n < 0) die("Receiving on 127.0.0.1:16000");
+    timespec stamp{};
+    bool stamped = false;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
+        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
+            std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+            stamped = true;
+        }
+    }
+    // Without a kernel stamp, the time of reading is the next best thing.
+    if (!stamped) ::clock_gettime(CLOCK_REALTIME, &stamp);
+    arrivalNs = stamp.tv_sec * 1'000'000'000LL + stamp.tv_nsec;
+    data.assign(buffer, std::size_t(n));
+    return true;
+}
+
+namespace {
+
+bool syncPortTaken() {
+    char wanted[8];
+    std::snprintf(wanted, sizeof wanted, ":%04X", kSyncPort);
+    for (const char* table : {"/proc/net/udp", "/proc/net/udp6"}) {
+        std::ifstream in(table);
+        std::string line;
+        std::getline(in, line);
+        while (std::getline(in, line)) {
+            // "  sl  local_address rem_address ...": the local address is the second field.
+            std::istringstream fields(line);
+            std::string slot, local;
+            fields >> slot >> local;
+            if (local.size() > 5 && local.compare(local.size() - 5, 5, wanted) == 0) return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+bool waitForFreeSyncPort(int seconds) {
+    for (int waited = 0; syncPortTaken(); ++waited) {
+        if (waited == 0)
+            std::fprintf(stderr, "UDP port %d is in use by another process; waiting up to %d s\n",
+                         kSyncPort, seconds);
+        if (waited >= seconds) return false;
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+    }
+    return true;
+}
+
+std::string programPath() {
+    if (const char* p = std::getenv("TIDEWELL_PROGRAM"); p && *p) return p;
+    return TIDEWELL_PROGRAM;
+}
+
+}  // namespace tidewell::bench

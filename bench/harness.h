@@ -1,0 +1,68 @@
+#pragma once
+// Starting the real program on a settings file of the harness's own, and the loopback
+// listener that stands in for the wall clocks.
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace tidewell::bench {
+
+constexpr int kSyncPort = 16000;
+
+// A fresh folder under $TMPDIR (or /tmp), removed with everything in it on destruction.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+void writeFile(const std::string& path, const std::string& text);
+
+// The program as a child process with stdout to `logPath`; it gets SIGTERM if the harness
+// dies first, and on destruction.
+class Program {
+public:
+    Program(const std::string& executable, const std::vector<std::string>& args,
+            const std::string& logPath);
+    ~Program();
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+    pid_t pid() const { return pid_; }
+    bool running();
+    // SIGTERM, then SIGKILL after two seconds. Returns the wait status.
+    int stop();
+
+private:
+    pid_t pid_ = -1;
+    int status_ = 0;
+};
+
+// The settings for a run with UDP once per second to 127.0.0.1, no GPS port, and, when
+// `serialDevice` is not empty, serial sync once per second on COM2 mapped to that device.
+std::string settingsText(const std::string& serialDevice);
+
+// A UDP socket bound to 127.0.0.1:16000 with SO_REUSEADDR and kernel arrival stamps
+// (SO_TIMESTAMPNS). A listener bound to the exact address wins the program's own wildcard
+// socket for datagrams to 127.0.0.1. Exits the harness on failure.
+int openSyncListener();
+
+// Receives one datagram waiting at most `timeoutMs`; false on timeout. `arrival` is the
+// kernel's CLOCK_REALTIME stamp in nanoseconds since the epoch.
+bool receiveStamped(int fd, int timeoutMs, std::string& data, long long& arrivalNs);
+
+// Waits up to `seconds` while another process holds UDP port 16000 (tests running at the
+// same time); false if it stays taken. Sharing the port would mix their frames with ours.
+bool waitForFreeSyncPort(int seconds);
+
+// The program's path: TIDEWELL_PROGRAM from the build, or $TIDEWELL_PROGRAM.
+std::string programPath();
+
+}  // namespace tidewell::bench

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Builds the bench preset (Release, in build-bench) and runs one benchmark or all of them.
+# Options after the name go to that benchmark, e.g. `scripts/bench.sh lag --load --frames 120`.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+usage() {
+    echo "usage: scripts/bench.sh lag|latency|idle|all [options for that benchmark]" >&2
+    exit 2
+}
+[ $# -ge 1 ] || usage
+which=$1
+shift
+
+# Quiet unless the build fails.
+if ! log=$( (cmake --preset bench && cmake --build --preset bench) 2>&1); then
+    echo "$log" >&2
+    exit 1
+fi
+
+bin=build-bench/bench
+case "$which" in
+    lag) exec "$bin/bench_frame_lag" "$@" ;;
+    latency) exec "$bin/bench_clock_latency" "$@" ;;
+    idle) exec "$bin/bench_idle" "$@" ;;
+    all)
+        [ $# -eq 0 ] || usage
+        "$bin/bench_frame_lag"
+        echo
+        "$bin/bench_frame_lag" --load
+        echo
+        "$bin/bench_clock_latency"
+        echo
+        "$bin/bench_idle"
+        ;;
+    *) usage ;;
+esac
