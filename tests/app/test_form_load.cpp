@@ -94,264 +94,145 @@ TEST_F(WindowTest, ListsHoldTheirEntriesInOrder) {
     EXPECT_EQ(w.UDPrate.List(), rates);
 }
 
-// ---- GPS port --------------------------------------------------------------------------
+// ---- Restoring each setting ------------------------------------------------------------
 
-struct GpsPortRow {
-    const char* what;
-    std::optional<std::string> stored;
-    std::string shown;
-    std::vector<std::string> calls;
-    int portNumber;
-};
-
-class GpsPortRestore : public WindowTest, public ::testing::WithParamInterface<GpsPortRow> {};
-
-TEST_P(GpsPortRestore, OpensThePortTheTextNames) {
-    const GpsPortRow& row = GetParam();
-    if (row.stored) stored("GPS", "COMPORT", *row.stored);
-    OrvaneSetTime& w = load();
-    EXPECT_EQ(w.Combo1.Text(), row.shown);
-    EXPECT_EQ(nmea.calls, row.calls);
-    EXPECT_EQ(nmea.PortNumber, row.portNumber);
-    for (const auto& write : profile.writes) EXPECT_EQ(write.rfind("GPS/COMPORT", 0), std::string::npos);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Rows, GpsPortRestore,
-    ::testing::Values(
-        GpsPortRow{"a listed port", "COM3", "COM3", {"ClosePort", "OpenPort 3"}, 3},
-        GpsPortRow{"missing", std::nullopt, "None", {"ClosePort"}, 0},
-        GpsPortRow{"empty", "", "None", {"ClosePort"}, 0},
-        GpsPortRow{"None", "None", "None", {"ClosePort"}, 0},
-        GpsPortRow{"outside the list opens COM1", "COM9", "COM9", {"ClosePort", "OpenPort 1"}, 1},
-        GpsPortRow{"small letters are outside the list", "com3", "com3", {"ClosePort", "OpenPort 1"}, 1}),
-    [](const auto& info) { return "Row" + std::to_string(info.index); });
-
-TEST_F(WindowTest, AGpsPortThatCannotOpenStaysClosedSilently) {
-    stored("GPS", "COMPORT", "COM4");
-    nmea.failOpen = true;
-    OrvaneSetTime& w = load();
-    EXPECT_FALSE(nmea.isOpen());
-    EXPECT_TRUE(shell.boxes.empty());
-    EXPECT_EQ(w.UDPRateCode, 1) << "the steps after the failed one still run";
-}
-
-// ---- Check boxes -------------------------------------------------------------------------
-
-struct CheckRow {
-    const char* what;
-    std::optional<std::string> stored;
-    int state;
-};
-
-class BatterySaveRestore : public WindowTest, public ::testing::WithParamInterface<CheckRow> {};
-
-TEST_P(BatterySaveRestore, UsesStrictConversion) {
-    if (GetParam().stored) stored("Analog", "BatterySave", *GetParam().stored);
-    EXPECT_EQ(load().Check4.Value(), GetParam().state);
-}
-
-INSTANTIATE_TEST_SUITE_P(Rows, BatterySaveRestore,
-                         ::testing::Values(CheckRow{"checked", " 1", 1}, CheckRow{"plain", "1", 1},
-                                           CheckRow{"missing", std::nullopt, 0},
-                                           CheckRow{"empty fails", "", 0},
-                                           CheckRow{"trailing letters fail", "1x", 0},
-                                           CheckRow{"refused state", "5", 0},
-                                           CheckRow{"greyed", "2", 2}),
-                         [](const auto& info) { return "Row" + std::to_string(info.index); });
-
-struct NumberPrefixRow {
+// One stored value (or none) and the state it restores, summed up by `probe`.
+struct Restore {
     const char* section;
     const char* key;
     std::optional<std::string> stored;
-    int state;
+    std::string state;
 };
 
-class NumberPrefixRestore : public WindowTest, public ::testing::WithParamInterface<NumberPrefixRow> {
+std::string code(const RateCode& c) { return c ? std::to_string(*c) : "unset"; }
+
+class Restores : public WindowTest, public ::testing::WithParamInterface<Restore> {
 protected:
-    int stateOf(OrvaneSetTime& w) const {
-        std::string key = GetParam().key;
-        if (key == "SendSync") return w.Check2.Value();
-        if (key == "SendUDP") return w.Check1.Value();
-        if (key == "AutoStart") return w.AutoStart.Value();
-        return w.Check3.Value();
+    std::string probe(OrvaneSetTime& w) {
+        const std::string key = fakes::FakeProfileStore::id("", GetParam().key).substr(1);
+        const std::string section = GetParam().section;
+        if (key == "comport" && section == "GPS")
+            return w.Combo1.Text() + " port " + std::to_string(nmea.PortNumber) + (nmea.open ? " open" : "");
+        if (key == "comport")
+            return w.Combo2.Text() + " port " + std::to_string(serial.CommPort) + (serial.open ? " open" : "");
+        if (key == "batterysave") return std::to_string(w.Check4.Value());
+        if (key == "sendsync") return std::to_string(w.Check2.Value());
+        if (key == "sendudp") return std::to_string(w.Check1.Value());
+        if (key == "autostart") return std::to_string(w.AutoStart.Value());
+        if (key == "gpsdate") return std::to_string(w.Check3.Value());
+        if (key == "udpaddress") return w.UDPaddress.Text() + " to " + udp.RemoteHost;
+        if (key == "udprate") return w.UDPrate.Text() + " code " + code(w.UDPRateCode);
+        if (key == "serialrate") return w.SerialRate.Text() + " code " + code(w.SerialRateCode);
+        std::string sync = w.SyncUsesUTC ? (*w.SyncUsesUTC ? "utc" : "local") : "unset";
+        return std::string(w.Option1[0].Value() ? "UTC" : "-") + (w.Option1[1].Value() ? "LOCAL" : "-") + " " + sync;
     }
 };
 
-TEST_P(NumberPrefixRestore, ReadsTheLeadingNumber) {
-    const auto& row = GetParam();
+TEST_P(Restores, StoredValueGivesItsState) {
+    const Restore& row = GetParam();
     if (row.stored) stored(row.section, row.key, *row.stored);
-    EXPECT_EQ(stateOf(load()), row.state);
+    // Serial sync on, so the serial port rows show whether the port opens.
+    if (std::string(row.section) == "SerialSync" && std::string(row.key) == "COMPORT")
+        stored("SerialSync", "SendSync", " 1");
+    EXPECT_EQ(probe(load()), row.state);
+    EXPECT_TRUE(shell.boxes.empty()) << "start-up reports nothing";
 }
 
+const std::optional<std::string> missing;
+
 INSTANTIATE_TEST_SUITE_P(
-    Rows, NumberPrefixRestore,
+    Rows, Restores,
     ::testing::Values(
-        NumberPrefixRow{"SerialSync", "SendSync", " 1", 1},
-        NumberPrefixRow{"SerialSync", "SendSync", std::nullopt, 0},
-        NumberPrefixRow{"SerialSync", "SendSync", "", 0},
-        NumberPrefixRow{"SerialSync", "SendSync", "1 and more", 1},
-        NumberPrefixRow{"SerialSync", "SendSync", "99999", 0},  // overflow: skipped
-        NumberPrefixRow{"UDP", "SendUDP", " 1", 1}, NumberPrefixRow{"UDP", "SendUDP", "1", 1},
-        NumberPrefixRow{"UDP", "SendUDP", "1abc", 1}, NumberPrefixRow{"UDP", "SendUDP", "5", 0},
-        NumberPrefixRow{"UDP", "SendUDP", "", 0}, NumberPrefixRow{"GPS", "AutoStart", " 1", 1},
-        NumberPrefixRow{"GPS", "AutoStart", "abc", 0}, NumberPrefixRow{"GPS", "GPSdate", "1", 1},
-        NumberPrefixRow{"GPS", "GPSdate", std::nullopt, 0}, NumberPrefixRow{"GPS", "GPSdate", "0.5", 0},
-        NumberPrefixRow{"GPS", "GPSdate", "1.5", 2}),
+        Restore{"GPS", "COMPORT", "COM3", "COM3 port 3 open"},
+        Restore{"GPS", "COMPORT", missing, "None port 0"},
+        Restore{"GPS", "COMPORT", "", "None port 0"},
+        Restore{"GPS", "COMPORT", "COM9", "COM9 port 1 open"},  // outside the list: COM1
+        Restore{"GPS", "COMPORT", "com3", "com3 port 1 open"},  // lists compare case-sensitively
+        Restore{"Analog", "BatterySave", " 1", "1"},
+        Restore{"Analog", "BatterySave", missing, "0"},
+        Restore{"Analog", "BatterySave", "", "0"},    // strict: empty fails
+        Restore{"Analog", "BatterySave", "1x", "0"},  // strict: trailing letters fail
+        Restore{"Analog", "BatterySave", "5", "0"},   // refused by the box
+        Restore{"SerialSync", "SendSync", " 1", "1"},
+        Restore{"SerialSync", "SendSync", "", "0"},
+        Restore{"SerialSync", "SendSync", "1 and more", "1"},
+        Restore{"SerialSync", "SendSync", "99999", "0"},  // overflow: skipped
+        Restore{"SerialSync", "COMPORT", "COM3", "COM3 port 3 open"},
+        Restore{"SerialSync", "COMPORT", missing, "COM1 port 1 open"},
+        Restore{"SerialSync", "COMPORT", "", "COM1 port 1 open"},
+        Restore{"SerialSync", "COMPORT", "None", "None port 1"},
+        Restore{"SerialSync", "COMPORT", "COM12", "COM12 port 1 open"},  // keeps the number
+        Restore{"UDP", "SendUDP", "1abc", "1"},
+        Restore{"UDP", "SendUDP", "5", "0"},
+        Restore{"UDP", "SendUDP", missing, "0"},
+        Restore{"GPS", "AutoStart", " 1", "1"},
+        Restore{"GPS", "AutoStart", "abc", "0"},
+        Restore{"GPS", "GPSdate", "1", "1"},
+        Restore{"GPS", "GPSdate", missing, "0"},
+        Restore{"GPS", "GPSdate", "1.5", "2"},  // halves to even
+        Restore{"UDP", "UdpAddress", "127.0.0.1", "127.0.0.1 to 127.0.0.1"},
+        Restore{"UDP", "UDPaddress", "", std::string(kDefaultUdpAddress) + " to " + kDefaultUdpAddress},
+        Restore{"UDP", "UDPrate", "once per day", "once per day code 3"},
+        Restore{"UDP", "UDPrate", "", "once per minute code 1"},
+        Restore{"UDP", "UDPrate", "Once per hour", "Once per hour code unset"},
+        Restore{"SerialSync", "serialrate", "once per second", "once per second code 0"},
+        Restore{"SerialSync", "serialrate", missing, "once per minute code 1"},
+        Restore{"SerialSync", "serialrate", "hourly", "hourly code unset"},
+        Restore{"SerialSync", "TimeUTC", "true", "UTC- utc"},
+        Restore{"SerialSync", "TimeUTC", "-1", "UTC- utc"},
+        Restore{"SerialSync", "TimeUTC", "yes", "-- unset"},
+        Restore{"SerialSync", "TimeUTC", "", "-- unset"},
+        Restore{"SerialSync", "TimeLocal", "True", "-LOCAL local"},
+        Restore{"SerialSync", "TimeLocal", "0", "-- unset"}),
     [](const auto& info) { return "Row" + std::to_string(info.index); });
 
-TEST_F(WindowTest, CheckedBoxesRunTheirClicksDuringStartUp) {
-    stored("SerialSync", "SendSync", " 1");
-    stored("UDP", "SendUDP", " 1");
-    stored("Analog", "BatterySave", " 1");
+TEST_F(WindowTest, EmptyDefaultsAreWrittenBackOthersAreNot) {
+    for (auto [section, key] : {std::pair{"GPS", "COMPORT"}, {"SerialSync", "COMPORT"},
+                                {"UDP", "UDPaddress"}, {"UDP", "UDPrate"}, {"SerialSync", "serialrate"}})
+        stored(section, key, "");
+    load();
+    EXPECT_EQ(profile.get("GPS", "COMPORT"), "");
+    EXPECT_EQ(profile.get("SerialSync", "COMPORT"), "");
+    EXPECT_EQ(profile.get("UDP", "UDPaddress"), kDefaultUdpAddress);
+    EXPECT_EQ(profile.get("UDP", "UDPrate"), "once per minute");
+    EXPECT_EQ(profile.get("SerialSync", "serialrate"), "once per minute");
+}
+
+TEST_F(WindowTest, ClicksRaisedByStartUpStoreTheirKeys) {
+    stored("SerialSync", "SendSync", "1");
+    stored("UDP", "SendUDP", "1");
+    stored("Analog", "BatterySave", "1");
     stored("GPS", "GPSdate", "1");
+    stored("GPS", "AutoStart", "1");
     OrvaneSetTime& w = load();
 
     for (Control* shown : std::initializer_list<Control*>{&w.SerialRate, &w.Label11, &w.Combo2,
                                                            &w.Label10, &w.UDPrate, &w.Label9})
         EXPECT_TRUE(shown->Visible()) << shown->name();
     EXPECT_FALSE(w.UDPaddress.Visible());
-    EXPECT_FALSE(w.Label4.Visible());
-    EXPECT_EQ(serial.calls, (std::vector<std::string>{"open 1"})) << "serial sync on: COM1 by default";
-    EXPECT_EQ(profile.get("SerialSync", "SendSync"), " 1");
-    EXPECT_EQ(profile.get("UDP", "SendUDP"), " 1");
-    EXPECT_EQ(profile.get("Analog", "BatterySave"), " 1");
+    for (auto [section, key] : {std::pair{"SerialSync", "SendSync"}, {"UDP", "SendUDP"},
+                                {"Analog", "BatterySave"}, {"GPS", "AutoStart"}})
+        EXPECT_EQ(profile.get(section, key), " 1") << key << " is stored again, with its blank";
     for (const auto& write : profile.writes)
         EXPECT_NE(write.rfind("GPS/GPSDATE", 0), 0u) << "Check3 starts checked: no change, no write";
-}
-
-TEST_F(WindowTest, AutoRunStoredOnRewritesTheEntryAtEveryStart) {
-    stored("GPS", "AutoStart", " 1");
-    load();
+    // Auto-run on rewrites the entry with this executable's path at every start.
     EXPECT_EQ(registry.values.at(std::string(registry::RunKey) + "\\Tidewell"),
               std::string("/opt/tidewell/tidewell") + '\0');
-    EXPECT_EQ(profile.get("GPS", "AutoStart"), " 1");
 }
 
-// ---- Serial port -------------------------------------------------------------------------
-
-struct SerialRow {
-    const char* what;
-    std::optional<std::string> port;
-    std::string sendSync;
-    std::string shown;
-    int commPort;
-    std::vector<std::string> calls;
-};
-
-class SerialRestore : public WindowTest, public ::testing::WithParamInterface<SerialRow> {};
-
-TEST_P(SerialRestore, OpensOnlyWhenSyncIsOnAndAPortIsChosen) {
-    const auto& row = GetParam();
-    if (row.port) stored("SerialSync", "COMPORT", *row.port);
-    stored("SerialSync", "SendSync", row.sendSync);
-    OrvaneSetTime& w = load();
-    EXPECT_EQ(w.Combo2.Text(), row.shown);
-    EXPECT_EQ(serial.CommPort, row.commPort);
-    EXPECT_EQ(serial.calls, row.calls);
-    EXPECT_FALSE(profile.get("SerialSync", "COMPORT") && !row.port) << "the default is not written";
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Rows, SerialRestore,
-    ::testing::Values(SerialRow{"listed, on", "COM3", " 1", "COM3", 3, {"open 3"}},
-                      SerialRow{"listed, off", "COM3", " 0", "COM3", 3, {}},
-                      SerialRow{"missing", std::nullopt, " 1", "COM1", 1, {"open 1"}},
-                      SerialRow{"empty", "", " 1", "COM1", 1, {"open 1"}},
-                      SerialRow{"None stays closed", "None", " 1", "None", 1, {}},
-                      SerialRow{"outside the list keeps the number", "COM12", " 1", "COM12", 1,
-                                {"open 1"}}),
-    [](const auto& info) { return "Row" + std::to_string(info.index); });
-
-TEST_F(WindowTest, ASerialPortThatCannotOpenStaysClosedSilently) {
+TEST_F(WindowTest, PortsThatCannotOpenStayClosedSilently) {
+    stored("GPS", "COMPORT", "COM4");
     stored("SerialSync", "SendSync", " 1");
     stored("SerialSync", "COMPORT", "COM2");
+    nmea.failOpen = true;
     serial.failOpen = true;
     OrvaneSetTime& w = load();
+    EXPECT_FALSE(nmea.isOpen());
     EXPECT_FALSE(serial.PortOpen());
     EXPECT_EQ(w.Check2.Value(), 1);
     EXPECT_TRUE(shell.boxes.empty());
+    EXPECT_EQ(w.UDPRateCode, 1) << "the steps after a failed one still run";
 }
-
-// ---- Address and rates -------------------------------------------------------------------
-
-TEST_F(WindowTest, StoredAddressBecomesTheDestination) {
-    stored("UDP", "UdpAddress", "127.0.0.1");
-    OrvaneSetTime& w = load();
-    EXPECT_EQ(w.UDPaddress.Text(), "127.0.0.1");
-    EXPECT_EQ(udp.RemoteHost, "127.0.0.1");
-    EXPECT_EQ(profile.writes.front(), "UDP/UDPADDRESS=127.0.0.1") << "stored again by its change";
-}
-
-struct RateRow {
-    const char* what;
-    std::optional<std::string> stored;
-    std::string shown;
-    RateCode code;
-    bool writtenBack;
-};
-
-class RateRestore : public WindowTest, public ::testing::WithParamInterface<RateRow> {};
-
-TEST_P(RateRestore, BothRateListsFollowTheSameRule) {
-    const auto& row = GetParam();
-    if (row.stored) {
-        stored("UDP", "UDPrate", *row.stored);
-        stored("SerialSync", "SerialRate", *row.stored);
-    }
-    OrvaneSetTime& w = load();
-    EXPECT_EQ(w.UDPrate.Text(), row.shown);
-    EXPECT_EQ(w.SerialRate.Text(), row.shown);
-    EXPECT_EQ(w.UDPRateCode, row.code);
-    EXPECT_EQ(w.SerialRateCode, row.code);
-    auto written = [&](const std::string& line) {
-        return std::find(profile.writes.begin(), profile.writes.end(), line) != profile.writes.end();
-    };
-    EXPECT_EQ(written("UDP/UDPRATE=once per minute"), row.writtenBack);
-    EXPECT_EQ(written("SerialSync/SERIALRATE=once per minute"), row.writtenBack);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Rows, RateRestore,
-    ::testing::Values(RateRow{"second", "once per second", "once per second", 0, false},
-                      RateRow{"day", "once per day", "once per day", 3, false},
-                      RateRow{"missing", std::nullopt, "once per minute", 1, true},
-                      RateRow{"empty", "", "once per minute", 1, true},
-                      RateRow{"other case stays unset", "Once per hour", "Once per hour", std::nullopt, false},
-                      RateRow{"unknown stays unset", "hourly", "hourly", std::nullopt, false}),
-    [](const auto& info) { return "Row" + std::to_string(info.index); });
-
-// ---- UTC / LOCAL -------------------------------------------------------------------------
-
-struct OptionRow {
-    const char* what;
-    std::optional<std::string> utc, local;
-    bool utcSelected, localSelected;
-    std::optional<bool> syncUsesUtc;
-};
-
-class OptionRestore : public WindowTest, public ::testing::WithParamInterface<OptionRow> {};
-
-TEST_P(OptionRestore, SelectsByBooleanConversion) {
-    const auto& row = GetParam();
-    if (row.utc) stored("SerialSync", "TimeUTC", *row.utc);
-    if (row.local) stored("SerialSync", "TimeLocal", *row.local);
-    OrvaneSetTime& w = load();
-    EXPECT_EQ(w.Option1[0].Value(), row.utcSelected);
-    EXPECT_EQ(w.Option1[1].Value(), row.localSelected);
-    EXPECT_EQ(w.SyncUsesUTC, row.syncUsesUtc);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Rows, OptionRestore,
-    ::testing::Values(OptionRow{"true", "true", std::nullopt, true, false, true},
-                      OptionRow{"minus one", "-1", std::nullopt, true, false, true},
-                      OptionRow{"one", "1", "False", true, false, true},
-                      OptionRow{"yes is skipped", "yes", std::nullopt, false, false, std::nullopt},
-                      OptionRow{"empty is skipped", "", "", false, false, std::nullopt},
-                      OptionRow{"local", "False", "True", false, true, false},
-                      OptionRow{"both true: the UTC click rewrites LOCAL first", "True", "TRUE", true, false, true}),
-    [](const auto& info) { return "Row" + std::to_string(info.index); });
 
 // Selecting UTC stores both options before LOCAL is read, so a hand-edited file with both
 // true ends consistent, with UTC.

@@ -98,13 +98,6 @@ TEST_F(Handlers, ASentenceWithoutTimeLeavesTheDisplays) {
     EXPECT_EQ(events.lines.back().rfind("failed: ", 0), 0u);
 }
 
-TEST_F(Handlers, PcClockDisplayPutsTheMonthFirst) {
-    OrvaneSetTime& w = start();
-    clock.now = SystemTime{2026, 12, 0, 6, 9, 5, 1, 730};
-    w.Timer1_Timer();
-    EXPECT_EQ(w.txtPCtime.Text(), "12-06-2026   09:05:01");
-}
-
 // ---- Broadcast -------------------------------------------------------------------------
 
 class Broadcast : public Handlers {
@@ -182,15 +175,6 @@ TEST_F(Broadcast, AFailedSerialWriteIsCountedAndDropped) {
     EXPECT_EQ(w.serialFailures(), 2u);
     EXPECT_EQ(udp.sent.size(), 2u) << "UDP is not held up by the serial output";
     EXPECT_TRUE(shell.boxes.empty());
-}
-
-TEST_F(Broadcast, UnsetRateSendsEverySecond) {
-    stored("UDP", "SendUDP", " 1");
-    stored("UDP", "UDPrate", "hourly");
-    OrvaneSetTime& w = start();
-    ASSERT_FALSE(w.UDPRateCode.has_value());
-    for (int i = 0; i < 3; ++i) nextSecond();
-    EXPECT_EQ(udp.sent.size(), 3u);
 }
 
 TEST_F(Broadcast, UtcOptionSwitchesTheFrameToUtcOrder) {
@@ -376,13 +360,6 @@ TEST_F(Handlers, RatePicksSetTheirCodeAndAreStored) {
     EXPECT_EQ(w.SerialRateCode, 2);
     EXPECT_EQ(w.UDPRateCode, 3);
     EXPECT_EQ(profile.writes, (Strings{"SerialSync/SERIALRATE=once per hour", "UDP/UDPRATE=once per day"}));
-}
-
-TEST_F(Handlers, AddressChangeRetargetsTheSocket) {
-    OrvaneSetTime& w = start();
-    w.UDPaddress.Text("127.0.0.2");
-    EXPECT_EQ(udp.RemoteHost, "127.0.0.2");
-    EXPECT_EQ(profile.writes, (Strings{"UDP/UDPADDRESS=127.0.0.2"}));
 }
 
 // ---- Tray, hide and exit -----------------------------------------------------------------
