@@ -130,7 +130,7 @@ int main(int argc, char** argv) {
     window.Form_Load();
     started = true;
     report.restored(window, nmea.PortNumber > 0 ? devicePath(nmea.PortNumber) : "",
-                    devicePath(serial.CommPort));
+                    window.Check2.Value() == 1 ? devicePath(serial.CommPort) : "");
 
     PhaseLockedTicker ticker(100);
     ticker.onTick = [&] {
