@@ -132,7 +132,9 @@ int main(int argc, char** argv) {
     report.restored(window, nmea.PortNumber > 0 ? devicePath(nmea.PortNumber) : "",
                     window.Check2.Value() == 1 ? devicePath(serial.CommPort) : "");
 
-    PhaseLockedTicker ticker(100);
+    // Locked to the second, only the tick at each boundary can see a new second (a frame, a
+    // new PC time text); ticking more often only costs wake-ups.
+    PhaseLockedTicker ticker(1000);
     ticker.onTick = [&] {
         window.SendUDP.tick();
         window.Timer1.tick();

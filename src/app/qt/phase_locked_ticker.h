@@ -1,7 +1,8 @@
 #pragma once
-// A 100 ms tick locked to the PC clock's whole seconds: it fires on every 100 ms boundary of
-// the realtime clock, so the tick after each second boundary comes right at it. When the
-// clock is stepped the kernel cancels the timer and the phase is locked again at once.
+// A tick locked to the PC clock's whole seconds: it fires on every period boundary of the
+// realtime clock (the period divides a second, or is one), so a tick comes right at each
+// second boundary. When the clock is stepped the kernel cancels the timer and the phase is
+// locked again at once.
 #include <QObject>
 #include <QSocketNotifier>
 #include <functional>

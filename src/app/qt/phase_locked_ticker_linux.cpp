@@ -34,7 +34,8 @@ void PhaseLockedTicker::arm() {
     itimerspec spec{};
     spec.it_value.tv_sec = now.tv_sec + next / 1'000'000'000L;
     spec.it_value.tv_nsec = next % 1'000'000'000L;
-    spec.it_interval.tv_nsec = periodNs_;
+    spec.it_interval.tv_sec = periodNs_ / 1'000'000'000L;
+    spec.it_interval.tv_nsec = periodNs_ % 1'000'000'000L;
     ::timerfd_settime(fd_, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &spec, nullptr);
 }
 
