@@ -94,7 +94,8 @@ int main(int argc, char** argv) {
         std::fputs(kUsage, stderr);
         return 2;
     }
-    if (!waitForFreeSyncPort(60)) {
+    std::string network;
+    if (!isolateNetwork(network) && !waitForFreeSyncPort(60)) {
         std::fprintf(stderr, "UDP port %d stayed in use; not measuring\n", kSyncPort);
         return 1;
     }
@@ -160,6 +161,7 @@ int main(int argc, char** argv) {
 
     std::printf("bench_idle: the program idling with serial and UDP frames once per second\n");
     std::printf("window:      %.1f s after a 1 s warm-up\n", wall);
+    std::printf("network:     %s\n", network.c_str());
     std::printf("cpu time:    %.2f s (utime+stime, %ld ticks/s)\n", cpu, ::sysconf(_SC_CLK_TCK));
     std::printf("cpu:         %.3f %% of one core\n", cpuPercent);
     std::printf("cpu (sched): %.4f %% of one core (schedstat, ns resolution)\n", precisePercent);

@@ -2,6 +2,9 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <net/if.h>
+#include <sched.h>
+#include <sys/ioctl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
@@ -187,6 +190,51 @@ bool waitForFreeSyncPort(int seconds) {
         if (waited >= seconds) return false;
         std::this_thread::sleep_for(std::chrono::seconds(1));
     }
+    return true;
+}
+
+namespace {
+
+bool writeProcFile(const std::string& path, const std::string& text) {
+    std::ofstream out(path);
+    out << text;
+    return bool(out.flush());
+}
+
+bool bringUpLoopback() {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    ifreq req{};
+    std::strncpy(req.ifr_name, "lo", IFNAMSIZ - 1);
+    bool up = ::ioctl(fd, SIOCGIFFLAGS, &req) == 0;
+    req.ifr_flags = short(req.ifr_flags | IFF_UP);
+    up = up && ::ioctl(fd, SIOCSIFFLAGS, &req) == 0;
+    ::close(fd);
+    return up;
+}
+
+}  // namespace
+
+bool isolateNetwork(std::string& how) {
+    if (::unshare(CLONE_NEWNET) == 0) {
+        // Root already: a network namespace alone.
+    } else {
+        // Otherwise as the root of a user namespace holding only our own ids.
+        const uid_t uid = ::getuid();
+        const gid_t gid = ::getgid();
+        if (::unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0) {
+            how = std::string("shared network (no namespace: ") + std::strerror(errno) + ")";
+            return false;
+        }
+        if (!writeProcFile("/proc/self/setgroups", "deny") ||
+            !writeProcFile("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1") ||
+            !writeProcFile("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1")) {
+            std::fprintf(stderr, "Mapping ids in a new user namespace failed\n");
+            std::exit(1);
+        }
+    }
+    if (!bringUpLoopback()) die("Bringing up loopback in a new network namespace");
+    how = "private network namespace, loopback only";
     return true;
 }
 

@@ -62,6 +62,12 @@ bool receiveStamped(int fd, int timeoutMs, std::string& data, long long& arrival
 // same time); false if it stays taken. Sharing the port would mix their frames with ours.
 bool waitForFreeSyncPort(int seconds);
 
+// Moves this process (and the children it starts later) into a network namespace of its own
+// with only a loopback interface, so tests using port 16000 at the same time neither take
+// our frames nor send us theirs. Call before starting threads. False (and nothing changed)
+// where namespaces are not allowed; `how` says what happened.
+bool isolateNetwork(std::string& how);
+
 // The program's path: TIDEWELL_PROGRAM from the build, or $TIDEWELL_PROGRAM.
 std::string programPath();
 
