@@ -33,7 +33,6 @@ TEST(Conversions, ValuesAndErrors) {
         {prefix, "1.2.3", 1, "second point ends the number"},
         {prefix, "15e-1", 2, "negative exponent, then half to even"},
         {prefix, "2D2", 200, "D is an exponent marker too"},
-        {prefix, "1e", 1, "marker without digits is not part of the number"},
         {prefix, "&hff", 255, "hexadecimal, small letters"},
         {prefix, "& H 1 F", 31, "blanks inside a hexadecimal number"},
         {prefix, "&o18", 1, "octal stops at 8"},

@@ -51,7 +51,6 @@ TEST(RegistrySetValue, EachTypeAsTheRegistryExpects) {
         {"text with its NUL", std::string("C:\\Tw.Exe"), std::string("C:\\Tw.Exe\0", 10)},
         {"bytes as they are", std::vector<std::uint8_t>{0, 7, 255}, std::string("\0\x07\xFF", 3)},
         {"unsupported type", std::monostate{}, "", errors::UnsupportedValueType},
-        {"empty byte array", std::vector<std::uint8_t>{}, "", 9},
         // clang-format on
     };
     for (const auto& r : rows) {
@@ -101,10 +100,9 @@ TEST(XdgAutoRun, CheckingWritesTheEntryAndUncheckingRemovesIt) {
     testing::TempFolder dir;
     const std::string folder = dir.file("autostart");  // missing until the first write
     XdgAutoRunStore store{folder};
-    fakes::FakeProfileStore profile;
-    fakes::FakeShell shell;
-    shell.appPath = "/opt/tide well";
-    GPSModule module(profile, store, shell);
+    Module m;
+    m.shell.appPath = "/opt/tide well";
+    GPSModule module(m.profile, store, m.shell);
     module.ConfigureAutoRun(2, "", "");
     EXPECT_EQ(testing::readBytes(folder + "/Tidewell.desktop"),
               "[Desktop Entry]\nType=Application\nName=Tidewell\n"
@@ -129,6 +127,13 @@ TEST(XdgAutoRun, ExecIsQuotedAndEscaped) {
         const std::string entry = XdgAutoRunStore::desktopEntry("N", r.command);
         EXPECT_NE(entry.find("\nExec=" + r.exec + "\n"), std::string::npos) << r.why;
     }
+}
+
+TEST(XdgAutoRun, DefaultFolderTakesXdgConfigHomeOnlyWhenAbsolute) {
+    testing::EnvOverride home("HOME", "/home/u"), config("XDG_CONFIG_HOME", "/cfg");
+    EXPECT_EQ(XdgAutoRunStore::defaultFolder(), "/cfg/autostart");
+    testing::EnvOverride relative("XDG_CONFIG_HOME", "relative");
+    EXPECT_EQ(XdgAutoRunStore::defaultFolder(), "/home/u/.config/autostart");
 }
 
 }  // namespace

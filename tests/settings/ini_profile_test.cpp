@@ -53,7 +53,6 @@ TEST(IniText, SettingAValueChangesOnlyWhatItMust) {
         // clang-format off
         {"replace keeps everything up to '='", "[A]\n  K = old  \n", "A", "K", " 1", "[A]\n  K = 1\n"},
         {"replace the first of a repeated key", "[A]\nk=1\nk=2\n", "A", "K", "9", "[A]\nk=9\nk=2\n"},
-        {"replace in a last line without line end", "[A]\nk=1", "A", "k", "2", "[A]\nk=2"},
         {"new key after the section's last key", "[A]\nk=1\n\nm=2\n\n[B]\n", "A", "N", "v", "[A]\nk=1\n\nm=2\nN=v\n\n[B]\n"},
         {"new key after a last line without line end", "[A]\r\nk=1", "A", "N", "v", "[A]\r\nk=1\r\nN=v\r\n"},
         {"new section at the end, CRLF file", "[A]\r\nk=1\r\n", "UDP", "R", "x", "[A]\r\nk=1\r\n[UDP]\r\nR=x\r\n"},
