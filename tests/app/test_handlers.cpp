@@ -49,6 +49,11 @@ TEST_F(Handlers, RmcShowsGpsAndLocalTimeAndSetsTheClockAtSecondOne) {
     EXPECT_EQ(w.txtLocalTime.Text(), "6/12/26   6:30:01");
     EXPECT_EQ(clock.sets, (Strings{"date 2026-12-06", "time 06:30:01"})) << "date before time";
     EXPECT_EQ(events.lines.back(), "set date and time");
+
+    w.Check3.Value(0);
+    w.NMEA1_SentenceReceived(rmc(2026, 12, 5, 20, 31, 0));
+    EXPECT_EQ(clock.sets.back(), "time 06:31:01") << "without the GPS date only the time is set";
+    EXPECT_EQ(clock.sets.size(), 3u);
 }
 
 TEST_F(Handlers, OnlyRmcIsHandledWhateverItsCase) {
@@ -63,13 +68,6 @@ TEST_F(Handlers, OnlyRmcIsHandledWhateverItsCase) {
     lower.TypeID = "rmc";
     w.NMEA1_SentenceReceived(lower);
     EXPECT_EQ(w.txtGPStime.Text(), "06-12-2026   9:05:02") << ".60 plus the advance rounds up twice";
-}
-
-TEST_F(Handlers, WithoutGpsDateOnlyTheTimeIsSet) {
-    OrvaneSetTime& w = start();
-    ASSERT_EQ(w.Check3.Value(), 0);
-    w.NMEA1_SentenceReceived(rmc(2026, 12, 6, 9, 5, 0));
-    EXPECT_EQ(clock.sets, (Strings{"time 09:05:01"}));
 }
 
 TEST_F(Handlers, ARefusedClockIsReportedEveryTimeButBoxedOnce) {

@@ -107,15 +107,5 @@ TEST_F(SettingsFile, HandWrittenCrlfFileWithMixedCaseIsReadAndKeptByteForByte) {
     EXPECT_EQ(after.find("\n\n"), std::string::npos) << "no bare LF in a CRLF file";
 }
 
-TEST_F(SettingsFile, BinaryJunkReadsLikeAnEmptyFile) {
-    std::string junk(4096, '\0');
-    for (std::size_t i = 0; i < junk.size(); ++i) junk[i] = char((i * 7919) & 0xff);
-    write(junk);
-    OrvaneSetTime& w = load();
-    EXPECT_EQ(w.Combo1.Text(), "None");
-    EXPECT_EQ(w.UDPaddress.Text(), kDefaultUdpAddress);
-    EXPECT_EQ(bytes().substr(0, junk.size()), junk) << "the junk is kept";
-}
-
 }  // namespace
 }  // namespace tidewell
