@@ -142,6 +142,9 @@ int main(int argc, char** argv) {
     std::printf("cpus:   %ld online\n", ::sysconf(_SC_NPROCESSORS_ONLN));
     std::printf("network: %s\n", network.c_str());
     printSummary(lagsMs, "ms");
+    std::printf("over 1 ms: %ld; over 5 ms: %ld\n",
+                long(std::count_if(lagsMs.begin(), lagsMs.end(), [](double v) { return v > 1; })),
+                long(std::count_if(lagsMs.begin(), lagsMs.end(), [](double v) { return v > 5; })));
     std::printf("frames arriving after their own second ended: %d\n", lateSecond);
     if (malformed) std::printf("malformed frames ignored: %d\n", malformed);
     if (repeats)
