@@ -132,13 +132,23 @@ int main(int argc, char** argv) {
     report.restored(window, nmea.PortNumber > 0 ? devicePath(nmea.PortNumber) : "",
                     window.Check2.Value() == 1 ? devicePath(serial.CommPort) : "");
 
-    // Locked to the second, only the tick at each boundary can see a new second (a frame, a
-    // new PC time text); ticking more often only costs wake-ups.
-    PhaseLockedTicker ticker(1000);
-    ticker.onTick = [&] {
-        window.SendUDP.tick();
-        window.Timer1.tick();
+    // Locked to the clock, only the broadcast tick at each second boundary can see a new
+    // second; its nine other ticks would only cost wake-ups, so it ticks once a second. The
+    // display timer keeps its 100 ms, and exists only while it is enabled (window shown).
+    PhaseLockedTicker broadcastTicker(1000);
+    broadcastTicker.onTick = [&] { window.SendUDP.tick(); };
+    std::unique_ptr<PhaseLockedTicker> displayTicker;
+    auto followDisplayTimer = [&](const Timer& timer) {
+        if (!timer.Enabled()) {
+            displayTicker.reset();
+        } else if (!displayTicker) {
+            displayTicker = std::make_unique<PhaseLockedTicker>(timer.Interval());
+            displayTicker->onTick = [&] { window.Timer1.tick(); };
+            window.Timer1.tick();  // refreshed at once, not one interval later
+        }
     };
+    window.Timer1.viewUpdate = followDisplayTimer;
+    followDisplayTimer(window.Timer1);
 
     QSocketNotifier stopWatch(stopFd, QSocketNotifier::Read);
     QObject::connect(&stopWatch, &QSocketNotifier::activated, [&] {

@@ -36,7 +36,8 @@ void PhaseLockedTicker::arm() {
     spec.it_value.tv_nsec = next % 1'000'000'000L;
     spec.it_interval.tv_sec = periodNs_ / 1'000'000'000L;
     spec.it_interval.tv_nsec = periodNs_ % 1'000'000'000L;
-    ::timerfd_settime(fd_, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &spec, nullptr);
+    if (::timerfd_settime(fd_, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &spec, nullptr) != 0)
+        throw std::runtime_error(std::string("Arming the tick timer: ") + std::strerror(errno));
 }
 
 void PhaseLockedTicker::fired() {
