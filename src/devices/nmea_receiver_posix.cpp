@@ -1,4 +1,5 @@
 #include "devices/nmea_receiver_posix.h"
+#include "devices/port_names.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -52,7 +53,7 @@ void PosixNmeaReceiver::OpenPort() {
         throw Error(errors::InvalidPropertyValue,
                     port + ": unsupported baud rate " + std::to_string(BaudRate));
 
-    const std::string name = port + " (" + path + ")";
+    const std::string name = "Opening " + portLabel(PortNumber, path);
     const auto fail = [&](int fd, int number) {
         if (fd >= 0) ::close(fd);
         throw Error(number, name + ": " + std::strerror(number));

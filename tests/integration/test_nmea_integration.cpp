@@ -12,6 +12,7 @@
 #include "child_process.h"
 #include "devices/nmea_decode.h"
 #include "devices/nmea_receiver_posix.h"
+#include "platform/error.h"
 
 namespace tidewell {
 namespace {
@@ -137,6 +138,21 @@ TEST(NmeaPty, UnplugClosesThePortPromptlyWithoutSpinning) {
     EXPECT_EQ(receiver.readFd(), -1) << "nothing left for the loop to poll";
     EXPECT_EQ(rec.stateChanges, 2) << "opened, then closed";
     receiver.handleReadable();  // a late notification is harmless
+}
+
+TEST(NmeaPty, OnlyOneReceiverHoldsThePort) {
+    Pty pty;
+    ASSERT_TRUE(pty.ok());
+    ReceiverOn first(pty.path()), second(pty.path());
+    first.OpenPort();
+    try {
+        second.OpenPort();
+        ADD_FAILURE() << "a second opener got the port";
+    } catch (const Error& e) {
+        EXPECT_NE(e.description().find(pty.path()), std::string::npos) << e.description();
+    }
+    EXPECT_FALSE(second.isOpen());
+    EXPECT_TRUE(first.isOpen());
 }
 
 TEST(NmeaSim, ReceiverGetsWhatTheSimulatorSends) {
