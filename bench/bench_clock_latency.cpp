@@ -53,9 +53,10 @@ std::string rmcAt(time_t utc) {
     tm u{};
     ::gmtime_r(&utc, &u);
     char body[96];
-    std::snprintf(body, sizeof body,
-                  "GPRMC,%02d%02d%02d.00,A,4807.038,N,01131.000,E,022.4,084.4,%02d%02d%02d,003.1,W,A",
-                  u.tm_hour, u.tm_min, u.tm_sec, u.tm_mday, u.tm_mon + 1, u.tm_year % 100);
+    std::snprintf(
+        body, sizeof body,
+        "GPRMC,%02d%02d%02d.00,A,4807.038,N,01131.000,E,022.4,084.4,%02d%02d%02d,003.1,W,A",
+        u.tm_hour, u.tm_min, u.tm_sec, u.tm_mday, u.tm_mon + 1, u.tm_year % 100);
     char tail[8];
     std::snprintf(tail, sizeof tail, "*%02X\r\n", unsigned(nmeaChecksum(body)));
     std::string line = "$";

@@ -112,7 +112,8 @@ int main(int argc, char** argv) {
                          program.running() ? "the program is running" : "the program has exited");
             printLog(log);
             if (network.rfind("private", 0) != 0)
-                std::fprintf(stderr, "(another listener on 127.0.0.1:%d takes frames meant for us)\n",
+                std::fprintf(stderr,
+                             "(another listener on 127.0.0.1:%d takes frames meant for us)\n",
                              kSyncPort);
             return 1;
         }

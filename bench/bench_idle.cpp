@@ -66,7 +66,8 @@ long statusKb(pid_t pid, const std::string& key) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/status");
     std::string line;
     while (std::getline(in, line))
-        if (line.rfind(key + ":", 0) == 0) return std::strtol(line.c_str() + key.size() + 1, nullptr, 10);
+        if (line.rfind(key + ":", 0) == 0)
+            return std::strtol(line.c_str() + key.size() + 1, nullptr, 10);
     return -1;
 }
 
@@ -150,7 +151,8 @@ int main(int argc, char** argv) {
     drain.join();
 
     if (!alive || ticks0 < 0 || ticks1 < 0 || hwmKb < 0) {
-        std::fprintf(stderr, "the program exited during the run; its output is in %s\n", log.c_str());
+        std::fprintf(stderr, "the program exited during the run; its output is in %s\n",
+                     log.c_str());
         return 1;
     }
     const double wall = seconds(t1 - t0);
@@ -165,7 +167,8 @@ int main(int argc, char** argv) {
     std::printf("cpu time:    %.2f s (utime+stime, %ld ticks/s)\n", cpu, ::sysconf(_SC_CLK_TCK));
     std::printf("cpu:         %.3f %% of one core\n", cpuPercent);
     std::printf("cpu (sched): %.4f %% of one core (schedstat, ns resolution)\n", precisePercent);
-    std::printf("peak memory: %.1f MB (VmHWM); now %.1f MB (VmRSS)\n", hwmMb, double(rssKb) / 1024.0);
+    std::printf("peak memory: %.1f MB (VmHWM); now %.1f MB (VmRSS)\n", hwmMb,
+                double(rssKb) / 1024.0);
     std::printf("frames seen: serial %lld (%lld bytes), udp %lld\n", (serial1 - serial0) / 35,
                 serial1 - serial0, udp1 - udp0);
     std::printf("program lines: %d serial frames, %d udp frames, %d not sent\n",

@@ -3,11 +3,11 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <net/if.h>
-#include <sched.h>
-#include <sys/ioctl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -74,7 +74,9 @@ Program::Program(const std::string& executable, const std::vector<std::string>& 
     }
 }
 
-Program::~Program() { stop(); }
+Program::~Program() {
+    stop();
+}
 
 bool Program::running() {
     if (pid_ < 0) return false;

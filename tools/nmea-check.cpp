@@ -34,7 +34,9 @@ const char* const kUsage =
     "  byte has come for S seconds (a decimal, e.g. 0.5); the exit status is 0 in each case.\n";
 
 volatile sig_atomic_t stopRequested = 0;
-void onSignal(int) { stopRequested = 1; }
+void onSignal(int) {
+    stopRequested = 1;
+}
 
 tidewell::CivilDate buildDate() {
     const auto date = tidewell::parseCompilerDate(__DATE__);
@@ -104,16 +106,16 @@ int checkDevice(const std::string& path, tidewell::CivilDate earliest, double id
         return 1;
     }
     using Clock = std::chrono::steady_clock;
-    const auto idle = std::chrono::duration_cast<Clock::duration>(
-        std::chrono::duration<double>(idleSeconds));
+    const auto idle =
+        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(idleSeconds));
     auto lastInput = Clock::now();
     while (receiver.isOpen() && !stopRequested) {
         int waitMs = 1000;
         if (idleSeconds > 0) {
             const auto left = lastInput + idle - Clock::now();
             if (left <= Clock::duration::zero()) break;
-            waitMs = static_cast<int>(
-                std::min<long long>(waitMs, std::chrono::ceil<std::chrono::milliseconds>(left).count()));
+            waitMs = static_cast<int>(std::min<long long>(
+                waitMs, std::chrono::ceil<std::chrono::milliseconds>(left).count()));
         }
         pollfd p{receiver.readFd(), POLLIN, 0};
         const int rc = ::poll(&p, 1, waitMs);

@@ -26,7 +26,9 @@ constexpr long kNanosPerSecond = 1'000'000'000;
 
 volatile sig_atomic_t stopRequested = 0;
 
-void onSignal(int) { stopRequested = 1; }
+void onSignal(int) {
+    stopRequested = 1;
+}
 
 const char* const kUsage =
     "usage: nmea-sim [options]\n"
@@ -66,7 +68,8 @@ std::optional<time_t> parseStart(std::string_view text) {
     if (text.size() != 19 || text[10] != 'T') return std::nullopt;
     const auto date = tidewell::parseIsoDate(text.substr(0, 10));
     int h = 0, m = 0, s = 0;
-    if (!date || std::sscanf(std::string(text.substr(11)).c_str(), "%2d:%2d:%2d", &h, &m, &s) != 3 ||
+    if (!date ||
+        std::sscanf(std::string(text.substr(11)).c_str(), "%2d:%2d:%2d", &h, &m, &s) != 3 ||
         h > 23 || m > 59 || s > 59 || h < 0 || m < 0 || s < 0)
         return std::nullopt;
     tm t{};

@@ -23,8 +23,8 @@ struct Options {
     std::string bind = "127.0.0.1";
     int port = 16000;
     std::string device;
-    long count = 0;     // 0: no limit
-    double timeout = 0; // seconds, 0: none
+    long count = 0;      // 0: no limit
+    double timeout = 0;  // seconds, 0: none
 };
 
 const char kUsage[] =
@@ -306,7 +306,7 @@ void takeFrames(std::string& stream, const timespec& arrival, Tally& tally, long
     }
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv) {
     Options o;

@@ -20,8 +20,7 @@ constexpr const char* kNone = "None";
 constexpr const char* kCommError = "Please check your comm settings";
 constexpr const char* kTrayTip = "Set PC Time from GPS";
 
-template <class Step>
-void skipOnError(Step&& step) {
+template <class Step> void skipOnError(Step&& step) {
     try {
         step();
     } catch (const Error&) {
@@ -89,17 +88,11 @@ OrvaneSetTime::OrvaneSetTime(Platform platform, Components components, std::stri
       Command1("Command1", "Close and Exit", {4140, 5760, 1275, 375}, 1),
       Command4("Command4", "Hide Program", {2400, 5790, 1125, 375}, 5),
       Label5("Label5", "Tidewell: GPS time for PCs and wall clocks", {360, 6300, 2265, 255}, 22),
-      Label2("Label2", "", {4230, 6300, 1245, 225}, 28),
-      MSComm1(components.serial),
-      SendUDP("SendUDP", 100, true),
-      Timer1("Timer1", 100, true),
-      NMEA1(components.nmea),
-      UDPBroadcast(components.udp),
-      shell_(platform.shell),
-      clock_(platform.clock),
+      Label2("Label2", "", {4230, 6300, 1245, 225}, 28), MSComm1(components.serial),
+      SendUDP("SendUDP", 100, true), Timer1("Timer1", 100, true), NMEA1(components.nmea),
+      UDPBroadcast(components.udp), shell_(platform.shell), clock_(platform.clock),
       module_(platform.profile, platform.registry, platform.shell),
-      settingsFile_(std::move(settingsFile)),
-      clockUpdate_(platform.clock),
+      settingsFile_(std::move(settingsFile)), clockUpdate_(platform.clock),
       scheduler_(platform.clock) {
     Label6.font = kBold12;
     txtGPStime.font = kBold12;
@@ -130,11 +123,11 @@ void OrvaneSetTime::wireHandlers() {
 }
 
 std::vector<Control*> OrvaneSetTime::controls() {
-    return {&Label6,     &txtGPStime, &txtLocalTime, &Combo1,     &Label7,    &Label1,
-            &Check3,     &txtPCtime,  &Label8,       &Label3,     &Label12,   &Option1[0],
-            &Check1,     &Check2,     &Option1[1],   &SerialRate, &UDPrate,   &Label11,
-            &Label9,     &Check4,     &UDPaddress,   &Combo2,     &Label4,    &Label10,
-            &AutoStart,  &Command1,   &Command4,     &Label5,     &Label2};
+    return {&Label6,    &txtGPStime, &txtLocalTime, &Combo1,     &Label7,  &Label1,
+            &Check3,    &txtPCtime,  &Label8,       &Label3,     &Label12, &Option1[0],
+            &Check1,    &Check2,     &Option1[1],   &SerialRate, &UDPrate, &Label11,
+            &Label9,    &Check4,     &UDPaddress,   &Combo2,     &Label4,  &Label10,
+            &AutoStart, &Command1,   &Command4,     &Label5,     &Label2};
 }
 
 void OrvaneSetTime::setViewObserver(const std::function<void(const Control&)>& observer) {
@@ -364,7 +357,9 @@ void OrvaneSetTime::Combo1_Click() {
     }
 }
 
-void OrvaneSetTime::Check3_Click() { save("GPS", "GPSdate", std::to_string(Check3.Value())); }
+void OrvaneSetTime::Check3_Click() {
+    save("GPS", "GPSdate", std::to_string(Check3.Value()));
+}
 
 // ---- Broadcast settings ------------------------------------------------------------------
 
@@ -485,7 +480,9 @@ void OrvaneSetTime::NMEA1_SentenceReceived(const NmeaSentence& sentence) {
     }
 }
 
-void OrvaneSetTime::Timer1_Timer() { txtPCtime.Text(formatPcDisplay(clock_.localNow())); }
+void OrvaneSetTime::Timer1_Timer() {
+    txtPCtime.Text(formatPcDisplay(clock_.localNow()));
+}
 
 // ---- Broadcast ---------------------------------------------------------------------------
 
@@ -502,8 +499,9 @@ void OrvaneSetTime::SendUDP_Timer() {
             if (MSComm1.droppedWrites() != droppedBefore) {
                 ++serialFailures_;
                 if (events)
-                    events->frameFailed(WindowEvents::Output::Serial,
-                                        Error(errors::TransientSend, "The display is not reading; frame dropped"));
+                    events->frameFailed(
+                        WindowEvents::Output::Serial,
+                        Error(errors::TransientSend, "The display is not reading; frame dropped"));
             } else if (events) {
                 events->frameSent(WindowEvents::Output::Serial, frame);
             }

@@ -24,7 +24,7 @@ FrameFields utcFieldsOf(const SystemTime& local, const SystemClock& clock) {
     const DateParts p = datePartsOf(utcValue);
     return {p.second, p.minute, p.hour, p.day, p.month, p.year};
 }
-} // namespace
+}  // namespace
 
 bool rateDue(const RateCode& code, const std::string& minuteText, const std::string& hourText,
              const std::string& dayText, std::string& mark) {
@@ -73,4 +73,4 @@ BroadcastScheduler::Tick BroadcastScheduler::tick(const Settings& settings) {
     return t;
 }
 
-} // namespace tidewell
+}  // namespace tidewell

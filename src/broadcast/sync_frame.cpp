@@ -15,7 +15,7 @@ constexpr const char* kTrailerLocalSave = "         1  1      #";
 bool inRange(int v, int lo, int hi) {
     return v >= lo && v <= hi;
 }
-} // namespace
+}  // namespace
 
 std::string buildSyncFrame(const FrameFields& f, SyncMode mode, int batterySave) {
     // A wider field would shift every later position, which a display cannot recover from.
@@ -37,4 +37,4 @@ std::string buildSyncFrame(const FrameFields& f, SyncMode mode, int batterySave)
     return frame;
 }
 
-} // namespace tidewell
+}  // namespace tidewell

@@ -16,8 +16,12 @@ constexpr std::int64_t kMillisPerDay = 86'400'000;
 // 1970-01-01 as a date value.
 constexpr std::int64_t kUnixEpochDays = 25569;
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-bool isUpper(char c) { return c >= 'A' && c <= 'Z'; }
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+bool isUpper(char c) {
+    return c >= 'A' && c <= 'Z';
+}
 
 int hexValue(char c) {
     if (isDigit(c)) return c - '0';
@@ -37,7 +41,9 @@ int digitsValue(std::string_view text) {
     return value;
 }
 
-bool isLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+bool isLeap(int y) {
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
 
 int daysInMonth(int y, int m) {
     static constexpr std::array<int, 12> days{31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -191,7 +197,8 @@ NmeaDecodeResult decodeNmeaSentence(std::string_view line, CivilDate earliest) {
         return result;
     }
     const auto star = line.find('*');
-    const std::string_view body = line.substr(1, star == std::string_view::npos ? line.npos : star - 1);
+    const std::string_view body =
+        line.substr(1, star == std::string_view::npos ? line.npos : star - 1);
     const auto fields = splitFields(body);
     result.typeId = typeOfAddress(fields[0]);
     if (star == std::string_view::npos) {

@@ -3,7 +3,9 @@
 namespace tidewell {
 
 namespace {
-bool printable(unsigned char c) { return c >= 0x20 && c <= 0x7E; }
+bool printable(unsigned char c) {
+    return c >= 0x20 && c <= 0x7E;
+}
 }  // namespace
 
 void NmeaFramer::feed(std::string_view bytes, const LineSink& sink) {

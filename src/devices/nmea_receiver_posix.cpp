@@ -26,13 +26,20 @@ constexpr int kMaxReadsPerCall = 64;
 std::optional<speed_t> speedOf(int baudRate) {
     switch (baudRate) {
     case 0:
-    case 4800: return B4800;
-    case 1200: return B1200;
-    case 2400: return B2400;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    default: return std::nullopt;
+    case 4800:
+        return B4800;
+    case 1200:
+        return B1200;
+    case 2400:
+        return B2400;
+    case 9600:
+        return B9600;
+    case 19200:
+        return B19200;
+    case 38400:
+        return B38400;
+    default:
+        return std::nullopt;
     }
 }
 
@@ -41,12 +48,15 @@ std::optional<speed_t> speedOf(int baudRate) {
 PosixNmeaReceiver::PosixNmeaReceiver(std::function<std::string(int)> devicePath, CivilDate earliest)
     : devicePath_(std::move(devicePath)), earliest_(earliest) {}
 
-PosixNmeaReceiver::~PosixNmeaReceiver() { closeFd(); }
+PosixNmeaReceiver::~PosixNmeaReceiver() {
+    closeFd();
+}
 
 void PosixNmeaReceiver::OpenPort() {
     ClosePort();
     const std::string port = "COM" + std::to_string(PortNumber);
-    const std::string path = PortNumber > 0 && devicePath_ ? devicePath_(PortNumber) : std::string();
+    const std::string path =
+        PortNumber > 0 && devicePath_ ? devicePath_(PortNumber) : std::string();
     if (path.empty()) throw Error(errors::InvalidPropertyValue, port + ": no such port");
     const auto speed = speedOf(BaudRate);
     if (!speed)

@@ -4,7 +4,8 @@
 namespace tidewell {
 
 double NmeaSentence::UTCDateTime() const {
-    if (!utc) throw Error(errors::TypeMismatch, "Sentence " + TypeID + " carries no UTC date and time");
+    if (!utc)
+        throw Error(errors::TypeMismatch, "Sentence " + TypeID + " carries no UTC date and time");
     return *utc;
 }
 

@@ -14,4 +14,4 @@ std::string portLabel(int portNumber, const std::string& path) {
     return label;
 }
 
-} // namespace tidewell
+}  // namespace tidewell

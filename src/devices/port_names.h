@@ -17,4 +17,4 @@ std::string devicePathFor(int portNumber, const std::map<int, std::string>& over
 // "COM3 (/dev/ttyS2)"; just "COM3" when the path is empty.
 std::string portLabel(int portNumber, const std::string& path);
 
-} // namespace tidewell
+}  // namespace tidewell

@@ -7,4 +7,4 @@ std::string defaultDevicePath(int portNumber) {
     return "/dev/ttyS" + std::to_string(portNumber - 1);
 }
 
-} // namespace tidewell
+}  // namespace tidewell

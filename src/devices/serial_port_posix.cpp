@@ -22,7 +22,7 @@ Error systemError(int number, const std::string& what) {
     return Error(number, what + ": " + std::strerror(number));
 }
 
-} // namespace
+}  // namespace
 
 PosixSerialPort::PosixSerialPort(PathForPort pathFor) : pathFor_(std::move(pathFor)) {}
 
@@ -99,4 +99,4 @@ void PosixSerialPort::Output(std::string_view data) {
     throw systemError(number, "Writing " + label);
 }
 
-} // namespace tidewell
+}  // namespace tidewell

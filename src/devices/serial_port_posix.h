@@ -9,7 +9,7 @@
 namespace tidewell {
 
 class PosixSerialPort : public SerialPort {
-  public:
+public:
     // Maps CommPort (1..8) to the device to open, e.g. devicePathFor with the user's overrides.
     using PathForPort = std::function<std::string(int)>;
 
@@ -28,7 +28,7 @@ class PosixSerialPort : public SerialPort {
     void Output(std::string_view data) override;
     std::uint64_t droppedWrites() const override { return dropped_; }
 
-  private:
+private:
     void open();
     void close();
 
@@ -38,4 +38,4 @@ class PosixSerialPort : public SerialPort {
     std::uint64_t dropped_ = 0;
 };
 
-} // namespace tidewell
+}  // namespace tidewell

@@ -18,7 +18,7 @@ Error systemError(int number, const std::string& what) {
 }
 
 class GaiLookup : public HostLookup {
-  public:
+public:
     explicit GaiLookup(const std::string& name) : request_(std::make_unique<Request>()) {
         request_->name = name;
         request_->hints.ai_family = AF_INET;
@@ -50,7 +50,7 @@ class GaiLookup : public HostLookup {
     in_addr address() const override { return address_; }
     std::string error() const override { return error_; }
 
-  private:
+private:
     struct Request {
         std::string name;
         addrinfo hints{};
@@ -78,7 +78,7 @@ class GaiLookup : public HostLookup {
     std::string error_;
 };
 
-} // namespace
+}  // namespace
 
 std::unique_ptr<HostLookup> startSystemHostLookup(const std::string& name) {
     return std::make_unique<GaiLookup>(name);
@@ -189,4 +189,4 @@ void PosixUdpSocket::SendData(std::string_view data) {
     throw systemError(number, "Sending to " + target);
 }
 
-} // namespace tidewell
+}  // namespace tidewell

@@ -15,12 +15,12 @@ namespace tidewell {
 
 // One host-name lookup running in the background; poll() never blocks.
 class HostLookup {
-  public:
+public:
     enum class Status { Pending, Found, Failed };
     virtual ~HostLookup() = default;
     virtual Status poll() = 0;
-    virtual in_addr address() const = 0;   // valid once Found
-    virtual std::string error() const = 0; // once Failed: the resolver's words
+    virtual in_addr address() const = 0;    // valid once Found
+    virtual std::string error() const = 0;  // once Failed: the resolver's words
 };
 
 using StartHostLookup = std::function<std::unique_ptr<HostLookup>(const std::string& name)>;
@@ -29,7 +29,7 @@ using StartHostLookup = std::function<std::unique_ptr<HostLookup>(const std::str
 std::unique_ptr<HostLookup> startSystemHostLookup(const std::string& name);
 
 class PosixUdpSocket : public UdpSocket {
-  public:
+public:
     using Clock = std::function<std::chrono::steady_clock::time_point()>;
 
     // Winsock's "host not found", given to failed lookups so both platforms agree.
@@ -54,7 +54,7 @@ class PosixUdpSocket : public UdpSocket {
     // service not known".
     void SendData(std::string_view data) override;
 
-  private:
+private:
     struct NameEntry {
         std::optional<in_addr> address;
         std::unique_ptr<HostLookup> lookup;
@@ -73,4 +73,4 @@ class PosixUdpSocket : public UdpSocket {
     std::map<std::string, NameEntry> names_;
 };
 
-} // namespace tidewell
+}  // namespace tidewell

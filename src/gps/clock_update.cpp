@@ -18,4 +18,4 @@ ClockUpdate::Outcome ClockUpdate::apply(DateValue local, int useGpsDate) {
     return out;
 }
 
-} // namespace tidewell
+}  // namespace tidewell

@@ -64,7 +64,7 @@ std::int64_t roundedSecondsOfDay(double frac) {
     throw Error(errors::InvalidDate, std::string(what) + ": date outside years 100 to 9999");
 }
 
-} // namespace
+}  // namespace
 
 DateParts datePartsOf(DateValue value) {
     // Beyond this the calendar range is long exceeded; keeps the integer conversion defined.
@@ -142,4 +142,4 @@ std::string formatPcDisplay(const SystemTime& local) {
     return buf;
 }
 
-} // namespace tidewell
+}  // namespace tidewell

@@ -14,7 +14,7 @@ bool isRmcType(std::string_view typeId) {
 
 DateValue advancedGpsTime(double utcDateTime) {
     const DateValue gps = utcDateTime + kReceiveAdvance;
-    datePartsOf(gps); // range check only; throws outside years 100..9999
+    datePartsOf(gps);  // range check only; throws outside years 100..9999
     return gps;
 }
 
@@ -27,4 +27,4 @@ DateValue gpsToLocal(DateValue gps, const SystemClock& clock) {
     return local;
 }
 
-} // namespace tidewell
+}  // namespace tidewell

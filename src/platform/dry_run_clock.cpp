@@ -23,4 +23,4 @@ void DryRunClock::setLocalTimeOfDay(int hour, int minute, int second) {
     ++setCount_;
 }
 
-} // namespace tidewell
+}  // namespace tidewell

@@ -9,10 +9,10 @@
 namespace tidewell {
 
 class DryRunClock : public SystemClock {
-  public:
+public:
     struct WouldBeSet {
         enum class Kind { Date, TimeOfDay } kind;
-        int a, b, c; // year, month, day or hour, minute, second
+        int a, b, c;  // year, month, day or hour, minute, second
         // "date 2026-12-06" or "time 09:05:01"
         std::string text() const;
     };
@@ -30,10 +30,10 @@ class DryRunClock : public SystemClock {
     const std::optional<WouldBeSet>& lastSet() const { return lastSet_; }
     int setCount() const { return setCount_; }
 
-  private:
+private:
     const SystemClock& inner_;
     std::optional<WouldBeSet> lastSet_;
     int setCount_ = 0;
 };
 
-} // namespace tidewell
+}  // namespace tidewell

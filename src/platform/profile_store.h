@@ -21,8 +21,8 @@ public:
     // Replaces the value of the key (or adds the key at the end of its section, or the section
     // at the end of the file, creating the file when missing). Every other line is kept.
     // Returns false when the write was lost; never throws for file problems.
-    virtual bool writeString(std::string_view section, std::string_view key,
-                             std::string_view value, const std::string& file) = 0;
+    virtual bool writeString(std::string_view section, std::string_view key, std::string_view value,
+                             const std::string& file) = 0;
 };
 
 }  // namespace tidewell

@@ -69,7 +69,7 @@ void refreshZone() {
     tzset();
 }
 
-} // namespace
+}  // namespace
 
 long localOffsetAt(std::time_t utc) {
     return localTm(utc).tm_gmtoff;
@@ -150,4 +150,4 @@ void LinuxSystemClock::set(const timespec& target) {
     }
 }
 
-} // namespace tidewell
+}  // namespace tidewell

@@ -33,7 +33,7 @@ timespec localDateTarget(const timespec& now, int year, int month, int day);
 timespec localTimeOfDayTarget(const timespec& now, int hour, int minute, int second);
 
 class LinuxSystemClock : public SystemClock {
-  public:
+public:
     // Sets the real clock: returns 0, or -1 with errno set, as clock_settime does.
     using Setter = std::function<int(const timespec&)>;
     using Reader = std::function<timespec()>;
@@ -48,11 +48,11 @@ class LinuxSystemClock : public SystemClock {
     void setLocalDate(int year, int month, int day) override;
     void setLocalTimeOfDay(int hour, int minute, int second) override;
 
-  private:
+private:
     void set(const timespec& target);
 
     Setter setter_;
     Reader reader_;
 };
 
-} // namespace tidewell
+}  // namespace tidewell

@@ -4,7 +4,9 @@
 
 namespace tidewell {
 
-inline bool isBlank(char c) { return c == ' ' || c == '\t'; }
+inline bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 inline std::string_view trimBlanks(std::string_view s) {
     while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);

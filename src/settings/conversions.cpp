@@ -64,12 +64,10 @@ std::optional<Scanned> scan(std::string_view s) {
         return n;
     }
     if (i < s.size() && (s[i] == '+' || s[i] == '-')) n.negative = s[i++] == '-';
-    for (; i < s.size() && isDigit(s[i]); ++i)
-        n.digits += s[i];
+    for (; i < s.size() && isDigit(s[i]); ++i) n.digits += s[i];
     n.pointPos = n.digits.size();
     if (i < s.size() && s[i] == '.')
-        for (++i; i < s.size() && isDigit(s[i]); ++i)
-            n.digits += s[i];
+        for (++i; i < s.size() && isDigit(s[i]); ++i) n.digits += s[i];
     if (n.digits.empty()) return std::nullopt;
     n.length = i;
     if (i < s.size() && (s[i] == 'e' || s[i] == 'E' || s[i] == 'd' || s[i] == 'D')) {

@@ -13,8 +13,8 @@
 namespace tidewell {
 
 // A registry value as the caller tags it; std::monostate stands for any other type.
-using RegistryValue =
-    std::variant<std::monostate, std::int16_t, std::int32_t, std::string, std::vector<std::uint8_t>>;
+using RegistryValue = std::variant<std::monostate, std::int16_t, std::int32_t, std::string,
+                                   std::vector<std::uint8_t>>;
 
 inline constexpr std::string_view kAppTitle = "Tidewell";
 

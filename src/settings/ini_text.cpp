@@ -54,8 +54,7 @@ private:
     void classify(Line& line) const {
         std::string_view s = text_.substr(line.begin, line.end - line.begin);
         std::size_t lead = 0;
-        while (lead < s.size() && isBlank(s[lead]))
-            ++lead;
+        while (lead < s.size() && isBlank(s[lead])) ++lead;
         if (lead == s.size()) return;
         if (s[lead] == ';') {
             line.kind = Kind::Comment;

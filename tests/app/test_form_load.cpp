@@ -29,9 +29,9 @@ TEST_F(WindowTest, FirstRunWithoutSettingsEndsInTheDefaultState) {
 
     // The address is written empty first (its change handler), then restored twice.
     const std::string address = std::string("UDP/UDPADDRESS=") + kDefaultUdpAddress;
-    EXPECT_EQ(profile.writes, (Writes{"UDP/UDPADDRESS=", "GPS/GPSDATE=0", address, address,
-                                      "UDP/UDPRATE=once per minute",
-                                      "SerialSync/SERIALRATE=once per minute"}));
+    EXPECT_EQ(profile.writes,
+              (Writes{"UDP/UDPADDRESS=", "GPS/GPSDATE=0", address, address,
+                      "UDP/UDPRATE=once per minute", "SerialSync/SERIALRATE=once per minute"}));
     EXPECT_EQ(udp.RemoteHost, kDefaultUdpAddress);
     EXPECT_EQ(udp.Protocol, UdpSocket::UdpProtocol);
     EXPECT_EQ(udp.RemotePort, 16000);
@@ -57,7 +57,7 @@ TEST_F(WindowTest, StartUpHidesTheWindowAndShowsOnlyWhatBelongs) {
              &w.Label11, &w.Combo2, &w.Label10})
         EXPECT_FALSE(hidden->Visible()) << hidden->name();
     for (Control* shown : std::initializer_list<Control*>{&w.txtGPStime, &w.Combo1, &w.Check3,
-                                                           &w.txtPCtime, &w.Command1, &w.Label2})
+                                                          &w.txtPCtime, &w.Command1, &w.Label2})
         EXPECT_TRUE(shown->Visible()) << shown->name();
 }
 
@@ -78,7 +78,8 @@ TEST_F(WindowTest, TrayRecordIsFilledAndAddedOnce) {
     expected.resize(128, ' ');
     EXPECT_EQ(tip, expected);
     EXPECT_TRUE(std::all_of(r.szInfo.begin(), r.szInfo.end(), [](char c) { return c == 0; }));
-    EXPECT_TRUE(std::all_of(r.szInfoTitle.begin(), r.szInfoTitle.end(), [](char c) { return c == 0; }));
+    EXPECT_TRUE(
+        std::all_of(r.szInfoTitle.begin(), r.szInfoTitle.end(), [](char c) { return c == 0; }));
     EXPECT_EQ(std::memcmp(&w.NotifyIconRecord, &r, sizeof r), 0) << "the window keeps the record";
 }
 
@@ -104,7 +105,9 @@ struct Restore {
     std::string state;
 };
 
-std::string code(const RateCode& c) { return c ? std::to_string(*c) : "unset"; }
+std::string code(const RateCode& c) {
+    return c ? std::to_string(*c) : "unset";
+}
 
 class Restores : public WindowTest, public ::testing::WithParamInterface<Restore> {
 protected:
@@ -112,9 +115,11 @@ protected:
         const std::string key = fakes::FakeProfileStore::id("", GetParam().key).substr(1);
         const std::string section = GetParam().section;
         if (key == "comport" && section == "GPS")
-            return w.Combo1.Text() + " port " + std::to_string(nmea.PortNumber) + (nmea.open ? " open" : "");
+            return w.Combo1.Text() + " port " + std::to_string(nmea.PortNumber) +
+                   (nmea.open ? " open" : "");
         if (key == "comport")
-            return w.Combo2.Text() + " port " + std::to_string(serial.CommPort) + (serial.open ? " open" : "");
+            return w.Combo2.Text() + " port " + std::to_string(serial.CommPort) +
+                   (serial.open ? " open" : "");
         if (key == "batterysave") return std::to_string(w.Check4.Value());
         if (key == "sendsync") return std::to_string(w.Check2.Value());
         if (key == "sendudp") return std::to_string(w.Check1.Value());
@@ -124,7 +129,8 @@ protected:
         if (key == "udprate") return w.UDPrate.Text() + " code " + code(w.UDPRateCode);
         if (key == "serialrate") return w.SerialRate.Text() + " code " + code(w.SerialRateCode);
         std::string sync = w.SyncUsesUTC ? (*w.SyncUsesUTC ? "utc" : "local") : "unset";
-        return std::string(w.Option1[0].Value() ? "UTC" : "-") + (w.Option1[1].Value() ? "LOCAL" : "-") + " " + sync;
+        return std::string(w.Option1[0].Value() ? "UTC" : "-") +
+               (w.Option1[1].Value() ? "LOCAL" : "-") + " " + sync;
     }
 };
 
@@ -148,13 +154,11 @@ INSTANTIATE_TEST_SUITE_P(
         Restore{"GPS", "COMPORT", "", "None port 0"},
         Restore{"GPS", "COMPORT", "COM9", "COM9 port 1 open"},  // outside the list: COM1
         Restore{"GPS", "COMPORT", "com3", "com3 port 1 open"},  // lists compare case-sensitively
-        Restore{"Analog", "BatterySave", " 1", "1"},
-        Restore{"Analog", "BatterySave", missing, "0"},
+        Restore{"Analog", "BatterySave", " 1", "1"}, Restore{"Analog", "BatterySave", missing, "0"},
         Restore{"Analog", "BatterySave", "", "0"},    // strict: empty fails
         Restore{"Analog", "BatterySave", "1x", "0"},  // strict: trailing letters fail
         Restore{"Analog", "BatterySave", "5", "0"},   // refused by the box
-        Restore{"SerialSync", "SendSync", " 1", "1"},
-        Restore{"SerialSync", "SendSync", "", "0"},
+        Restore{"SerialSync", "SendSync", " 1", "1"}, Restore{"SerialSync", "SendSync", "", "0"},
         Restore{"SerialSync", "SendSync", "1 and more", "1"},
         Restore{"SerialSync", "SendSync", "99999", "0"},  // overflow: skipped
         Restore{"SerialSync", "COMPORT", "COM3", "COM3 port 3 open"},
@@ -162,16 +166,14 @@ INSTANTIATE_TEST_SUITE_P(
         Restore{"SerialSync", "COMPORT", "", "COM1 port 1 open"},
         Restore{"SerialSync", "COMPORT", "None", "None port 1"},
         Restore{"SerialSync", "COMPORT", "COM12", "COM12 port 1 open"},  // keeps the number
-        Restore{"UDP", "SendUDP", "1abc", "1"},
-        Restore{"UDP", "SendUDP", "5", "0"},
-        Restore{"UDP", "SendUDP", missing, "0"},
-        Restore{"GPS", "AutoStart", " 1", "1"},
-        Restore{"GPS", "AutoStart", "abc", "0"},
-        Restore{"GPS", "GPSdate", "1", "1"},
+        Restore{"UDP", "SendUDP", "1abc", "1"}, Restore{"UDP", "SendUDP", "5", "0"},
+        Restore{"UDP", "SendUDP", missing, "0"}, Restore{"GPS", "AutoStart", " 1", "1"},
+        Restore{"GPS", "AutoStart", "abc", "0"}, Restore{"GPS", "GPSdate", "1", "1"},
         Restore{"GPS", "GPSdate", missing, "0"},
         Restore{"GPS", "GPSdate", "1.5", "2"},  // halves to even
         Restore{"UDP", "UdpAddress", "127.0.0.1", "127.0.0.1 to 127.0.0.1"},
-        Restore{"UDP", "UDPaddress", "", std::string(kDefaultUdpAddress) + " to " + kDefaultUdpAddress},
+        Restore{"UDP", "UDPaddress", "",
+                std::string(kDefaultUdpAddress) + " to " + kDefaultUdpAddress},
         Restore{"UDP", "UDPrate", "once per day", "once per day code 3"},
         Restore{"UDP", "UDPrate", "", "once per minute code 1"},
         Restore{"UDP", "UDPrate", "Once per hour", "Once per hour code unset"},
@@ -187,8 +189,11 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return "Row" + std::to_string(info.index); });
 
 TEST_F(WindowTest, EmptyDefaultsAreWrittenBackOthersAreNot) {
-    for (auto [section, key] : {std::pair{"GPS", "COMPORT"}, {"SerialSync", "COMPORT"},
-                                {"UDP", "UDPaddress"}, {"UDP", "UDPrate"}, {"SerialSync", "serialrate"}})
+    for (auto [section, key] : {std::pair{"GPS", "COMPORT"},
+                                {"SerialSync", "COMPORT"},
+                                {"UDP", "UDPaddress"},
+                                {"UDP", "UDPrate"},
+                                {"SerialSync", "serialrate"}})
         stored(section, key, "");
     load();
     EXPECT_EQ(profile.get("GPS", "COMPORT"), "");
@@ -207,14 +212,17 @@ TEST_F(WindowTest, ClicksRaisedByStartUpStoreTheirKeys) {
     OrvaneSetTime& w = load();
 
     for (Control* shown : std::initializer_list<Control*>{&w.SerialRate, &w.Label11, &w.Combo2,
-                                                           &w.Label10, &w.UDPrate, &w.Label9})
+                                                          &w.Label10, &w.UDPrate, &w.Label9})
         EXPECT_TRUE(shown->Visible()) << shown->name();
     EXPECT_FALSE(w.UDPaddress.Visible());
-    for (auto [section, key] : {std::pair{"SerialSync", "SendSync"}, {"UDP", "SendUDP"},
-                                {"Analog", "BatterySave"}, {"GPS", "AutoStart"}})
+    for (auto [section, key] : {std::pair{"SerialSync", "SendSync"},
+                                {"UDP", "SendUDP"},
+                                {"Analog", "BatterySave"},
+                                {"GPS", "AutoStart"}})
         EXPECT_EQ(profile.get(section, key), " 1") << key << " is stored again, with its blank";
     for (const auto& write : profile.writes)
-        EXPECT_NE(write.rfind("GPS/GPSDATE", 0), 0u) << "Check3 starts checked: no change, no write";
+        EXPECT_NE(write.rfind("GPS/GPSDATE", 0), 0u)
+            << "Check3 starts checked: no change, no write";
     // Auto-run on rewrites the entry with this executable's path at every start.
     EXPECT_EQ(registry.values.at(std::string(registry::RunKey) + "\\Tidewell"),
               std::string("/opt/tidewell/tidewell") + '\0');

@@ -9,12 +9,16 @@ using Strings = std::vector<std::string>;
 // Records what the window reports, as a headless view would print it.
 struct RecordingEvents : WindowEvents {
     Strings lines;
-    void gpsTimeShown(const std::string& g, const std::string& l) override { lines.push_back(g + " | " + l); }
+    void gpsTimeShown(const std::string& g, const std::string& l) override {
+        lines.push_back(g + " | " + l);
+    }
     void sentenceFailed(const Error& e) override { lines.push_back("failed: " + e.description()); }
     void clockSet(const ClockUpdate::Outcome& o, DateValue) override {
         lines.push_back(o.dateSet ? "set date and time" : "set time");
     }
-    void clockRefused(const Error& e, DateValue) override { lines.push_back("refused: " + e.description()); }
+    void clockRefused(const Error& e, DateValue) override {
+        lines.push_back("refused: " + e.description());
+    }
     void frameSent(Output o, const std::string&) override {
         lines.push_back(o == Output::Serial ? "sent serial" : "sent udp");
     }
@@ -67,7 +71,8 @@ TEST_F(Handlers, OnlyRmcIsHandledWhateverItsCase) {
     NmeaSentence lower = rmc(2026, 12, 6, 9, 5, 0, 0.6);
     lower.TypeID = "rmc";
     w.NMEA1_SentenceReceived(lower);
-    EXPECT_EQ(w.txtGPStime.Text(), "06-12-2026   9:05:02") << ".60 plus the advance rounds up twice";
+    EXPECT_EQ(w.txtGPStime.Text(), "06-12-2026   9:05:02")
+        << ".60 plus the advance rounds up twice";
 }
 
 TEST_F(Handlers, ARefusedClockIsReportedEveryTimeButBoxedOnce) {
@@ -80,7 +85,9 @@ TEST_F(Handlers, ARefusedClockIsReportedEveryTimeButBoxedOnce) {
         << "one try a minute";
     EXPECT_EQ(shell.boxes.size(), 1u);
     EXPECT_EQ(w.txtGPStime.Text(), "06-12-2026   9:06:01") << "reception goes on";
-    EXPECT_EQ(std::count(events.lines.begin(), events.lines.end(), "refused: Operation not permitted"), 2);
+    EXPECT_EQ(
+        std::count(events.lines.begin(), events.lines.end(), "refused: Operation not permitted"),
+        2);
 
     w.reportClockRefusalInMessageBox = false;  // headless
     shell.boxes.clear();
@@ -357,7 +364,8 @@ TEST_F(Handlers, RatePicksSetTheirCodeAndAreStored) {
     w.UDPrate.choose(3);
     EXPECT_EQ(w.SerialRateCode, 2);
     EXPECT_EQ(w.UDPRateCode, 3);
-    EXPECT_EQ(profile.writes, (Strings{"SerialSync/SERIALRATE=once per hour", "UDP/UDPRATE=once per day"}));
+    EXPECT_EQ(profile.writes,
+              (Strings{"SerialSync/SERIALRATE=once per hour", "UDP/UDPRATE=once per day"}));
 }
 
 // ---- Tray, hide and exit -----------------------------------------------------------------

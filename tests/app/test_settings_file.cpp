@@ -28,8 +28,9 @@ protected:
     std::unique_ptr<OrvaneSetTime> window;
 
     void SetUp() override {
-        folder = fs::temp_directory_path() / ("tidewell-settings-" + std::to_string(::getpid()) + "-" +
-                                              ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        folder = fs::temp_directory_path() /
+                 ("tidewell-settings-" + std::to_string(::getpid()) + "-" +
+                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(folder);
         fs::create_directories(folder);
         file = folder / "Tidewell.ini";
@@ -54,14 +55,15 @@ protected:
 
 TEST_F(SettingsFile, FirstRunWritesExactlyTheDefaults) {
     load();
-    EXPECT_EQ(bytes(),
-              "[UDP]\n"
-              "UDPADDRESS=" + std::string(kDefaultUdpAddress) + "\n"
-              "UDPRATE=once per minute\n"
-              "[GPS]\n"
-              "GPSDATE=0\n"
-              "[SerialSync]\n"
-              "SERIALRATE=once per minute\n");
+    EXPECT_EQ(bytes(), "[UDP]\n"
+                       "UDPADDRESS=" +
+                           std::string(kDefaultUdpAddress) +
+                           "\n"
+                           "UDPRATE=once per minute\n"
+                           "[GPS]\n"
+                           "GPSDATE=0\n"
+                           "[SerialSync]\n"
+                           "SERIALRATE=once per minute\n");
     // A second start reads its own file back and changes nothing.
     const std::string first = bytes();
     load();
@@ -71,21 +73,20 @@ TEST_F(SettingsFile, FirstRunWritesExactlyTheDefaults) {
 }
 
 TEST_F(SettingsFile, HandWrittenCrlfFileWithMixedCaseIsReadAndKeptByteForByte) {
-    const std::string original =
-        "; written by hand\r\n"
-        "[gps]\r\n"
-        "ComPort = COM2\r\n"
-        "GpsDate=1\r\n"
-        "\r\n"
-        "[Udp]\r\n"
-        "SendUdp= 1\r\n"
-        "UdpAddress=127.0.0.1\r\n"
-        "UDPRate=once per second\r\n"
-        "udprate=once per day\r\n"
-        "\r\n"
-        "[serialsync]\r\n"
-        "SerialRate=once per hour\r\n"
-        "TimeUtc=TRUE\r\n";
+    const std::string original = "; written by hand\r\n"
+                                 "[gps]\r\n"
+                                 "ComPort = COM2\r\n"
+                                 "GpsDate=1\r\n"
+                                 "\r\n"
+                                 "[Udp]\r\n"
+                                 "SendUdp= 1\r\n"
+                                 "UdpAddress=127.0.0.1\r\n"
+                                 "UDPRate=once per second\r\n"
+                                 "udprate=once per day\r\n"
+                                 "\r\n"
+                                 "[serialsync]\r\n"
+                                 "SerialRate=once per hour\r\n"
+                                 "TimeUtc=TRUE\r\n";
     write(original);
     OrvaneSetTime& w = load();
 
@@ -100,7 +101,8 @@ TEST_F(SettingsFile, HandWrittenCrlfFileWithMixedCaseIsReadAndKeptByteForByte) {
 
     // Start-up stored SendUDP, the address and the two options again, in their own lines.
     const std::string after = bytes();
-    EXPECT_NE(after.find("[gps]\r\nComPort = COM2\r\nGpsDate=1\r\n\r\n[Udp]\r\n"), std::string::npos)
+    EXPECT_NE(after.find("[gps]\r\nComPort = COM2\r\nGpsDate=1\r\n\r\n[Udp]\r\n"),
+              std::string::npos)
         << after;
     EXPECT_NE(after.find("udprate=once per day\r\n"), std::string::npos);
     EXPECT_NE(after.find("TimeUtc=True\r\nTIMELOCAL=False\r\n"), std::string::npos) << after;

@@ -121,5 +121,5 @@ TEST(Scheduler, RepeatedSecondsTextDoesNothing) {
     EXPECT_TRUE(scheduler.tick(local).serialDue) << "minute text 04 differs from mark 05";
 }
 
-} // namespace
-} // namespace tidewell
+}  // namespace
+}  // namespace tidewell

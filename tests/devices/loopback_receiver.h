@@ -16,7 +16,7 @@ struct Datagram {
 };
 
 class LoopbackReceiver {
-  public:
+public:
     // port 0 picks a free one; reuse lets it share a port the sender also binds.
     explicit LoopbackReceiver(int port = 0, const char* address = "127.0.0.1", bool reuse = true) {
         fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -51,7 +51,7 @@ class LoopbackReceiver {
         return {std::string(buffer, static_cast<std::size_t>(n)), ntohs(from.sin_port)};
     }
 
-  private:
+private:
     int fd_ = -1;
     int port_ = 0;
 };
@@ -62,4 +62,4 @@ inline int freeUdpPort() {
     return probe.port();
 }
 
-} // namespace tidewell::testing
+}  // namespace tidewell::testing

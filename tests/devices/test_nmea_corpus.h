@@ -17,7 +17,9 @@ struct ExpectedRmc {
     std::string sentence, checksum, status, utc;
 };
 
-inline std::filesystem::path nmeaLogsDir() { return TIDEWELL_NMEA_LOGS_DIR; }
+inline std::filesystem::path nmeaLogsDir() {
+    return TIDEWELL_NMEA_LOGS_DIR;
+}
 
 // Every *.log that has its .expected.tsv, by name; empty when the folder is missing.
 inline std::vector<std::filesystem::path> nmeaLogs() {

@@ -45,8 +45,8 @@ void FakeClock::record(const char* what, int a, int b, int c, char sep) {
     }
 }
 
-long FakeAutoRunStore::RegOpenKeyEx(std::uint32_t root, std::string_view subKey, std::uint32_t access,
-                                    Key& key) {
+long FakeAutoRunStore::RegOpenKeyEx(std::uint32_t root, std::string_view subKey,
+                                    std::uint32_t access, Key& key) {
     calls.push_back("open " + std::to_string(root) + " " + std::string(subKey) + " " +
                     std::to_string(access));
     if (openResult != 0) return openResult;

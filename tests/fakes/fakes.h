@@ -43,7 +43,8 @@ public:
     }
     void setLocalTimeOfDay(int h, int m, int s) override {
         record("time", h, m, s, ':');
-        now.wHour = std::uint16_t(h), now.wMinute = std::uint16_t(m), now.wSecond = std::uint16_t(s);
+        now.wHour = std::uint16_t(h), now.wMinute = std::uint16_t(m),
+        now.wSecond = std::uint16_t(s);
         now.wMilliseconds = 0;
     }
 
@@ -84,7 +85,8 @@ public:
     }
     static std::string id(std::string_view section, std::string_view key) {
         std::string s = std::string(section) + "/" + std::string(key);
-        std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+        std::transform(s.begin(), s.end(), s.begin(),
+                       [](unsigned char c) { return char(std::tolower(c)); });
         return s;
     }
 };
@@ -151,7 +153,8 @@ public:
 
     void OpenPort() override {
         calls.push_back("OpenPort " + std::to_string(PortNumber));
-        if (failOpen) throw Error(2, "COM" + std::to_string(PortNumber) + ": No such file or directory");
+        if (failOpen)
+            throw Error(2, "COM" + std::to_string(PortNumber) + ": No such file or directory");
         open = true;
     }
     void ClosePort() override {

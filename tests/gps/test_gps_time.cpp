@@ -131,5 +131,5 @@ TEST(DryRunClock, RecordsButNeverSets) {
     EXPECT_TRUE(inner.sets.empty());
 }
 
-} // namespace
-} // namespace tidewell
+}  // namespace
+}  // namespace tidewell

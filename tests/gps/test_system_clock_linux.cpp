@@ -53,7 +53,9 @@ TEST_F(InBerlin, ConversionsAroundTheChange) {
     };
     for (const auto& r : rows) {
         EXPECT_EQ(LinuxSystemClock().localToUtc(r.local), r.utc) << r.what;
-        if (r.bothWays) { EXPECT_EQ(LinuxSystemClock().utcToLocal(r.utc), r.local) << r.what; }
+        if (r.bothWays) {
+            EXPECT_EQ(LinuxSystemClock().utcToLocal(r.utc), r.local) << r.what;
+        }
     }
 }
 
@@ -83,5 +85,5 @@ TEST_F(InBerlin, SettingIsOneCallAtTheWantedLocalFields) {
     EXPECT_EQ(sets.size(), 3u) << "impossible fields never reach the clock";
 }
 
-} // namespace
-} // namespace tidewell
+}  // namespace
+}  // namespace tidewell

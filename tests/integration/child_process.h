@@ -76,7 +76,8 @@ public:
     bool pump() {
         char buffer[4096];
         ssize_t n;
-        while ((n = ::read(out_, buffer, sizeof buffer)) > 0) pending_.append(buffer, static_cast<std::size_t>(n));
+        while ((n = ::read(out_, buffer, sizeof buffer)) > 0)
+            pending_.append(buffer, static_cast<std::size_t>(n));
         ended_ = ended_ || n == 0;
         for (auto nl = pending_.find('\n'); nl != std::string::npos; nl = pending_.find('\n')) {
             lines_.push_back(pending_.substr(0, nl));
@@ -89,7 +90,8 @@ public:
     // Line number i, or "" when it does not come within the wait.
     std::string line(std::size_t i, int waitMs = 5000) {
         const auto deadline = Clock::now() + std::chrono::milliseconds(waitMs);
-        for (pollfd p{out_, POLLIN, 0}; pump() && lines_.size() <= i && Clock::now() < deadline;) ::poll(&p, 1, 20);
+        for (pollfd p{out_, POLLIN, 0}; pump() && lines_.size() <= i && Clock::now() < deadline;)
+            ::poll(&p, 1, 20);
         return i < lines_.size() ? lines_[i] : std::string();
     }
 
@@ -98,10 +100,13 @@ public:
         const auto deadline = Clock::now() + std::chrono::milliseconds(waitMs);
         for (int status = 0; !status_; ::usleep(5000)) {
             pump();
-            if (::waitpid(pid_, &status, WNOHANG) == pid_) status_ = status;
-            else if (Clock::now() >= deadline) return -1;
+            if (::waitpid(pid_, &status, WNOHANG) == pid_)
+                status_ = status;
+            else if (Clock::now() >= deadline)
+                return -1;
         }
-        for (pollfd p{out_, POLLIN, 0}; pump() && ::poll(&p, 1, 1000) == 1;) {}
+        for (pollfd p{out_, POLLIN, 0}; pump() && ::poll(&p, 1, 1000) == 1;) {
+        }
         return WIFEXITED(*status_) ? WEXITSTATUS(*status_) : -1;
     }
 

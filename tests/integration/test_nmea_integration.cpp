@@ -44,11 +44,14 @@ struct Recorder {
         };
         r.PortStateChanged = [this] { ++stateChanges; };
     }
-    long count(const std::string& type) const { return std::count(types.begin(), types.end(), type); }
+    long count(const std::string& type) const {
+        return std::count(types.begin(), types.end(), type);
+    }
 };
 
 struct ReceiverOn : PosixNmeaReceiver {
-    explicit ReceiverOn(const std::string& path) : PosixNmeaReceiver([path](int) { return path; }, kEarlyDate) {
+    explicit ReceiverOn(const std::string& path)
+        : PosixNmeaReceiver([path](int) { return path; }, kEarlyDate) {
         PortNumber = 1;
     }
 };
@@ -62,7 +65,8 @@ bool serve(PosixNmeaReceiver& receiver, std::string_view bytes, int master,
         pollfd fds[2] = {{receiver.readFd(), POLLIN, 0}, {bytes.empty() ? -1 : master, POLLOUT, 0}};
         ::poll(fds, 2, 50);
         if (fds[1].revents & POLLOUT) {
-            const ssize_t n = ::write(master, bytes.data(), std::min<std::size_t>(bytes.size(), 512));
+            const ssize_t n =
+                ::write(master, bytes.data(), std::min<std::size_t>(bytes.size(), 512));
             if (n > 0) bytes.remove_prefix(static_cast<std::size_t>(n));
         }
         if (fds[0].revents) receiver.handleReadable();
@@ -94,10 +98,12 @@ TEST(NmeaLogs, ReceiverThroughAPtyAndNmeaCheckDeliverTheExpected) {
         ReceiverOn receiver(pty.path());
         Recorder rec(receiver);
         receiver.OpenPort();
-        ASSERT_TRUE(serve(receiver, testing::readBytes(log) + endMark, pty.master(),
-                          [&] { return rec.count("PTWEND") > 0; }, 20s));
+        ASSERT_TRUE(serve(
+            receiver, testing::readBytes(log) + endMark, pty.master(),
+            [&] { return rec.count("PTWEND") > 0; }, 20s));
         EXPECT_EQ(rec.rmcUtc, expected) << "receiver";
-        EXPECT_EQ(checkedTimes({"--earliest", "1980-01-01", log.string()}), expected) << "nmea-check";
+        EXPECT_EQ(checkedTimes({"--earliest", "1980-01-01", log.string()}), expected)
+            << "nmea-check";
     }
 }
 
@@ -108,11 +114,14 @@ TEST(NmeaLogs, BuildDateRejectsAnOldFixAndAcceptsToday) {
     char today[16], todayIso[16];
     std::strftime(today, sizeof today, "%d%m%y", std::gmtime(&now));
     std::strftime(todayIso, sizeof todayIso, "%Y-%m-%d", std::gmtime(&now));
-    const fs::path file = fs::temp_directory_path() / ("rollover-" + std::to_string(::getpid()) + ".nmea");
+    const fs::path file =
+        fs::temp_directory_path() / ("rollover-" + std::to_string(::getpid()) + ".nmea");
     std::ofstream(file, std::ios::binary)
         << withChecksum("GPRMC,000425.00,A,4807.038,N,01131.000,E,,,220899,,,A") << "\r\n"
-        << withChecksum("GPRMC,120000.50,A,4807.038,N,01131.000,E,,," + std::string(today) + ",,,A") << "\r\n";
-    EXPECT_EQ(checkedTimes({file.string()}), std::vector<std::string>{std::string(todayIso) + "T12:00:00.500"});
+        << withChecksum("GPRMC,120000.50,A,4807.038,N,01131.000,E,,," + std::string(today) + ",,,A")
+        << "\r\n";
+    EXPECT_EQ(checkedTimes({file.string()}),
+              std::vector<std::string>{std::string(todayIso) + "T12:00:00.500"});
     fs::remove(file);
 }
 
@@ -163,11 +172,13 @@ TEST(NmeaSim, ReceiverGetsWhatTheSimulatorSends) {
     ReceiverOn receiver(device);
     Recorder rec(receiver);
     receiver.OpenPort();
-    serve(receiver, "", -1, [] { return false; }, 10s);
+    serve(
+        receiver, "", -1, [] { return false; }, 10s);
     EXPECT_FALSE(receiver.isOpen()) << "the simulator's exit hangs up the line";
     // Sentences 3 and 6 carry bad checksums, 5 is void; junk precedes 2, 4 and 6.
-    EXPECT_EQ(rec.rmcUtc, (std::vector<std::string>{"2024-02-29T23:59:58.000", "2024-02-29T23:59:59.000",
-                                                    "2024-03-01T00:00:01.000"}));
+    EXPECT_EQ(rec.rmcUtc,
+              (std::vector<std::string>{"2024-02-29T23:59:58.000", "2024-02-29T23:59:59.000",
+                                        "2024-03-01T00:00:01.000"}));
     EXPECT_EQ(rec.count("GGA"), 6);
     EXPECT_EQ(sim.waitExit(2000), 0);
 }

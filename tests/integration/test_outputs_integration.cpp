@@ -30,7 +30,8 @@ const std::string kUtcFrame = "*161103120620260000000001000000000#";
 const std::string kLocalSaveFrame = "*16110406122026         1  1      #";
 
 struct SerialOn : PosixSerialPort {
-    explicit SerialOn(const std::string& path, int number = 3) : PosixSerialPort([path](int) { return path; }) {
+    explicit SerialOn(const std::string& path, int number = 3)
+        : PosixSerialPort([path](int) { return path; }) {
         CommPort = number;
     }
 };
@@ -136,9 +137,10 @@ std::string inNewNetworkNamespace(const std::function<std::string()>& body) {
     const pid_t child = ::fork();
     if (child == 0) {
         ::close(report[0]);
-        const std::string result = ::unshare(CLONE_NEWNET) != 0
-            ? std::string("SKIP: cannot make a network namespace: ") + std::strerror(errno)
-            : body();
+        const std::string result =
+            ::unshare(CLONE_NEWNET) != 0
+                ? std::string("SKIP: cannot make a network namespace: ") + std::strerror(errno)
+                : body();
         ::_exit(::write(report[1], result.data(), result.size()) < 0);
     }
     ::close(report[1]);
@@ -152,19 +154,22 @@ std::string inNewNetworkNamespace(const std::function<std::string()>& body) {
 
 TEST(UdpInNetworkNamespace, LimitedBroadcastReachesAListener) {
     const std::string result = inNewNetworkNamespace([]() -> std::string {
-        if (std::system("ip link set lo up 2>/dev/null") != 0) return "SKIP: cannot bring up lo (needs ip)";
+        if (std::system("ip link set lo up 2>/dev/null") != 0)
+            return "SKIP: cannot bring up lo (needs ip)";
         // A link with an address and a route gives the limited broadcast a way out; its own
         // copy is looped back to local listeners.
         if (std::system("ip link add tw0 type dummy 2>/dev/null") != 0 &&
             std::system("ip link add tw0 type veth peer name tw1 2>/dev/null") != 0)
             return "SKIP: neither a dummy nor a veth link can be made (needs ip and the driver)";
-        if (std::system("ip addr add 10.77.0.1/24 broadcast 10.77.0.255 dev tw0 && ip link set tw0 up"
-                        " && (ip link set tw1 up 2>/dev/null; true) && ip route add default dev tw0") != 0)
+        if (std::system(
+                "ip addr add 10.77.0.1/24 broadcast 10.77.0.255 dev tw0 && ip link set tw0 up"
+                " && (ip link set tw1 up 2>/dev/null; true) && ip route add default dev tw0") != 0)
             return "SKIP: cannot configure the link";
         LoopbackReceiver receiver(0, "0.0.0.0");
         UdpTo socket("255.255.255.255", receiver.port(), freeUdpPort());
         std::string description;
-        if (errorOf([&] { socket.SendData(kUtcFrame); }, &description) != 0) return "send failed: " + description;
+        if (errorOf([&] { socket.SendData(kUtcFrame); }, &description) != 0)
+            return "send failed: " + description;
         const auto got = receiver.receive();
         if (got.data != kUtcFrame) return "broadcast not received: '" + got.data + "'";
         return got.fromPort == socket.LocalPort ? "" : "wrong source port";
@@ -177,8 +182,9 @@ std::string frameForNow(SyncMode mode, int batterySave) {
     const time_t now = std::time(nullptr);
     tm t{};
     mode == SyncMode::Utc ? ::gmtime_r(&now, &t) : ::localtime_r(&now, &t);
-    return buildSyncFrame({t.tm_sec, t.tm_min, t.tm_hour, t.tm_mday, t.tm_mon + 1, t.tm_year + 1900}, mode,
-                          batterySave);
+    return buildSyncFrame(
+        {t.tm_sec, t.tm_min, t.tm_hour, t.tm_mday, t.tm_mon + 1, t.tm_year + 1900}, mode,
+        batterySave);
 }
 
 double offsetIn(const std::string& line) {
@@ -188,13 +194,15 @@ double offsetIn(const std::string& line) {
 
 TEST(SyncListen, DecodesTheUdpOutputsFramesAndReportsLayoutFaults) {
     const int port = freeUdpPort();
-    ChildProcess listener(kSyncListen, {"--port", std::to_string(port), "--count", "5", "--timeout", "10"});
+    ChildProcess listener(kSyncListen,
+                          {"--port", std::to_string(port), "--count", "5", "--timeout", "10"});
     ASSERT_EQ(listener.line(0), "listening on udp 127.0.0.1:" + std::to_string(port));
     UdpTo socket("127.0.0.1", port, freeUdpPort());
     socket.SendData(frameForNow(SyncMode::Utc, 0));
     socket.SendData(frameForNow(SyncMode::Local, 1));
     const std::string utc = listener.line(1), local = listener.line(2);
-    EXPECT_NE(utc.find("from 127.0.0.1:" + std::to_string(socket.LocalPort)), std::string::npos) << utc;
+    EXPECT_NE(utc.find("from 127.0.0.1:" + std::to_string(socket.LocalPort)), std::string::npos)
+        << utc;
     EXPECT_NE(utc.find(" UTC  offset"), std::string::npos) << utc;
     EXPECT_NE(local.find(" local battery-save  offset"), std::string::npos) << local;
     for (const auto& line : {utc, local}) {
@@ -203,20 +211,23 @@ TEST(SyncListen, DecodesTheUdpOutputsFramesAndReportsLayoutFaults) {
     }
     const std::pair<std::string, std::string> faults[] = {
         {"*16110312062026000000000100000000#", "BAD: length 34, expected 35"},
-        {"*16110312312026         1         #", "BAD: month 31 out of range (local frames carry the day first)"},
+        {"*16110312312026         1         #",
+         "BAD: month 31 out of range (local frames carry the day first)"},
         {"*16110231122026         1  1      #", "BAD: battery-save trailer at hour 2"},
     };
     for (std::size_t i = 0; i < std::size(faults); ++i) {
         socket.SendData(faults[i].first);
         const std::string line = listener.line(3 + i);
-        EXPECT_NE(line.find(faults[i].second), std::string::npos) << faults[i].first << "\n  got: " << line;
+        EXPECT_NE(line.find(faults[i].second), std::string::npos)
+            << faults[i].first << "\n  got: " << line;
     }
     EXPECT_EQ(listener.waitExit(10000), 1) << "a bad frame makes the exit status 1";
 }
 
 TEST(SyncListen, FindsTheSerialOutputsFramesInTheStream) {
     Pty display, relay;
-    ChildProcess listener(kSyncListen, {"--device", relay.path(), "--count", "3", "--timeout", "10"});
+    ChildProcess listener(kSyncListen,
+                          {"--device", relay.path(), "--count", "3", "--timeout", "10"});
     ASSERT_EQ(listener.line(0), "reading " + relay.path());
     SerialOn port(display.path());
     port.PortOpen(true);
@@ -233,7 +244,8 @@ TEST(SyncListen, FindsTheSerialOutputsFramesInTheStream) {
               static_cast<ssize_t>(stream.size() - 30));
     EXPECT_NE(listener.line(1).find("BAD: length 20, expected 35"), std::string::npos);
     for (std::size_t i = 2; i < 4; ++i) {
-        EXPECT_NE(listener.line(i).find(" UTC battery-save  offset"), std::string::npos) << listener.line(i);
+        EXPECT_NE(listener.line(i).find(" UTC battery-save  offset"), std::string::npos)
+            << listener.line(i);
         EXPECT_NE(listener.line(i).find("  OK"), std::string::npos) << listener.line(i);
     }
     EXPECT_EQ(listener.waitExit(10000), 1);
@@ -246,7 +258,8 @@ TEST(UdpPort16000, SyncListenDefaultsHearThePort16000Sender) {
     ChildProcess listener(kSyncListen, {"--count", "1", "--timeout", "10"});
     ASSERT_EQ(listener.line(0), "listening on udp 127.0.0.1:16000");
     socket.SendData(kUtcFrame);
-    EXPECT_NE(listener.line(1).find("from 127.0.0.1:16000  2026-12-06 03:11:16 UTC"), std::string::npos)
+    EXPECT_NE(listener.line(1).find("from 127.0.0.1:16000  2026-12-06 03:11:16 UTC"),
+              std::string::npos)
         << listener.line(1);
     EXPECT_EQ(listener.waitExit(10000), 0);
 }

@@ -44,8 +44,9 @@ std::string noZero(const char* pattern, time_t t) {
 // The line the program shows for an RMC stamped `stamp` (UTC, whole second).
 std::string gpsLine(time_t stamp, int zoneOffset) {
     const time_t shown = stamp + 1, local = shown + zoneOffset;  // the receive advance
-    return "gps: " + format("%d-%m-%Y   ", shown) + noZero("%H:%M:%S", shown) + " | local: " +
-           noZero("%d/%m/", local) + format("%y", local) + "   " + noZero("%H:%M:%S", local);
+    return "gps: " + format("%d-%m-%Y   ", shown) + noZero("%H:%M:%S", shown) +
+           " | local: " + noZero("%d/%m/", local) + format("%y", local) + "   " +
+           noZero("%H:%M:%S", local);
 }
 
 struct Received {
@@ -62,7 +63,9 @@ struct RunSetup {
     std::string framesLine = "frames: UTC";
 };
 
-void PrintTo(const RunSetup& setup, std::ostream* os) { *os << setup.name; }
+void PrintTo(const RunSetup& setup, std::ostream* os) {
+    *os << setup.name;
+}
 
 // One run of the program with its displays; everything it started dies with it.
 class ProgramRun {
@@ -84,9 +87,10 @@ public:
             << "[GPS]\nCOMPORT=COM1\nGPSDATE=" << setup.gpsDate << "\n[Ports]\nCOM1=" << gpsDevice
             << "\nCOM2=" << serial_.path() << "\n[SerialSync]\nSENDSYNC= 1\nCOMPORT=COM2\n"
             << "SERIALRATE=once per second\nTIMEUTC=" << (setup.utcFrames ? "True" : "False")
-            << "\nTIMELOCAL=" << (setup.utcFrames ? "False" : "True") << "\n[UDP]\nSENDUDP= " << setup.udp
-            << "\nUDPADDRESS=" << kDisplayAddress << "\nUDPRATE=" << setup.udpRate
-            << "\n[Analog]\nBATTERYSAVE= " << setup.batterySave << "\n";
+            << "\nTIMELOCAL=" << (setup.utcFrames ? "False" : "True")
+            << "\n[UDP]\nSENDUDP= " << setup.udp << "\nUDPADDRESS=" << kDisplayAddress
+            << "\nUDPRATE=" << setup.udpRate << "\n[Analog]\nBATTERYSAVE= " << setup.batterySave
+            << "\n";
         program_.emplace(kProgram,
                          std::vector<std::string>{"--headless", "--no-set-clock", "--settings",
                                                   (dir_ / "Tidewell.ini").string()},
@@ -115,7 +119,9 @@ public:
             for (std::size_t i = seen_; i < program_->lines().size(); ++i)
                 if (program_->lines()[i].starts_with(prefix)) return seen_ = i + 1, true;
             if (testing::Clock::now() >= deadline) return false;
-            pollfd fds[3] = {{program_->stdoutFd(), POLLIN, 0}, {serial_.master(), POLLIN, 0}, {udp_, POLLIN, 0}};
+            pollfd fds[3] = {{program_->stdoutFd(), POLLIN, 0},
+                             {serial_.master(), POLLIN, 0},
+                             {udp_, POLLIN, 0}};
             ::poll(fds, 3, 100);
         }
     }
@@ -152,10 +158,12 @@ public:
             trailer[19] = '#';
             EXPECT_EQ(f.text.substr(15), trailer);
             const auto two = [&](std::size_t at) { return std::stoi(f.text.substr(at, 2)); };
-            const bool utc = setup_.utcFrames;  // UTC frames carry the month first, local ones the day
+            const bool utc =
+                setup_.utcFrames;  // UTC frames carry the month first, local ones the day
             tm t{};
-            std::tie(t.tm_sec, t.tm_min, t.tm_hour, t.tm_mday, t.tm_mon, t.tm_year) = std::tuple(
-                two(1), two(3), hour, two(utc ? 9 : 7), two(utc ? 7 : 9) - 1, std::stoi(f.text.substr(11, 4)) - 1900);
+            std::tie(t.tm_sec, t.tm_min, t.tm_hour, t.tm_mday, t.tm_mon, t.tm_year) =
+                std::tuple(two(1), two(3), hour, two(utc ? 9 : 7), two(utc ? 7 : 9) - 1,
+                           std::stoi(f.text.substr(11, 4)) - 1900);
             const time_t at = Wall::to_time_t(f.at), shows = ::timegm(&t) - setup_.zoneOffset;
             EXPECT_LE(shows, at);
             EXPECT_GE(shows, at - 1);
@@ -174,7 +182,8 @@ private:
         for (ssize_t n; (n = ::read(serial_.master(), buffer, sizeof buffer)) > 0;)
             serialBytes_.append(buffer, static_cast<std::size_t>(n));
         const auto now = Wall::now();
-        for (auto i = serialFrames_.size() * kFrameSize; i + kFrameSize <= serialBytes_.size(); i += kFrameSize)
+        for (auto i = serialFrames_.size() * kFrameSize; i + kFrameSize <= serialBytes_.size();
+             i += kFrameSize)
             serialFrames_.push_back({serialBytes_.substr(i, kFrameSize), now});
         for (ssize_t n; (n = ::recv(udp_, buffer, sizeof buffer, 0)) >= 0;)
             datagrams_.push_back({std::string(buffer, static_cast<std::size_t>(n)), now});
@@ -192,11 +201,14 @@ private:
 
 // nmea-sim dated `start`, one sentence a second; its first line names its pty.
 std::vector<std::string> simArgs(time_t start, int count) {
-    return {"--start", format("%Y-%m-%dT%H:%M:%S", start), "--rate", "1", "--count", std::to_string(count)};
+    return {"--start", format("%Y-%m-%dT%H:%M:%S", start),
+            "--rate",  "1",
+            "--count", std::to_string(count)};
 }
 
-#define REQUIRE_BUILT()                                                                         \
-    if (!fs::exists(kProgram) || !fs::exists(kSim)) GTEST_SKIP() << "the program or nmea-sim is not built"
+#define REQUIRE_BUILT()                                                                            \
+    if (!fs::exists(kProgram) || !fs::exists(kSim))                                                \
+    GTEST_SKIP() << "the program or nmea-sim is not built"
 
 // Today's UTC midnight: the simulated receiver dates its sentences today, never before the
 // build date the program insists on.
@@ -213,7 +225,8 @@ class ProgramEndToEnd : public ::testing::TestWithParam<RunSetup> {};
 TEST_P(ProgramEndToEnd, ShowsSetsTheClockAndSendsFramesAtTheirRates) {
     REQUIRE_BUILT();
     const RunSetup& setup = GetParam();
-    if (!fs::exists("/usr/share/zoneinfo/" + setup.zone)) GTEST_SKIP() << "no " << setup.zone << " zone here";
+    if (!fs::exists("/usr/share/zoneinfo/" + setup.zone))
+        GTEST_SKIP() << "no " << setup.zone << " zone here";
     const time_t start = todayUtc() + 23 * 3600 + 58 * 60 + 56;
     ChildProcess sim(kSim, simArgs(start, 6));
     const std::string device = sim.line(0, 3000);
@@ -225,9 +238,11 @@ TEST_P(ProgramEndToEnd, ShowsSetsTheClockAndSendsFramesAtTheirRates) {
 
     EXPECT_EQ(run.linesStartingWith("frames: "), std::vector<std::string>{setup.framesLine});
     EXPECT_EQ(run.linesStartingWith("serial sync: "),
-              std::vector<std::string>{"serial sync: on COM2 " + run.serialPath() + " open, once per second"});
+              std::vector<std::string>{"serial sync: on COM2 " + run.serialPath() +
+                                       " open, once per second"});
     EXPECT_EQ(run.linesStartingWith("udp sync: "),
-              std::vector<std::string>{"udp sync: on to " + kDisplayAddress + ":16000, " + setup.udpRate});
+              std::vector<std::string>{"udp sync: on to " + kDisplayAddress + ":16000, " +
+                                       setup.udpRate});
     std::vector<std::string> expected;
     for (int i = 0; i < 6; ++i) expected.push_back(gpsLine(start + i, setup.zoneOffset));
     auto shown = run.linesStartingWith("gps: ");
@@ -235,9 +250,10 @@ TEST_P(ProgramEndToEnd, ShowsSetsTheClockAndSendsFramesAtTheirRates) {
     EXPECT_EQ(shown, expected);
     // The clock is set once, right after the sentence stamped second 00 is shown.
     const time_t set = start + 5 + setup.zoneOffset;
-    const std::string clock = "clock: would set " +
-                              (setup.gpsDate ? "date " + format("%Y-%m-%d", set) + " and time " : "time ") +
-                              format("%H:%M:%S", set) + " (--no-set-clock)";
+    const std::string clock =
+        "clock: would set " +
+        (setup.gpsDate ? "date " + format("%Y-%m-%d", set) + " and time " : "time ") +
+        format("%H:%M:%S", set) + " (--no-set-clock)";
     const auto& lines = run.program().lines();
     const auto at = std::find(lines.begin(), lines.end(), clock);
     ASSERT_NE(at, lines.end()) << run.program().stdoutText();
@@ -265,12 +281,12 @@ TEST_P(ProgramEndToEnd, ShowsSetsTheClockAndSendsFramesAtTheirRates) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Zones, ProgramEndToEnd,
-    ::testing::Values(RunSetup{},
-                      RunSetup{"Brisbane", "Australia/Brisbane", 10 * 3600, false, false, true, true,
-                               "once per minute", "frames: local time, battery save"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Zones, ProgramEndToEnd,
+                         ::testing::Values(RunSetup{},
+                                           RunSetup{"Brisbane", "Australia/Brisbane", 10 * 3600,
+                                                    false, false, true, true, "once per minute",
+                                                    "frames: local time, battery save"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 long cpuTicks(pid_t pid) {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
@@ -297,7 +313,8 @@ TEST(ProgramUnplug, ReceiverGoneIsReportedWithoutSpinningAndFramesFlow) {
     const std::size_t framesBefore = run.serial().size();
     const long ticksBefore = cpuTicks(run.program().pid());
     run.until("never", 2s);
-    EXPECT_LT(cpuTicks(run.program().pid()) - ticksBefore, 0.2 * static_cast<double>(::sysconf(_SC_CLK_TCK)))
+    EXPECT_LT(cpuTicks(run.program().pid()) - ticksBefore,
+              0.2 * static_cast<double>(::sysconf(_SC_CLK_TCK)))
         << "the program used the CPU while the receiver was gone";
     EXPECT_GE(run.serial().size(), framesBefore + 2);
     run.stop();

@@ -10,9 +10,15 @@
 namespace tidewell {
 namespace {
 
-int prefix(std::string_view s) { return numberPrefix(s); }
-int strict(std::string_view s) { return strictNumber(s); }
-int boolean(std::string_view s) { return toBoolean(s); }
+int prefix(std::string_view s) {
+    return numberPrefix(s);
+}
+int strict(std::string_view s) {
+    return strictNumber(s);
+}
+int boolean(std::string_view s) {
+    return toBoolean(s);
+}
 
 constexpr int OV = errors::Overflow, TM = errors::TypeMismatch;
 

@@ -57,7 +57,8 @@ TEST(RegistrySetValue, EachTypeAsTheRegistryExpects) {
         SCOPED_TRACE(r.why);
         Module m;
         try {
-            EXPECT_TRUE(m.module.RegistrySetValue(registry::HKEY_CURRENT_USER_, kRun, "V", r.value));
+            EXPECT_TRUE(
+                m.module.RegistrySetValue(registry::HKEY_CURRENT_USER_, kRun, "V", r.value));
             EXPECT_EQ(m.registry.values[kRun + "\\V"], r.stored);
             EXPECT_EQ(r.number, 0) << "no error";
         } catch (const Error& e) {

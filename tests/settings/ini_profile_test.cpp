@@ -6,8 +6,8 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <filesystem>
 #include <csignal>
+#include <filesystem>
 #include <optional>
 #include <random>
 
@@ -137,14 +137,17 @@ TEST_F(IniProfileFile, WriteCutShortByTheDiskLeavesTheOriginalAndNoTemporary) {
 TEST(SettingsPath, BesideTheProgramElseInTheUserFolder) {
     testing::TempFolder dir;
     testing::EnvOverride config("XDG_CONFIG_HOME", dir.file("config"));
-    EXPECT_EQ(settingsFilePath(dir.root.string(), "odd name.ini"), "odd name.ini") << "explicit path";
-    EXPECT_EQ(settingsFilePath(dir.root.string()), dir.file("Tidewell.ini")) << "writable program folder";
+    EXPECT_EQ(settingsFilePath(dir.root.string(), "odd name.ini"), "odd name.ini")
+        << "explicit path";
+    EXPECT_EQ(settingsFilePath(dir.root.string()), dir.file("Tidewell.ini"))
+        << "writable program folder";
     EXPECT_FALSE(std::filesystem::exists(dir.file("config"))) << "user folder made needlessly";
     // A folder that does not exist cannot be written, even by root.
     EXPECT_EQ(settingsFilePath(dir.file("gone")), dir.file("config/tidewell/Tidewell.ini"));
     std::filesystem::remove_all(dir.file("config"));
     testing::writeBytes(dir.file("config"), "a file where the folder should be");
-    EXPECT_EQ(settingsFilePath(dir.file("gone")), dir.file("gone/Tidewell.ini")) << "no user folder";
+    EXPECT_EQ(settingsFilePath(dir.file("gone")), dir.file("gone/Tidewell.ini"))
+        << "no user folder";
 }
 
 }  // namespace

@@ -20,11 +20,12 @@ namespace fs = std::filesystem;
 namespace {
 
 std::string findSimulator(const std::string& programFolder) {
-    for (const fs::path& candidate : {fs::path(programFolder) / "nmea-sim",
-                                     fs::path(programFolder) / "tools" / "nmea-sim"}) {
+    for (const fs::path& candidate :
+         {fs::path(programFolder) / "nmea-sim", fs::path(programFolder) / "tools" / "nmea-sim"}) {
         if (::access(candidate.c_str(), X_OK) == 0) return candidate.string();
     }
-    throw std::runtime_error("--demo: nmea-sim was not found beside the program in " + programFolder);
+    throw std::runtime_error("--demo: nmea-sim was not found beside the program in " +
+                             programFolder);
 }
 
 // The simulator prints its pseudo-terminal's path on its first line.
@@ -52,7 +53,8 @@ void Demo::start(const std::string& programFolder) {
     if (::pipe2(out, O_CLOEXEC) != 0)
         throw std::runtime_error(std::string("--demo: pipe: ") + std::strerror(errno));
     simulator_ = ::fork();
-    if (simulator_ < 0) throw std::runtime_error(std::string("--demo: fork: ") + std::strerror(errno));
+    if (simulator_ < 0)
+        throw std::runtime_error(std::string("--demo: fork: ") + std::strerror(errno));
     if (simulator_ == 0) {
         ::dup2(out[1], STDOUT_FILENO);
         int devnull = ::open("/dev/null", O_WRONLY);

@@ -38,7 +38,9 @@ std::string HeadlessShell::EXEName() const {
     return ec ? std::string("tidewell") : exe.stem().string();
 }
 
-void HeadlessShell::endProgram() { QCoreApplication::exit(0); }
+void HeadlessShell::endProgram() {
+    QCoreApplication::exit(0);
+}
 
 void HeadlessReport::line(const std::string& text) {
     std::fprintf(out_, "%s\n", text.c_str());
@@ -49,7 +51,9 @@ void HeadlessReport::gpsTimeShown(const std::string& gpsText, const std::string&
     line("gps: " + gpsText + " | local: " + localText);
 }
 
-void HeadlessReport::sentenceFailed(const Error& e) { line("gps: sentence not used: " + e.description()); }
+void HeadlessReport::sentenceFailed(const Error& e) {
+    line("gps: sentence not used: " + e.description());
+}
 
 void HeadlessReport::clockSet(const ClockUpdate::Outcome& outcome, DateValue local) {
     const DateParts p = datePartsOf(local);
@@ -61,7 +65,9 @@ void HeadlessReport::clockSet(const ClockUpdate::Outcome& outcome, DateValue loc
     line(dryRun_ ? "clock: would set " + what + " (--no-set-clock)" : "clock: set " + what);
 }
 
-void HeadlessReport::clockRefused(const Error& e, DateValue) { line("clock: refused: " + e.description()); }
+void HeadlessReport::clockRefused(const Error& e, DateValue) {
+    line("clock: refused: " + e.description());
+}
 
 void HeadlessReport::frameSent(Output output, const std::string& frame) {
     line(std::string("frame ") + outputName(output) + ": " + frame);
@@ -80,8 +86,8 @@ void HeadlessReport::restored(OrvaneSetTime& w, const std::string& gpsPort,
          (w.NMEA1.isOpen() ? " open" : " closed") +
          (w.Check3.Value() == 1 ? ", sets date and time" : ", sets time only"));
     line("serial sync: " + std::string(w.Check2.Value() == 1 ? "on " : "off ") + w.Combo2.Text() +
-         (serialPort.empty() ? "" : " " + serialPort) + (w.MSComm1.PortOpen() ? " open" : " closed") +
-         ", " + rate(w.SerialRate));
+         (serialPort.empty() ? "" : " " + serialPort) +
+         (w.MSComm1.PortOpen() ? " open" : " closed") + ", " + rate(w.SerialRate));
     line("udp sync: " + std::string(w.Check1.Value() == 1 ? "on to " : "off, to ") +
          w.UDPBroadcast.RemoteHost + ":" + std::to_string(w.UDPBroadcast.RemotePort) + ", " +
          rate(w.UDPrate));

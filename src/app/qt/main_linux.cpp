@@ -96,7 +96,8 @@ int main(int argc, char** argv) {
     auto devicePath = [&](int port) {
         std::map<int, std::string> overrides;
         const std::string name = "COM" + std::to_string(port);
-        if (std::string path = profile.getString("Ports", name, "", 750, settingsFile); !path.empty())
+        if (std::string path = profile.getString("Ports", name, "", 750, settingsFile);
+            !path.empty())
             overrides[port] = path;
         return devicePathFor(port, overrides);
     };
@@ -117,7 +118,8 @@ int main(int argc, char** argv) {
         }
         if (nmea.readFd() < 0) return;
         gpsWatch = std::make_unique<QSocketNotifier>(nmea.readFd(), QSocketNotifier::Read);
-        QObject::connect(gpsWatch.get(), &QSocketNotifier::activated, [&] { nmea.handleReadable(); });
+        QObject::connect(gpsWatch.get(), &QSocketNotifier::activated,
+                         [&] { nmea.handleReadable(); });
     };
     bool started = false;
     nmea.PortStateChanged = [&] {

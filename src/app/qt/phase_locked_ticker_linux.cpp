@@ -15,7 +15,8 @@ namespace tidewell {
 PhaseLockedTicker::PhaseLockedTicker(int periodMs, QObject* parent)
     : QObject(parent), periodNs_(long(periodMs) * 1'000'000L) {
     fd_ = ::timerfd_create(CLOCK_REALTIME, TFD_NONBLOCK | TFD_CLOEXEC);
-    if (fd_ < 0) throw std::runtime_error(std::string("Creating the tick timer: ") + std::strerror(errno));
+    if (fd_ < 0)
+        throw std::runtime_error(std::string("Creating the tick timer: ") + std::strerror(errno));
     notifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Read);
     QObject::connect(notifier_.get(), &QSocketNotifier::activated, this, [this] { fired(); });
     arm();
