@@ -53,6 +53,17 @@ PosixNmeaReceiver::~PosixNmeaReceiver() {
 }
 
 void PosixNmeaReceiver::OpenPort() {
+    // A failed try to reopen a lost device leaves it lost, so it is tried again later.
+    const bool wasLost = deviceLost_;
+    try {
+        openDevice();
+    } catch (...) {
+        deviceLost_ = wasLost;
+        throw;
+    }
+}
+
+void PosixNmeaReceiver::openDevice() {
     ClosePort();
     const std::string port = "COM" + std::to_string(PortNumber);
     const std::string path =
@@ -101,12 +112,14 @@ void PosixNmeaReceiver::OpenPort() {
 }
 
 void PosixNmeaReceiver::ClosePort() {
+    deviceLost_ = false;
     if (fd_ < 0) return;
     closeFd();
     if (PortStateChanged) PortStateChanged();
 }
 
 void PosixNmeaReceiver::closeFd() {
+    deviceLost_ = false;
     if (fd_ < 0) return;
     ::ioctl(fd_, TIOCNXCL);
     ::close(fd_);
@@ -152,7 +165,10 @@ void PosixNmeaReceiver::handleReadable() {
         }
         if (generation_ != generation) return;
     }
-    if (gone) ClosePort();
+    if (gone) {
+        ClosePort();
+        deviceLost_ = true;
+    }
 }
 
 }  // namespace tidewell

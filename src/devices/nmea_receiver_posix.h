@@ -28,6 +28,9 @@ public:
     void OpenPort() override;
     void ClosePort() override;
     bool isOpen() const override { return fd_ >= 0; }
+    // True after the device went away by itself (unplugged), until the next open or close:
+    // the port the user chose should be open, and opening it again may succeed.
+    bool deviceLost() const { return deviceLost_; }
 
     // The descriptor to watch for input; -1 while closed.
     int readFd() const { return fd_; }
@@ -41,6 +44,7 @@ public:
     std::function<void(std::string_view line, const NmeaDecodeResult&)> SentenceRejected;
 
 private:
+    void openDevice();
     void closeFd();
 
     std::function<std::string(int)> devicePath_;
@@ -50,6 +54,7 @@ private:
     // Changes on every open and close, so a handler that reopens the port stops the
     // delivery of lines read from the old one.
     std::uint64_t generation_ = 0;
+    bool deviceLost_ = false;
 };
 
 }  // namespace tidewell

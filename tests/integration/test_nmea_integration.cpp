@@ -149,6 +149,31 @@ TEST(NmeaPty, UnplugClosesThePortPromptlyWithoutSpinning) {
     receiver.handleReadable();  // a late notification is harmless
 }
 
+TEST(NmeaPty, AnUnpluggedDeviceStaysWantedUntilItOpensAgain) {
+    auto pty = std::make_unique<Pty>();
+    ASSERT_TRUE(pty->ok());
+    std::string path = pty->path();
+    PosixNmeaReceiver receiver([&](int) { return path; }, kEarlyDate);
+    receiver.PortNumber = 1;
+    receiver.OpenPort();
+    pty->closeMaster();
+    for (int i = 0; i < 5 && receiver.isOpen(); ++i) receiver.handleReadable();
+    ASSERT_FALSE(receiver.isOpen());
+    EXPECT_TRUE(receiver.deviceLost());
+
+    pty.reset();  // the device is gone for good
+    EXPECT_THROW(receiver.OpenPort(), Error);
+    EXPECT_TRUE(receiver.deviceLost()) << "a failed retry keeps it wanted";
+
+    Pty replugged;
+    path = replugged.path();
+    receiver.OpenPort();
+    EXPECT_TRUE(receiver.isOpen());
+    EXPECT_FALSE(receiver.deviceLost());
+    receiver.ClosePort();
+    EXPECT_FALSE(receiver.deviceLost()) << "a port the user closed is not reopened";
+}
+
 TEST(NmeaPty, OnlyOneReceiverHoldsThePort) {
     Pty pty;
     ASSERT_TRUE(pty.ok());

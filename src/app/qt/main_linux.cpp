@@ -138,7 +138,22 @@ int main(int argc, char** argv) {
     // second; its nine other ticks would only cost wake-ups, so it ticks once a second. The
     // display timer keeps its 100 ms, and exists only while it is enabled (window shown).
     PhaseLockedTicker broadcastTicker(1000);
-    broadcastTicker.onTick = [&] { window.SendUDP.tick(); };
+    // A receiver that was unplugged is opened again when it comes back, so a long-running
+    // program does not need the user to pick its port again.
+    constexpr int kReopenEverySeconds = 5;
+    int lostSeconds = 0;
+    broadcastTicker.onTick = [&] {
+        window.SendUDP.tick();
+        if (!nmea.deviceLost()) {
+            lostSeconds = 0;
+        } else if (++lostSeconds % kReopenEverySeconds == 0) {
+            try {
+                nmea.OpenPort();
+            } catch (const Error&) {
+                // Still gone; the next try comes in a few seconds.
+            }
+        }
+    };
     std::unique_ptr<PhaseLockedTicker> displayTicker;
     auto followDisplayTimer = [&](const Timer& timer) {
         if (!timer.Enabled()) {
