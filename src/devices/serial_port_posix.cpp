@@ -32,10 +32,13 @@ PosixSerialPort::~PosixSerialPort() {
 
 void PosixSerialPort::PortOpen(bool open) {
     if (open == PortOpen()) return;
-    if (open)
-        this->open();
-    else
+    if (!open) {
+        deviceLost_ = false;
         close();
+        return;
+    }
+    this->open();
+    deviceLost_ = false;
 }
 
 void PosixSerialPort::open() {
@@ -96,6 +99,7 @@ void PosixSerialPort::Output(std::string_view data) {
     const int number = errno;
     const std::string label = label_;
     close();
+    deviceLost_ = true;
     throw systemError(number, "Writing " + label);
 }
 

@@ -19,6 +19,9 @@ public:
     PosixSerialPort& operator=(const PosixSerialPort&) = delete;
 
     bool PortOpen() const override { return fd_ >= 0; }
+    // True after a device error closed the port by itself (a display unplugged), until the
+    // port is next opened or closed on purpose.
+    bool deviceLost() const { return deviceLost_; }
     // Errors carry errno: "Opening COM3 (/dev/ttyS2): No such file or directory"; a port
     // another program holds fails with EBUSY.
     void PortOpen(bool open) override;
@@ -36,6 +39,7 @@ private:
     int fd_ = -1;
     std::string label_;
     std::uint64_t dropped_ = 0;
+    bool deviceLost_ = false;
 };
 
 }  // namespace tidewell

@@ -92,6 +92,24 @@ TEST(SerialPortOnPty, BusyOrMissingDeviceFailsToOpen) {
     EXPECT_TRUE(second.PortOpen()) << "closing releases the port";
 }
 
+TEST(SerialPortOnPty, AnUnpluggedDisplayClosesThePortUntilItIsBack) {
+    auto pty = std::make_unique<Pty>();
+    std::string path = pty->path();
+    PosixSerialPort port([&](int) { return path; });
+    port.PortOpen(true);
+    pty.reset();
+    EXPECT_EQ(errorOf([&] { port.Output("*00000001012027         1         #"); }), EIO);
+    EXPECT_FALSE(port.PortOpen());
+    EXPECT_TRUE(port.deviceLost());
+
+    Pty replugged;
+    path = replugged.path();
+    port.PortOpen(true);
+    EXPECT_FALSE(port.deviceLost());
+    port.PortOpen(false);
+    EXPECT_FALSE(port.deviceLost()) << "a port closed on purpose is not reopened";
+}
+
 TEST(SerialPortOnPty, StalledDisplayNeverBlocksAndDropsAreCounted) {
     Pty pty;
     SerialOn port(pty.path());

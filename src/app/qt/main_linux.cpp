@@ -138,20 +138,24 @@ int main(int argc, char** argv) {
     // second; its nine other ticks would only cost wake-ups, so it ticks once a second. The
     // display timer keeps its 100 ms, and exists only while it is enabled (window shown).
     PhaseLockedTicker broadcastTicker(1000);
-    // A receiver that was unplugged is opened again when it comes back, so a long-running
-    // program does not need the user to pick its port again.
+    // A receiver or display that was unplugged is opened again when it comes back, so a
+    // long-running program does not need the user to pick its port again.
     constexpr int kReopenEverySeconds = 5;
-    int lostSeconds = 0;
+    int seconds = 0;
     broadcastTicker.onTick = [&] {
         window.SendUDP.tick();
-        if (!nmea.deviceLost()) {
-            lostSeconds = 0;
-        } else if (++lostSeconds % kReopenEverySeconds == 0) {
-            try {
-                nmea.OpenPort();
-            } catch (const Error&) {
-                // Still gone; the next try comes in a few seconds.
+        if (++seconds % kReopenEverySeconds != 0) return;
+        try {
+            if (nmea.deviceLost()) nmea.OpenPort();
+        } catch (const Error&) {
+            // Still gone; the next try comes in a few seconds.
+        }
+        try {
+            if (serial.deviceLost()) {
+                serial.PortOpen(true);
+                report.line("serial sync: " + window.Combo2.Text() + " open again");
             }
+        } catch (const Error&) {
         }
     };
     std::unique_ptr<PhaseLockedTicker> displayTicker;
