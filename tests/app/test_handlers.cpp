@@ -237,13 +237,6 @@ INSTANTIATE_TEST_SUITE_P(Rows, GpsPortPick,
                                            PortPick{"clash while greyed", 2, "COM3", 3, false}),
                          [](const auto& info) { return "Row" + std::to_string(info.index); });
 
-TEST_F(Handlers, PickingNoneClosesWithoutOpening) {
-    OrvaneSetTime& w = start();
-    w.Combo1.choose(0);
-    EXPECT_EQ(nmea.calls, (Strings{"ClosePort"}));
-    EXPECT_EQ(nmea.PortNumber, 0);
-}
-
 TEST_F(Handlers, PickingAPortReopensItEvenWhenAlreadyOpen) {
     OrvaneSetTime& w = start();
     w.Combo1.choose(2);
@@ -260,14 +253,6 @@ TEST_F(Handlers, AGpsPortThatFailsToOpenKeepsThePreviousChoiceStored) {
     EXPECT_EQ(profile.get("GPS", "COMPORT"), "COM1");
     EXPECT_EQ(w.Combo1.Text(), "COM5");
     EXPECT_EQ(nmea.PortNumber, 5);
-}
-
-TEST_F(Handlers, UseGpsDateIsStoredWithoutABlank) {
-    OrvaneSetTime& w = start();
-    w.Check3.click();
-    EXPECT_EQ(profile.writes, (Strings{"GPS/GPSDATE=1"}));
-    w.Check3.click();
-    EXPECT_EQ(profile.writes.back(), "GPS/GPSDATE=0");
 }
 
 // ---- Serial sync settings ----------------------------------------------------------------
@@ -336,36 +321,30 @@ TEST_F(Handlers, BatterySaveIsStoredAndReadBack) {
     EXPECT_EQ(w.Check4.Value(), 1) << "nothing to read back: the box keeps the user's click";
 }
 
-TEST_F(Handlers, UdpBoxNeverShowsTheAddress) {
+// Each setting's control stores its key at once, in the key's own form.
+TEST_F(Handlers, EveryClickStoresItsKey) {
     OrvaneSetTime& w = start();
-    w.Check1.click();
-    w.Check1.click();
-    w.Check1.click();
-    EXPECT_TRUE(w.UDPrate.Visible());
-    EXPECT_TRUE(w.Label9.Visible());
-    EXPECT_FALSE(w.UDPaddress.Visible());
-    EXPECT_FALSE(w.Label4.Visible());
-}
-
-TEST_F(Handlers, OptionsAreStoredAsWords) {
-    OrvaneSetTime& w = start();
-    w.Option1[1].Value(true);
-    EXPECT_EQ(profile.writes, (Strings{"SerialSync/TIMEUTC=False", "SerialSync/TIMELOCAL=True"}));
-    EXPECT_EQ(w.SyncUsesUTC, false);
-    w.Option1[0].Value(true);
-    EXPECT_EQ(profile.get("SerialSync", "TimeUTC"), "True");
-    EXPECT_EQ(profile.get("SerialSync", "TimeLocal"), "False");
+    const std::pair<std::function<void()>, Strings> rows[] = {
+        {[&] { w.Check3.click(); }, {"GPS/GPSDATE=1"}},  // no blank before the digit
+        {[&] { w.Check1.click(); }, {"UDP/SENDUDP= 1"}},
+        {[&] { w.Option1[1].Value(true); },
+         {"SerialSync/TIMEUTC=False", "SerialSync/TIMELOCAL=True"}},
+        {[&] { w.Option1[0].Value(true); },
+         {"SerialSync/TIMEUTC=True", "SerialSync/TIMELOCAL=False"}},
+        {[&] { w.SerialRate.choose(2); }, {"SerialSync/SERIALRATE=once per hour"}},
+        {[&] { w.UDPrate.choose(3); }, {"UDP/UDPRATE=once per day"}},
+        {[&] { w.UDPaddress.Text("127.0.0.2"); }, {"UDP/UDPADDRESS=127.0.0.2"}},
+    };
+    for (const auto& [act, writes] : rows) {
+        profile.writes.clear();
+        act();
+        EXPECT_EQ(profile.writes, writes);
+    }
     EXPECT_EQ(w.SyncUsesUTC, true);
-}
-
-TEST_F(Handlers, RatePicksSetTheirCodeAndAreStored) {
-    OrvaneSetTime& w = start();
-    w.SerialRate.choose(2);
-    w.UDPrate.choose(3);
     EXPECT_EQ(w.SerialRateCode, 2);
     EXPECT_EQ(w.UDPRateCode, 3);
-    EXPECT_EQ(profile.writes,
-              (Strings{"SerialSync/SERIALRATE=once per hour", "UDP/UDPRATE=once per day"}));
+    EXPECT_EQ(udp.RemoteHost, "127.0.0.2");
+    EXPECT_FALSE(w.UDPaddress.Visible()) << "the UDP box never shows the address";
 }
 
 // ---- Tray, hide and exit -----------------------------------------------------------------
