@@ -134,17 +134,9 @@ int main(int argc, char** argv) {
     report.restored(window, nmea.PortNumber > 0 ? devicePath(nmea.PortNumber) : "",
                     window.Check2.Value() == 1 ? devicePath(serial.CommPort) : "");
 
-    // Locked to the clock, only the broadcast tick at each second boundary can see a new
-    // second; its nine other ticks would only cost wake-ups, so it ticks once a second. The
-    // display timer keeps its 100 ms, and exists only while it is enabled (window shown).
-    PhaseLockedTicker broadcastTicker(1000);
     // A receiver or display that was unplugged is opened again when it comes back, so a
     // long-running program does not need the user to pick its port again.
-    constexpr int kReopenEverySeconds = 5;
-    int seconds = 0;
-    broadcastTicker.onTick = [&] {
-        window.SendUDP.tick();
-        if (++seconds % kReopenEverySeconds != 0) return;
+    auto reopenLostPorts = [&] {
         try {
             if (nmea.deviceLost()) nmea.OpenPort();
         } catch (const Error&) {
@@ -157,6 +149,17 @@ int main(int argc, char** argv) {
             }
         } catch (const Error&) {
         }
+    };
+
+    // Locked to the clock, only the broadcast tick at each second boundary can see a new
+    // second; its nine other ticks would only cost wake-ups, so it ticks once a second. The
+    // display timer keeps its 100 ms, and exists only while it is enabled (window shown).
+    PhaseLockedTicker broadcastTicker(1000);
+    constexpr int kReopenEverySeconds = 5;
+    int seconds = 0;
+    broadcastTicker.onTick = [&] {
+        window.SendUDP.tick();
+        if (++seconds % kReopenEverySeconds == 0) reopenLostPorts();
     };
     std::unique_ptr<PhaseLockedTicker> displayTicker;
     auto followDisplayTimer = [&](const Timer& timer) {
