@@ -257,26 +257,22 @@ void OrvaneSetTime::Form_Load() {
             save("UDP", "UDPAddress", UDPaddress.Text());
         }
     });
-    skipOnError([&] {
-        UDPrate.Text(setting("UDP", "UDPrate"));
-        if (UDPrate.Text().empty()) {
-            UDPrate.Text(kRates[1]);
-            save("UDP", "UDPrate", UDPrate.Text());
-        }
-    });
-    skipOnError([&] {
-        if (auto code = rateCodeOf(UDPrate.Text())) UDPRateCode = code;
-    });
-    skipOnError([&] {
-        SerialRate.Text(setting("SerialSync", "serialrate"));
-        if (SerialRate.Text().empty()) {
-            SerialRate.Text(kRates[1]);
-            save("SerialSync", "serialrate", SerialRate.Text());
-        }
-    });
-    skipOnError([&] {
-        if (auto code = rateCodeOf(SerialRate.Text())) SerialRateCode = code;
-    });
+    // A missing rate is stored as "once per minute"; a text outside the list leaves the code.
+    auto restoreRate = [&](ComboBox& list, std::string_view section, std::string_view key,
+                           RateCode& code) {
+        skipOnError([&] {
+            list.Text(setting(section, key));
+            if (list.Text().empty()) {
+                list.Text(kRates[1]);
+                save(section, key, list.Text());
+            }
+        });
+        skipOnError([&] {
+            if (auto c = rateCodeOf(list.Text())) code = c;
+        });
+    };
+    restoreRate(UDPrate, "UDP", "UDPrate", UDPRateCode);
+    restoreRate(SerialRate, "SerialSync", "serialrate", SerialRateCode);
     skipOnError([&] { Option1[0].Value(toBoolean(setting("SerialSync", "TimeUTC"))); });
     skipOnError([&] { Option1[1].Value(toBoolean(setting("SerialSync", "TimeLocal"))); });
 }

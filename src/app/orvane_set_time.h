@@ -135,9 +135,6 @@ public:
     void Timer1_Timer();
 
     const std::string& settingsFile() const { return settingsFile_; }
-    GPSModule& module() { return module_; }
-    const BroadcastScheduler& scheduler() const { return scheduler_; }
-    const ClockUpdate& clockUpdate() const { return clockUpdate_; }
     std::uint64_t serialFailures() const { return serialFailures_; }
 
 private:

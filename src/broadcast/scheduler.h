@@ -40,10 +40,7 @@ public:
     // and makes both due decisions (marks move whether or not an output is on).
     Tick tick(const Settings& settings);
 
-    const std::string& LastTickSecond() const { return lastTickSecond_; }
     const std::string& CurrentSyncFrame() const { return currentSyncFrame_; }
-    const std::string& SerialRateMark() const { return serialRateMark_; }
-    const std::string& UDPRateMark() const { return udpRateMark_; }
 
 private:
     const SystemClock& clock_;

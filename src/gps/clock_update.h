@@ -22,8 +22,6 @@ public:
     // from the clock, passed on to the caller) is not retried within that minute.
     Outcome apply(DateValue local, int useGpsDate);
 
-    std::optional<int> rememberedMinute() const { return rememberedMinute_; }
-
 private:
     SystemClock& clock_;
     std::optional<int> rememberedMinute_;

@@ -15,12 +15,10 @@ std::string DryRunClock::WouldBeSet::text() const {
 
 void DryRunClock::setLocalDate(int year, int month, int day) {
     lastSet_ = WouldBeSet{WouldBeSet::Kind::Date, year, month, day};
-    ++setCount_;
 }
 
 void DryRunClock::setLocalTimeOfDay(int hour, int minute, int second) {
     lastSet_ = WouldBeSet{WouldBeSet::Kind::TimeOfDay, hour, minute, second};
-    ++setCount_;
 }
 
 }  // namespace tidewell

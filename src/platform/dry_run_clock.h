@@ -28,12 +28,10 @@ public:
     void setLocalTimeOfDay(int hour, int minute, int second) override;
 
     const std::optional<WouldBeSet>& lastSet() const { return lastSet_; }
-    int setCount() const { return setCount_; }
 
 private:
     const SystemClock& inner_;
     std::optional<WouldBeSet> lastSet_;
-    int setCount_ = 0;
 };
 
 }  // namespace tidewell

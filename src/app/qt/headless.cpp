@@ -80,17 +80,16 @@ void HeadlessReport::frameFailed(Output output, const Error& e) {
 
 void HeadlessReport::restored(OrvaneSetTime& w, const std::string& gpsPort,
                               const std::string& serialPort) {
-    auto rate = [](const ComboBox& list) { return list.Text(); };
     line("settings: " + w.settingsFile());
     line("gps port: " + w.Combo1.Text() + (gpsPort.empty() ? "" : " " + gpsPort) +
          (w.NMEA1.isOpen() ? " open" : " closed") +
          (w.Check3.Value() == 1 ? ", sets date and time" : ", sets time only"));
     line("serial sync: " + std::string(w.Check2.Value() == 1 ? "on " : "off ") + w.Combo2.Text() +
          (serialPort.empty() ? "" : " " + serialPort) +
-         (w.MSComm1.PortOpen() ? " open" : " closed") + ", " + rate(w.SerialRate));
+         (w.MSComm1.PortOpen() ? " open" : " closed") + ", " + w.SerialRate.Text());
     line("udp sync: " + std::string(w.Check1.Value() == 1 ? "on to " : "off, to ") +
          w.UDPBroadcast.RemoteHost + ":" + std::to_string(w.UDPBroadcast.RemotePort) + ", " +
-         rate(w.UDPrate));
+         w.UDPrate.Text());
     line(std::string("frames: ") + (w.SyncUsesUTC.value_or(false) ? "UTC" : "local time") +
          (w.Check4.Value() != 0 ? ", battery save" : ""));
 }
