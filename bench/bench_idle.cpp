@@ -96,10 +96,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::string network;
-    if (!isolateNetwork(network) && !waitForFreeSyncPort(60)) {
-        std::fprintf(stderr, "UDP port %d stayed in use; not measuring\n", kSyncPort);
-        return 1;
-    }
+    if (!claimSyncPort(network)) return 1;
     const int listener = openSyncListener();
 
     // The wall clock's end of the serial line. The slave stays open here too, so the line

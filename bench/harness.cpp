@@ -245,4 +245,10 @@ std::string programPath() {
     return TIDEWELL_PROGRAM;
 }
 
+bool claimSyncPort(std::string& how) {
+    if (isolateNetwork(how) || waitForFreeSyncPort(60)) return true;
+    std::fprintf(stderr, "UDP port %d stayed in use; not measuring\n", kSyncPort);
+    return false;
+}
+
 }  // namespace tidewell::bench

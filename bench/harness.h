@@ -68,6 +68,10 @@ bool waitForFreeSyncPort(int seconds);
 // where namespaces are not allowed; `how` says what happened.
 bool isolateNetwork(std::string& how);
 
+// A network namespace of our own, or else port 16000 free within a minute; false (said on
+// stderr) when neither can be had. `how` says which.
+bool claimSyncPort(std::string& how);
+
 // The program's path: TIDEWELL_PROGRAM from the build, or $TIDEWELL_PROGRAM.
 std::string programPath();
 
