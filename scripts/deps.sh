@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-    cmake ninja-build g++ pkg-config
+    cmake ninja-build g++ pkg-config ccache
     libgtest-dev libgmock-dev libbenchmark-dev
     qt6-base-dev
     iproute2 util-linux tzdata
