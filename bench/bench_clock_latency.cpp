@@ -43,9 +43,9 @@ long long monotonicNs() {
 class RecordingClock : public fakes::FakeClock {
 public:
     std::vector<long long> timeSetAtNs;
-    void setLocalTimeOfDay(int h, int m, int s) override {
+    void setLocalTimeOfDay(const ZonedTime& target) override {
         timeSetAtNs.push_back(monotonicNs());
-        FakeClock::setLocalTimeOfDay(h, m, s);
+        FakeClock::setLocalTimeOfDay(target);
     }
 };
 

@@ -451,9 +451,9 @@ void OrvaneSetTime::UDPaddress_Change() {
 
 void OrvaneSetTime::NMEA1_SentenceReceived(const NmeaSentence& sentence) {
     if (!isRmcType(sentence.TypeID)) return;
-    DateValue local = 0;
+    DateValue gps = 0, local = 0;
     try {
-        const DateValue gps = advancedGpsTime(sentence.UTCDateTime());
+        gps = advancedGpsTime(sentence.UTCDateTime());
         txtGPStime.Text(formatGpsDisplay(gps));
         local = gpsToLocal(gps, clock_);
         txtLocalTime.Text(formatLocalDisplay(local));
@@ -464,7 +464,7 @@ void OrvaneSetTime::NMEA1_SentenceReceived(const NmeaSentence& sentence) {
         return;
     }
     try {
-        const ClockUpdate::Outcome outcome = clockUpdate_.apply(local, Check3.Value());
+        const ClockUpdate::Outcome outcome = clockUpdate_.apply(local, gps, Check3.Value());
         if (outcome.due && events) events->clockSet(outcome, local);
     } catch (const Error& e) {
         if (events) events->clockRefused(e, local);

@@ -2,8 +2,6 @@
 
 #include <cstdio>
 
-#include "gps/date_value.h"
-
 namespace tidewell {
 
 namespace {
@@ -13,16 +11,8 @@ std::string twoDigits(unsigned v) {
     return buf;
 }
 
-FrameFields utcFieldsOf(const SystemTime& local, const SystemClock& clock) {
-    DateValue localValue = 0;
-    SystemTimeToDate(local, localValue);
-    SystemTime st{};
-    DateToSystemTime(localValue, st);
-    st = clock.localToUtc(st);
-    DateValue utcValue = 0;
-    SystemTimeToDate(st, utcValue);
-    const DateParts p = datePartsOf(utcValue);
-    return {p.second, p.minute, p.hour, p.day, p.month, p.year};
+FrameFields fieldsOf(const SystemTime& t) {
+    return {t.wSecond, t.wMinute, t.wHour, t.wDay, t.wMonth, t.wYear};
 }
 }  // namespace
 
@@ -51,17 +41,17 @@ bool rateDue(const RateCode& code, const std::string& minuteText, const std::str
 }
 
 BroadcastScheduler::Tick BroadcastScheduler::tick(const Settings& settings) {
-    const SystemTime now = clock_.localNow();
+    // One reading serves both modes, so the UTC fields and the local rate marks belong to the
+    // same instant; UTC is never rebuilt from a local reading, which is ambiguous once a year.
+    const SystemTime utcNow = clock_.utcNow();
+    const SystemTime now = clock_.utcToLocal(utcNow);
     const std::string secondsText = twoDigits(now.wSecond);
     if (secondsText == lastTickSecond_) return {};
     lastTickSecond_ = secondsText;
 
     const bool utc = settings.syncUsesUtc.value_or(false);
-    const FrameFields fields =
-        utc ? utcFieldsOf(now, clock_)
-            : FrameFields{now.wSecond, now.wMinute, now.wHour, now.wDay, now.wMonth, now.wYear};
-    currentSyncFrame_ =
-        buildSyncFrame(fields, utc ? SyncMode::Utc : SyncMode::Local, settings.batterySave);
+    currentSyncFrame_ = buildSyncFrame(fieldsOf(utc ? utcNow : now),
+                                       utc ? SyncMode::Utc : SyncMode::Local, settings.batterySave);
 
     const std::string minuteText = twoDigits(now.wMinute);
     const std::string hourText = twoDigits(now.wHour);

@@ -17,10 +17,12 @@ public:
         bool timeSet = false;  // the time of day was set
     };
 
-    // Runs the update for one local date value. `useGpsDate` is Check3's value; only 1 sets
-    // the date. The minute is remembered before anything is set, so a refused set (an Error
-    // from the clock, passed on to the caller) is not retried within that minute.
-    Outcome apply(DateValue local, int useGpsDate);
+    // Runs the update for one local date value and the GPS (UTC) value it was made from, so
+    // the clock is set to that instant even where the local time occurs twice. `useGpsDate`
+    // is Check3's value; only 1 sets the date. The minute is remembered before anything is
+    // set, so a refused set (an Error from the clock, passed on to the caller) is not retried
+    // within that minute.
+    Outcome apply(DateValue local, DateValue gps, int useGpsDate);
 
 private:
     SystemClock& clock_;

@@ -13,12 +13,14 @@ std::string DryRunClock::WouldBeSet::text() const {
     return buf;
 }
 
-void DryRunClock::setLocalDate(int year, int month, int day) {
-    lastSet_ = WouldBeSet{WouldBeSet::Kind::Date, year, month, day};
+void DryRunClock::setLocalDate(const ZonedTime& target) {
+    const SystemTime& t = target.local;
+    lastSet_ = WouldBeSet{WouldBeSet::Kind::Date, t.wYear, t.wMonth, t.wDay};
 }
 
-void DryRunClock::setLocalTimeOfDay(int hour, int minute, int second) {
-    lastSet_ = WouldBeSet{WouldBeSet::Kind::TimeOfDay, hour, minute, second};
+void DryRunClock::setLocalTimeOfDay(const ZonedTime& target) {
+    const SystemTime& t = target.local;
+    lastSet_ = WouldBeSet{WouldBeSet::Kind::TimeOfDay, t.wHour, t.wMinute, t.wSecond};
 }
 
 }  // namespace tidewell

@@ -20,12 +20,10 @@ public:
     explicit DryRunClock(const SystemClock& inner) : inner_(inner) {}
 
     SystemTime localNow() const override { return inner_.localNow(); }
+    SystemTime utcNow() const override { return inner_.utcNow(); }
     SystemTime utcToLocal(const SystemTime& utc) const override { return inner_.utcToLocal(utc); }
-    SystemTime localToUtc(const SystemTime& local) const override {
-        return inner_.localToUtc(local);
-    }
-    void setLocalDate(int year, int month, int day) override;
-    void setLocalTimeOfDay(int hour, int minute, int second) override;
+    void setLocalDate(const ZonedTime& target) override;
+    void setLocalTimeOfDay(const ZonedTime& target) override;
 
     const std::optional<WouldBeSet>& lastSet() const { return lastSet_; }
 

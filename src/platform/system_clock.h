@@ -1,9 +1,16 @@
 #pragma once
-// The PC clock: reading local time, converting between UTC and local time, and setting the
-// local date and time of day. Real implementations per platform; tests use a fake.
+// The PC clock: reading it, converting UTC to local time, and setting the local date and time
+// of day. Real implementations per platform; tests use a fake.
 #include "platform/system_time.h"
 
 namespace tidewell {
+
+// A local wall time and the UTC instant it stands for. Around a daylight-saving change one
+// wall time can stand for two instants (or none); the UTC record says which one is meant.
+struct ZonedTime {
+    SystemTime local;
+    SystemTime utc;
+};
 
 class SystemClock {
 public:
@@ -12,20 +19,22 @@ public:
     // The PC's current local date and time, milliseconds included, day of week filled.
     virtual SystemTime localNow() const = 0;
 
+    // The PC's current UTC date and time, milliseconds included, day of week filled.
+    virtual SystemTime utcNow() const = 0;
+
     // Converts a UTC record to local time using the zone's offset at that instant (daylight
     // saving included). Milliseconds carry through; the day of week is filled.
     virtual SystemTime utcToLocal(const SystemTime& utc) const = 0;
 
-    // The reverse: a local record to UTC, at that instant's offset.
-    virtual SystemTime localToUtc(const SystemTime& local) const = 0;
-
-    // Sets the PC's local date and keeps its time of day. Throws Error with the system's
+    // Sets the PC's local date to `target.local`'s and keeps its local time of day. Where that
+    // wall time occurs twice, the pass of `target.utc` wins. Throws Error with the system's
     // description when the platform refuses (no right to change the clock).
-    virtual void setLocalDate(int year, int month, int day) = 0;
+    virtual void setLocalDate(const ZonedTime& target) = 0;
 
-    // Sets the PC's local time of day with no fraction of a second and keeps the date.
+    // Sets the PC's local time of day to `target.local`'s, with no fraction of a second, and
+    // keeps its local date. When the dates agree, the instant set is exactly `target.utc`.
     // Throws Error like setLocalDate.
-    virtual void setLocalTimeOfDay(int hour, int minute, int second) = 0;
+    virtual void setLocalTimeOfDay(const ZonedTime& target) = 0;
 };
 
 }  // namespace tidewell

@@ -87,25 +87,40 @@ std::time_t resolveLocalWall(std::time_t wall, const OffsetAt& offsetAt) {
     return found ? best : wall - before;
 }
 
-timespec localDateTarget(const timespec& now, int year, int month, int day) {
-    if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 ||
-        day > daysInMonth(year, month))
-        fail(EINVAL, "Setting the clock");
-    std::tm tm = localTm(now.tv_sec);
-    tm.tm_year = year - 1900;
-    tm.tm_mon = month - 1;
-    tm.tm_mday = day;
-    return {resolveLocalWall(timegm(&tm), localOffsetAt), now.tv_nsec};
+namespace {
+
+// The wall time `wall` (fields encoded as UTC) read with the offset `target` was made with,
+// when that offset is in force there; otherwise the usual resolution. So a wall time in the
+// hour that repeats stays in the pass the GPS instant is in.
+std::time_t instantOfWall(std::time_t wall, const ZonedTime& target) {
+    std::tm local = tmOf(target.local), utc = tmOf(target.utc);
+    const long offset = long(timegm(&local) - timegm(&utc));
+    if (localOffsetAt(wall - offset) == offset) return wall - offset;
+    return resolveLocalWall(wall, localOffsetAt);
 }
 
-timespec localTimeOfDayTarget(const timespec& now, int hour, int minute, int second) {
-    if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59)
+}  // namespace
+
+timespec localDateTarget(const timespec& now, const ZonedTime& target) {
+    const SystemTime& t = target.local;
+    if (t.wYear < 1 || t.wYear > 9999 || t.wMonth < 1 || t.wMonth > 12 || t.wDay < 1 ||
+        t.wDay > daysInMonth(t.wYear, t.wMonth))
         fail(EINVAL, "Setting the clock");
     std::tm tm = localTm(now.tv_sec);
-    tm.tm_hour = hour;
-    tm.tm_min = minute;
-    tm.tm_sec = second;
-    return {resolveLocalWall(timegm(&tm), localOffsetAt), 0};
+    tm.tm_year = t.wYear - 1900;
+    tm.tm_mon = t.wMonth - 1;
+    tm.tm_mday = t.wDay;
+    return {instantOfWall(timegm(&tm), target), now.tv_nsec};
+}
+
+timespec localTimeOfDayTarget(const timespec& now, const ZonedTime& target) {
+    const SystemTime& t = target.local;
+    if (t.wHour > 23 || t.wMinute > 59 || t.wSecond > 59) fail(EINVAL, "Setting the clock");
+    std::tm tm = localTm(now.tv_sec);
+    tm.tm_hour = t.wHour;
+    tm.tm_min = t.wMinute;
+    tm.tm_sec = t.wSecond;
+    return {instantOfWall(timegm(&tm), target), 0};
 }
 
 LinuxSystemClock::LinuxSystemClock(Setter setter, Reader reader)
@@ -124,23 +139,21 @@ SystemTime LinuxSystemClock::utcToLocal(const SystemTime& utc) const {
     return systemTimeOf(localTm(timegm(&tm)), utc.wMilliseconds);
 }
 
-SystemTime LinuxSystemClock::localToUtc(const SystemTime& local) const {
-    refreshZone();
-    std::tm tm = tmOf(local);
-    const std::time_t t = resolveLocalWall(timegm(&tm), localOffsetAt);
-    std::tm out{};
-    if (!gmtime_r(&t, &out)) fail(EOVERFLOW, "Converting local time to UTC");
-    return systemTimeOf(out, local.wMilliseconds);
+SystemTime LinuxSystemClock::utcNow() const {
+    const timespec ts = reader_();
+    std::tm tm{};
+    if (!gmtime_r(&ts.tv_sec, &tm)) fail(EOVERFLOW, "Reading the clock");
+    return systemTimeOf(tm, std::uint16_t(ts.tv_nsec / 1000000));
 }
 
-void LinuxSystemClock::setLocalDate(int year, int month, int day) {
+void LinuxSystemClock::setLocalDate(const ZonedTime& target) {
     refreshZone();
-    set(localDateTarget(reader_(), year, month, day));
+    set(localDateTarget(reader_(), target));
 }
 
-void LinuxSystemClock::setLocalTimeOfDay(int hour, int minute, int second) {
+void LinuxSystemClock::setLocalTimeOfDay(const ZonedTime& target) {
     refreshZone();
-    set(localTimeOfDayTarget(reader_(), hour, minute, second));
+    set(localTimeOfDayTarget(reader_(), target));
 }
 
 void LinuxSystemClock::set(const timespec& target) {

@@ -26,11 +26,11 @@ std::time_t resolveLocalWall(std::time_t wall, const OffsetAt& offsetAt);
 
 // The instant to set for a new local date keeping the local time of day of `now`
 // (nanoseconds included). Throws Error(EINVAL) for a date that does not exist.
-timespec localDateTarget(const timespec& now, int year, int month, int day);
+timespec localDateTarget(const timespec& now, const ZonedTime& target);
 
 // The instant to set for a new local time of day on the local date of `now`, with no
 // fraction of a second. Throws Error(EINVAL) for a time outside 00:00:00..23:59:59.
-timespec localTimeOfDayTarget(const timespec& now, int hour, int minute, int second);
+timespec localTimeOfDayTarget(const timespec& now, const ZonedTime& target);
 
 class LinuxSystemClock : public SystemClock {
 public:
@@ -42,11 +42,11 @@ public:
     explicit LinuxSystemClock(Setter setter = {}, Reader reader = {});
 
     SystemTime localNow() const override;
+    SystemTime utcNow() const override;
     SystemTime utcToLocal(const SystemTime& utc) const override;
-    SystemTime localToUtc(const SystemTime& local) const override;
     // Each is one clock_settime call; a refusal throws Error(errno, "Setting the clock: ...").
-    void setLocalDate(int year, int month, int day) override;
-    void setLocalTimeOfDay(int hour, int minute, int second) override;
+    void setLocalDate(const ZonedTime& target) override;
+    void setLocalTimeOfDay(const ZonedTime& target) override;
 
 private:
     void set(const timespec& target);

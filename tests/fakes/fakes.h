@@ -31,20 +31,19 @@ public:
     std::vector<std::string> sets;  // "date 2026-12-06", "time 09:05:01"
 
     SystemTime localNow() const override { return now; }
+    SystemTime utcNow() const override {
+        return shifted(now, -(offsetAt ? offsetAt(now) : offsetMinutes));
+    }
     SystemTime utcToLocal(const SystemTime& utc) const override {
         return shifted(utc, offsetAt ? offsetAt(utc) : offsetMinutes);
     }
-    SystemTime localToUtc(const SystemTime& local) const override {
-        return shifted(local, -(offsetAt ? offsetAt(local) : offsetMinutes));
+    void setLocalDate(const ZonedTime& t) override {
+        record("date", t.local.wYear, t.local.wMonth, t.local.wDay, '-');
+        now.wYear = t.local.wYear, now.wMonth = t.local.wMonth, now.wDay = t.local.wDay;
     }
-    void setLocalDate(int y, int m, int d) override {
-        record("date", y, m, d, '-');
-        now.wYear = std::uint16_t(y), now.wMonth = std::uint16_t(m), now.wDay = std::uint16_t(d);
-    }
-    void setLocalTimeOfDay(int h, int m, int s) override {
-        record("time", h, m, s, ':');
-        now.wHour = std::uint16_t(h), now.wMinute = std::uint16_t(m),
-        now.wSecond = std::uint16_t(s);
+    void setLocalTimeOfDay(const ZonedTime& t) override {
+        record("time", t.local.wHour, t.local.wMinute, t.local.wSecond, ':');
+        now.wHour = t.local.wHour, now.wMinute = t.local.wMinute, now.wSecond = t.local.wSecond;
         now.wMilliseconds = 0;
     }
 

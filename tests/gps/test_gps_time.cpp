@@ -102,8 +102,10 @@ TEST(ClockUpdate, SetsAtSecondOneOfEachNewMinute) {
     for (const auto& r : rows) {
         fakes::FakeClock clock;
         ClockUpdate update(clock);
-        for (const Step& s : r.steps)
-            update.apply(valueOf(2026, 12, s.day, s.hour, s.minute, s.second), s.useGpsDate);
+        for (const Step& s : r.steps) {
+            const DateValue v = valueOf(2026, 12, s.day, s.hour, s.minute, s.second);
+            update.apply(v, v, s.useGpsDate);
+        }
         EXPECT_EQ(clock.sets, r.sets) << r.what;
     }
 }
@@ -112,12 +114,13 @@ TEST(ClockUpdate, RefusedSetIsRetriedOnlyNextMinute) {
     fakes::FakeClock clock;
     clock.refuse = true;
     ClockUpdate update(clock);
-    EXPECT_THROW(update.apply(valueOf(2026, 12, 6, 10, 5, 1), 1), Error);
-    EXPECT_FALSE(update.apply(valueOf(2026, 12, 6, 10, 5, 1), 1).due);
+    const DateValue first = valueOf(2026, 12, 6, 10, 5, 1), next = valueOf(2026, 12, 6, 10, 6, 1);
+    EXPECT_THROW(update.apply(first, first, 1), Error);
+    EXPECT_FALSE(update.apply(first, first, 1).due);
     EXPECT_EQ(clock.sets, std::vector<std::string>{"date 2026-12-06 refused"});
 
     clock.refuse = false;
-    const auto out = update.apply(valueOf(2026, 12, 6, 10, 6, 1), 0);
+    const auto out = update.apply(next, next, 0);
     EXPECT_TRUE(out.due && out.timeSet && !out.dateSet);
     EXPECT_EQ(clock.sets.back(), "time 10:06:01");
 }
@@ -125,8 +128,9 @@ TEST(ClockUpdate, RefusedSetIsRetriedOnlyNextMinute) {
 TEST(DryRunClock, RecordsButNeverSets) {
     fakes::FakeClock inner;
     DryRunClock clock(inner);
-    clock.setLocalDate(2026, 12, 7);
-    clock.setLocalTimeOfDay(0, 0, 1);
+    const ZonedTime midnight{{2026, 12, 1, 7, 0, 0, 1, 0}, {2026, 12, 1, 6, 23, 0, 1, 0}};
+    clock.setLocalDate(midnight);
+    clock.setLocalTimeOfDay(midnight);
     EXPECT_EQ(clock.lastSet()->text(), "time 00:00:01");
     EXPECT_TRUE(inner.sets.empty());
 }

@@ -1,3 +1,5 @@
+// The time rules as properties over every offset change of many zones: what the program shows,
+// sets and sends around each change, against the C library's own reading of the zone.
 #include "platform/system_clock_linux.h"
 
 #include <gtest/gtest.h>
@@ -9,80 +11,163 @@
 #include <string>
 #include <vector>
 
+#include "broadcast/scheduler.h"
+#include "gps/clock_update.h"
+#include "gps/rmc_time.h"
 #include "platform/error.h"
 
 namespace tidewell {
 namespace {
 
-std::time_t utcInstant(int y, int mo, int d, int h, int mi, int s = 0) {
+class ZoneScope {
+public:
+    explicit ZoneScope(const char* zone) {
+        if (const char* tz = std::getenv("TZ")) saved_ = tz;
+        setenv("TZ", zone, 1);
+        tzset();
+    }
+    ~ZoneScope() {
+        saved_ ? setenv("TZ", saved_->c_str(), 1) : unsetenv("TZ");
+        tzset();
+    }
+
+private:
+    std::optional<std::string> saved_;
+};
+
+std::string strftimeOf(std::time_t t, const char* pattern, bool utc) {
+    std::tm tm{};
+    utc ? gmtime_r(&t, &tm) : localtime_r(&t, &tm);
+    char buf[64];
+    std::strftime(buf, sizeof buf, pattern, &tm);
+    return buf;
+}
+
+std::time_t utcInstant(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {
     std::tm tm{};
     tm.tm_year = y - 1900, tm.tm_mon = mo - 1, tm.tm_mday = d;
     tm.tm_hour = h, tm.tm_min = mi, tm.tm_sec = s;
     return timegm(&tm);
 }
 
-// Berlin changes to summer time at 01:00 UTC on 29 March 2026; tests restore TZ afterwards.
-class InBerlin : public ::testing::Test {
-protected:
-    void SetUp() override {
-        if (const char* tz = std::getenv("TZ")) saved_ = tz;
-        if (!std::filesystem::exists("/usr/share/zoneinfo/Europe/Berlin"))
-            GTEST_SKIP() << "no tzdata";
-        setenv("TZ", "Europe/Berlin", 1);
-        tzset();
+// Every instant in [from, to) at which the current zone's offset changes.
+std::vector<std::time_t> offsetChanges(std::time_t from, std::time_t to) {
+    std::vector<std::time_t> changes;
+    for (std::time_t t = from; t + 86400 <= to; t += 86400) {
+        std::time_t lo = t, hi = t + 86400;
+        if (localOffsetAt(lo) == localOffsetAt(hi)) continue;
+        while (hi - lo > 1) {
+            const std::time_t mid = lo + (hi - lo) / 2;
+            (localOffsetAt(mid) == localOffsetAt(lo) ? lo : hi) = mid;
+        }
+        changes.push_back(hi);
     }
-    void TearDown() override {
-        saved_ ? setenv("TZ", saved_->c_str(), 1) : unsetenv("TZ");
-        tzset();
-    }
-    std::optional<std::string> saved_;
+    return changes;
+}
+
+DateValue dateValueAt(std::time_t t) {
+    std::tm tm{};
+    gmtime_r(&t, &tm);
+    return *dateValueOf(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
+                        tm.tm_sec);
+}
+
+// A Linux clock whose reads and sets go through seams: the machine's clock is never touched.
+struct SeamClock {
+    timespec now{};
+    std::vector<timespec> sets;
+    LinuxSystemClock clock{[this](const timespec& ts) {
+                               sets.push_back(ts);
+                               now = ts;
+                               return 0;
+                           },
+                           [this] { return now; }};
 };
 
-TEST_F(InBerlin, ConversionsAroundTheChange) {
-    const struct {
-        const char* what;
-        SystemTime local, utc;
-        bool bothWays;
-    } rows[] = {
-        // clang-format off
-        {"last winter instant", {2026, 3, 0, 29, 1, 59, 59, 999}, {2026, 3, 0, 29, 0, 59, 59, 999}, true},
-        {"first summer instant", {2026, 3, 0, 29, 3, 0, 0, 0}, {2026, 3, 0, 29, 1, 0, 0, 0}, true},
-        {"skipped hour: the offset before the change", {2026, 3, 0, 29, 2, 30, 0, 0}, {2026, 3, 0, 29, 1, 30, 0, 0}, false},
-        {"repeated hour: the first pass", {2026, 10, 0, 25, 2, 30, 0, 0}, {2026, 10, 0, 25, 0, 30, 0, 0}, false},
-        // clang-format on
-    };
-    for (const auto& r : rows) {
-        EXPECT_EQ(LinuxSystemClock().localToUtc(r.local), r.utc) << r.what;
-        if (r.bothWays) {
-            EXPECT_EQ(LinuxSystemClock().utcToLocal(r.utc), r.local) << r.what;
+class ZoneChanges : public ::testing::TestWithParam<const char*> {};
+
+// Minute by minute from two hours before to two hours after each change, 2000 to 2037: a
+// sentence for second 0 of every UTC minute, the PC clock in step with it.
+TEST_P(ZoneChanges, ShownSetAndSentTimesAreTheTrueInstant) {
+    if (!std::filesystem::exists(std::string("/usr/share/zoneinfo/") + GetParam()))
+        FAIL() << "tzdata lacks " << GetParam();
+    ZoneScope zone(GetParam());
+    // A zone without changes (Kathmandu's 5:45) is still checked across a new year.
+    auto changes = offsetChanges(utcInstant(2000, 1, 1), utcInstant(2037, 12, 31));
+    changes.push_back(utcInstant(2027, 1, 1));
+
+    SeamClock pc;
+    ClockUpdate update(pc.clock);
+    int failures = 0;
+    for (std::time_t change : changes) {
+        const std::time_t first = change - change % 60 - 2 * 3600;
+        for (std::time_t t = first - 60; t <= first + 4 * 3600 && failures < 5; t += 60) {
+            const std::time_t shown = t + 1;  // the receive advance, rounded
+            SCOPED_TRACE(GetParam() + strftimeOf(t, " %F %T UTC", true));
+
+            pc.now = {t, 400'000'000};
+            pc.sets.clear();
+            const DateValue gps = advancedGpsTime(dateValueAt(t));
+            const DateValue local = gpsToLocal(gps, pc.clock);
+            EXPECT_EQ(formatLocalDisplay(local),
+                      strftimeOf(shown, "%-d/%-m/%y   %-H:%M:%S", false));
+
+            // The minute before each window only primes the remembered minute.
+            const bool due = update.apply(local, gps, 1).due;
+            if (t >= first) {
+                EXPECT_TRUE(due);
+                ASSERT_EQ(pc.sets.size(), due ? 2u : 0u);
+                EXPECT_EQ(pc.sets[0].tv_sec, t) << "the date set keeps the clock's instant";
+                EXPECT_EQ(pc.sets[0].tv_nsec, 400'000'000);
+                EXPECT_EQ(pc.sets[1].tv_sec, shown);
+                EXPECT_EQ(pc.sets[1].tv_nsec, 0);
+            }
+
+            for (bool utc : {true, false}) {
+                pc.now = {shown, 1'000'000};
+                BroadcastScheduler scheduler(pc.clock);
+                ASSERT_TRUE(scheduler.tick({0, 0, utc, 0}).newSecond);
+                EXPECT_EQ(scheduler.CurrentSyncFrame().substr(0, 15),
+                          strftimeOf(shown, utc ? "*%S%M%H%m%d%Y" : "*%S%M%H%d%m%Y", utc));
+            }
+            if (HasFailure()) ++failures;
         }
     }
 }
 
-// Reads and sets go through seams; the machine's clock is never touched.
-TEST_F(InBerlin, SettingIsOneCallAtTheWantedLocalFields) {
-    timespec now{utcInstant(2026, 12, 6, 8, 5, 1), 700'000'000};  // 09:05:01.7 local
+INSTANTIATE_TEST_SUITE_P(Zones, ZoneChanges,
+                         ::testing::Values("Europe/Berlin", "America/New_York",
+                                           "Australia/Lord_Howe", "Antarctica/Troll",
+                                           "Pacific/Apia", "Pacific/Chatham", "Asia/Kathmandu",
+                                           "America/St_Johns", "Europe/London", "Europe/Dublin",
+                                           "America/Sao_Paulo", "America/Havana", "Asia/Beirut",
+                                           "Asia/Tehran", "Australia/Adelaide", "America/Santiago",
+                                           "Africa/Casablanca", "Europe/Moscow", "America/Asuncion",
+                                           "Pacific/Kiritimati"),
+                         [](const auto& info) {
+                             std::string name = info.param;
+                             for (char& c : name)
+                                 if (c == '/') c = '_';
+                             return name;
+                         });
+
+TEST(LinuxClock, RefusalsAndImpossibleFieldsThrowAndNothingImpossibleIsSet) {
+    ZoneScope zone("Europe/Berlin");
     std::vector<timespec> sets;
-    int failWith = 0;
     LinuxSystemClock clock{[&](const timespec& ts) {
                                sets.push_back(ts);
-                               errno = failWith;
-                               return failWith ? -1 : 0;
+                               errno = EPERM;
+                               return -1;
                            },
-                           [&] { return now; }};
-    EXPECT_EQ(clock.localNow(), (SystemTime{2026, 12, 0, 6, 9, 5, 1, 700}));
-    clock.setLocalTimeOfDay(10, 0, 1);
-    clock.setLocalDate(2026, 7, 1);  // summer: keeps 09:05:01.7 at the other offset
-    ASSERT_EQ(sets.size(), 2u);
-    EXPECT_EQ(sets[0].tv_sec, utcInstant(2026, 12, 6, 9, 0, 1));
-    EXPECT_EQ(sets[0].tv_nsec, 0);
-    EXPECT_EQ(sets[1].tv_sec, utcInstant(2026, 7, 1, 7, 5, 1));
-    EXPECT_EQ(sets[1].tv_nsec, 700'000'000);
-
-    failWith = EPERM;
-    EXPECT_THROW(clock.setLocalTimeOfDay(9, 5, 1), Error);
-    EXPECT_THROW(clock.setLocalDate(2025, 2, 29), Error);
-    EXPECT_EQ(sets.size(), 3u) << "impossible fields never reach the clock";
+                           [] {
+                               return timespec{utcInstant(2026, 12, 6, 8, 5, 1), 0};
+                           }};
+    const ZonedTime target{{2026, 12, 0, 6, 9, 5, 1, 0}, {2026, 12, 0, 6, 8, 5, 1, 0}};
+    EXPECT_THROW(clock.setLocalTimeOfDay(target), Error);
+    ZonedTime impossible = target;
+    impossible.local.wMonth = 2, impossible.local.wDay = 29, impossible.local.wYear = 2025;
+    EXPECT_THROW(clock.setLocalDate(impossible), Error);
+    EXPECT_EQ(sets.size(), 1u) << "impossible fields never reach the clock";
 }
 
 }  // namespace
