@@ -1,9 +1,9 @@
 #include "settings/autorun_xdg.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 
 #include "platform/paths.h"
 #include "settings/file_ops.h"
@@ -69,9 +69,17 @@ std::string execArgument(std::string_view arg) {
     return out;
 }
 
+std::string desktopEntry(std::string_view name, const std::vector<std::string>& command) {
+    std::string exec;
+    for (const auto& arg : command) exec += (exec.empty() ? "" : " ") + execArgument(arg);
+    return "[Desktop Entry]\nType=Application\nName=" + escapeString(name) +
+           "\nExec=" + escapeString(exec) + "\nX-GNOME-Autostart-enabled=true\n";
+}
+
 }  // namespace
 
-XdgAutoRunStore::XdgAutoRunStore(std::string folder) : folder_(std::move(folder)) {}
+XdgAutoRunStore::XdgAutoRunStore(std::vector<std::string> command, std::string folder)
+    : command_(std::move(command)), folder_(std::move(folder)) {}
 
 std::string XdgAutoRunStore::defaultFolder() {
     if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg == '/')
@@ -81,9 +89,22 @@ std::string XdgAutoRunStore::defaultFolder() {
     return {};
 }
 
-std::string XdgAutoRunStore::desktopEntry(std::string_view name, std::string_view command) {
-    return "[Desktop Entry]\nType=Application\nName=" + escapeString(name) +
-           "\nExec=" + escapeString(execArgument(command)) + "\nX-GNOME-Autostart-enabled=true\n";
+std::vector<std::string> XdgAutoRunStore::launchCommand(const std::string& settingsFile,
+                                                        std::string executable) {
+    if (executable.empty()) return {};
+    // A relative settings path means the folder the program was started from, which a log-on
+    // start does not share.
+    std::error_code ec;
+    std::vector<std::string> command{std::filesystem::absolute(executable, ec).string()};
+    if (!settingsFile.empty())
+        command.insert(command.end(),
+                       {"--settings", std::filesystem::absolute(settingsFile, ec).string()});
+    return command;
+}
+
+std::string XdgAutoRunStore::runningExecutable() {
+    std::error_code ec;
+    return std::filesystem::read_symlink("/proc/self/exe", ec).string();
 }
 
 std::string XdgAutoRunStore::entryPath(std::string_view name) const {
@@ -101,13 +122,12 @@ long XdgAutoRunStore::RegOpenKeyEx(std::uint32_t root, std::string_view subKey, 
 }
 
 long XdgAutoRunStore::RegSetValueEx(Key key, std::string_view name, std::uint32_t type,
-                                    std::span<const std::uint8_t> data) {
+                                    std::span<const std::uint8_t>) {
     if (!open_.contains(key)) return kInvalidHandle;
     if (type != registry::REG_SZ_ || !usableName(name)) return kInvalidParameter;
-    std::string command(data.begin(), data.end());
-    command.resize(std::min(command.find('\0'), command.size()));
+    if (command_.empty()) return registry::ERROR_FILE_NOT_FOUND_;
     if (!files::makeFolders(folder_) ||
-        !files::replaceAtomically(entryPath(name), desktopEntry(name, command)))
+        !files::replaceAtomically(entryPath(name), desktopEntry(name, command_)))
         return registry::ERROR_ACCESS_DENIED_;
     return 0;
 }

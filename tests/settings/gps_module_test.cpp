@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 
 #include "fakes.h"
 #include "platform/error.h"
@@ -100,14 +101,13 @@ TEST(ConfigureAutoRun, ChoosesKeyNameAndPathByMode) {
 TEST(XdgAutoRun, CheckingWritesTheEntryAndUncheckingRemovesIt) {
     testing::TempFolder dir;
     const std::string folder = dir.file("autostart");  // missing until the first write
-    XdgAutoRunStore store{folder};
+    XdgAutoRunStore store({"/opt/tidewell"}, folder);
     Module m;
-    m.shell.appPath = "/opt/tide well";
     GPSModule module(m.profile, store, m.shell);
     module.ConfigureAutoRun(2, "", "");
     EXPECT_EQ(testing::readBytes(folder + "/Tidewell.desktop"),
               "[Desktop Entry]\nType=Application\nName=Tidewell\n"
-              "Exec=\"/opt/tide well/tidewell\"\nX-GNOME-Autostart-enabled=true\n");
+              "Exec=/opt/tidewell\nX-GNOME-Autostart-enabled=true\n");
     module.ConfigureAutoRun(1, "", "");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1)
         << "run-once has no place here";
@@ -115,18 +115,66 @@ TEST(XdgAutoRun, CheckingWritesTheEntryAndUncheckingRemovesIt) {
     EXPECT_TRUE(std::filesystem::is_empty(folder));
 }
 
-TEST(XdgAutoRun, ExecIsQuotedAndEscaped) {
+// Exec as a launcher reads it: the key-file escapes undone, then the quoting and "%%"; nothing
+// where the text breaks a rule.
+std::optional<std::vector<std::string>> execArguments(const std::string& entry) {
+    const auto key = entry.find("\nExec=") + 6;
+    const std::string raw = entry.substr(key, entry.find('\n', key) - key);
+    std::string value;
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        const std::string_view from = "s\\ntr", to = " \\\n\t\r";
+        if (raw[i] != '\\')
+            value += raw[i];
+        else if (++i < raw.size() && from.find(raw[i]) != from.npos)
+            value += to[from.find(raw[i])];
+        else
+            return std::nullopt;
+    }
+    constexpr std::string_view reserved(" \t\n\"'\\><~|&;$*?#()`"), escapable("\"`$\\");
+    std::vector<std::string> args(1);
+    bool quoted = false;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        const char c = value[i], next = i + 1 < value.size() ? value[i + 1] : ' ';
+        if (c == '%' && next != '%') return std::nullopt;  // a field code
+        if (c == '%' || (quoted && c == '\\' && escapable.find(next) != escapable.npos))
+            args.back() += value[++i];
+        else if (quoted && c == '"' && next == ' ')
+            quoted = false;
+        else if (!quoted && c == ' ')
+            args.emplace_back();
+        else if (!quoted && c == '"' && args.back().empty())
+            quoted = true;
+        else if ((quoted ? escapable : reserved).find(c) != std::string_view::npos)
+            return std::nullopt;
+        else
+            args.back() += c;
+    }
+    if (quoted) return std::nullopt;
+    return args;
+}
+
+TEST(XdgAutoRun, EntryStartsThisExecutableAsItIsNamedWithItsSettingsFile) {
+    const std::string here = std::filesystem::current_path().string();
     const struct {
         const char* why;
-        std::string command, exec;
+        std::string executable, settings;
+        std::vector<std::string> args;
     } rows[] = {
-        {"dollar escaped in quotes, backslash then escaped for the file", "/a$b", "\"/a\\\\$b\""},
-        {"backslash becomes four", "/a\\b", "\"/a\\\\\\\\b\""},
-        {"percent doubled, no quotes needed", "/50%/tw", "/50%%/tw"},
+        // clang-format off
+        {"extension kept; space and dollar quoted", "/opt/my $apps/Tidewell.AppImage", "/etc/my $tw.ini", {"/opt/my $apps/Tidewell.AppImage", "--settings", "/etc/my $tw.ini"}},
+        {"relative settings file made absolute", "/opt/tidewell.bin", "rel dir/t.ini", {"/opt/tidewell.bin", "--settings", here + "/rel dir/t.ini"}},
+        {"quote, backtick, backslash and percent in quotes", "/o\"p`t\\50%/tw", "", {"/o\"p`t\\50%/tw"}},
+        {"percent without quotes", "/opt/50%/tw", "", {"/opt/50%/tw"}},
+        // clang-format on
     };
     for (const auto& r : rows) {
-        const std::string entry = XdgAutoRunStore::desktopEntry("N", r.command);
-        EXPECT_NE(entry.find("\nExec=" + r.exec + "\n"), std::string::npos) << r.why;
+        SCOPED_TRACE(r.why);
+        testing::TempFolder dir;
+        XdgAutoRunStore store(XdgAutoRunStore::launchCommand(r.settings, r.executable),
+                              dir.root.string());
+        Module m;
+        GPSModule(m.profile, store, m.shell).ConfigureAutoRun(2, "", "");
+        EXPECT_EQ(execArguments(testing::readBytes(dir.file("Tidewell.desktop"))), r.args);
     }
 }
 

@@ -87,7 +87,7 @@ int main(int argc, char** argv) {
     }
 
     IniProfileStore profile;
-    XdgAutoRunStore autorun;
+    XdgAutoRunStore autorun(XdgAutoRunStore::launchCommand(options->settingsFile));
     LinuxSystemClock realClock;
     DryRunClock dryRun(realClock);
     SystemClock& clock = options->noSetClock ? static_cast<SystemClock&>(dryRun) : realClock;
