@@ -1,11 +1,14 @@
 #pragma once
 // The receiver logs with their expected decodes, shared by the file and the pty tests.
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "devices/nmea_decode.h"
@@ -21,18 +24,29 @@ inline std::filesystem::path nmeaLogsDir() {
     return TIDEWELL_NMEA_LOGS_DIR;
 }
 
-// Every *.log that has its .expected.tsv, by name; empty when the folder is missing.
+inline constexpr std::size_t kNmeaLogCount = 24;
+
+// Every *.log, by name. A log or an expected decode without its partner, or fewer or more logs
+// than the collection holds, fails the calling test: the logs are in the repository.
 inline std::vector<std::filesystem::path> nmeaLogs() {
-    std::vector<std::filesystem::path> logs;
-    const auto dir = nmeaLogsDir();
+    namespace fs = std::filesystem;
+    constexpr std::string_view kTsv = ".expected.tsv";
+    const fs::path dir = nmeaLogsDir();
+    std::vector<fs::path> logs;
     std::error_code ec;
-    if (dir.empty() || !std::filesystem::is_directory(dir, ec)) return logs;
-    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-        auto tsv = entry.path();
-        tsv.replace_extension(".expected.tsv");
-        if (entry.path().extension() == ".log" && std::filesystem::exists(tsv))
+    for (const auto& entry : fs::directory_iterator(dir, ec)) {
+        const std::string name = entry.path().filename().string();
+        const bool isLog = name.ends_with(".log");
+        if (!isLog && !name.ends_with(kTsv)) continue;
+        const std::string stem = name.substr(0, name.size() - (isLog ? 4 : kTsv.size()));
+        const fs::path partner = dir / (stem + std::string(isLog ? kTsv : ".log"));
+        if (!fs::exists(partner))
+            ADD_FAILURE() << "missing " << partner;
+        else if (isLog)
             logs.push_back(entry.path());
     }
+    if (ec) ADD_FAILURE() << "reading " << dir << ": " << ec.message();
+    EXPECT_EQ(logs.size(), kNmeaLogCount) << "logs in " << dir;
     std::sort(logs.begin(), logs.end());
     return logs;
 }

@@ -38,7 +38,6 @@ Deliveries decodeLog(const std::string& bytes, CivilDate earliest) {
 
 TEST(NmeaLogs, FileDecodesAsExpected) {
     const auto logs = testing::nmeaLogs();
-    if (logs.empty()) GTEST_SKIP() << "no NMEA logs in '" << testing::nmeaLogsDir() << "'";
     std::size_t total = 0;
     for (const auto& log : logs) {
         SCOPED_TRACE(log.filename().string());

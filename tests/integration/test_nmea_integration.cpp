@@ -87,7 +87,6 @@ std::vector<std::string> checkedTimes(const std::vector<std::string>& args) {
 
 TEST(NmeaLogs, ReceiverThroughAPtyAndNmeaCheckDeliverTheExpected) {
     const auto logs = testing::nmeaLogs();
-    if (logs.empty()) GTEST_SKIP() << "no NMEA logs in '" << testing::nmeaLogsDir() << "'";
     ASSERT_TRUE(fs::exists(kNmeaCheck));
     const std::string endMark = "\r\n" + withChecksum("PTWEND") + "\r\n";
     for (const auto& log : logs) {
