@@ -337,5 +337,38 @@ TEST(ProgramOptions, HelpVersionAndABadOption) {
     }
 }
 
+// A demo killed outright leaves its folder behind; the next demo removes it, but never the
+// folder of a process that still runs.
+TEST(ProgramDemo, RemovesFoldersLeftByKilledDemos) {
+    REQUIRE_BUILT();
+    std::string tmp = (fs::temp_directory_path() / "tidewell-e2e-XXXXXX").string();
+    ASSERT_TRUE(::mkdtemp(tmp.data()));
+    const fs::path running = fs::path(tmp) / ("tidewell-demo-" + std::to_string(::getpid()) + "-x");
+    fs::create_directory(running);
+    auto folderOf = [](ChildProcess& demo) {
+        for (std::size_t i = 0; i < 5; ++i)
+            if (const std::string line = demo.line(i); line.starts_with("settings: "))
+                return fs::path(line.substr(10)).parent_path();
+        return fs::path();
+    };
+    ChildProcess killed(kProgram, {"--demo"}, {"TMPDIR=" + tmp});
+    const fs::path left = folderOf(killed);
+    EXPECT_EQ(left.filename().string().rfind("tidewell-demo-" + std::to_string(killed.pid()) + "-"),
+              0u)
+        << left;
+    killed.signal(SIGKILL);
+    killed.waitExit(2000);
+    ASSERT_TRUE(fs::exists(left));
+
+    ChildProcess next(kProgram, {"--demo"}, {"TMPDIR=" + tmp});
+    const fs::path own = folderOf(next);
+    EXPECT_FALSE(fs::exists(left));
+    EXPECT_TRUE(fs::exists(running));
+    next.signal(SIGTERM);
+    EXPECT_EQ(next.waitExit(5000), 0);
+    EXPECT_FALSE(own.empty() || fs::exists(own));
+    fs::remove_all(tmp);
+}
+
 }  // namespace
 }  // namespace tidewell

@@ -13,7 +13,8 @@ public:
     Demo& operator=(const Demo&) = delete;
     ~Demo();
 
-    // Starts the simulator found beside the program and writes the settings file. Throws
+    // Starts the simulator found beside the program and writes the settings file in a folder
+    // under $TMPDIR (or /tmp), removed at exit; folders left by killed demos go first. Throws
     // std::runtime_error with a clear reason when it cannot.
     void start(const std::string& programFolder);
     const std::string& settingsFile() const { return settingsFile_; }

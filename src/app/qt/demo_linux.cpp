@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
+#include <string_view>
 
 namespace tidewell {
 
@@ -26,6 +28,36 @@ std::string findSimulator(const std::string& programFolder) {
     }
     throw std::runtime_error("--demo: nmea-sim was not found beside the program in " +
                              programFolder);
+}
+
+constexpr std::string_view kFolderPrefix = "tidewell-demo-";
+
+fs::path tempBase() {
+    std::error_code ec;
+    fs::path base = fs::temp_directory_path(ec);
+    return ec ? fs::path("/tmp") : base;
+}
+
+// A demo killed outright (SIGKILL) cannot remove its folder. Each folder's name carries the
+// making process's id, so a later demo removes those whose maker is gone, and only its own
+// user's: never the folder of a demo still running.
+void removeStaleFolders(const fs::path& base) {
+    std::error_code ec;
+    for (const fs::directory_entry& entry : fs::directory_iterator(base, ec)) {
+        const std::string name = entry.path().filename().string();
+        if (!name.starts_with(kFolderPrefix)) continue;
+        const std::string rest = name.substr(kFolderPrefix.size());
+        const auto dash = rest.find('-');
+        if (dash == 0 || dash == std::string::npos || rest.find_first_not_of("0123456789") != dash)
+            continue;
+        const long pid = std::strtol(rest.c_str(), nullptr, 10);
+        struct stat info {};
+        if (pid <= 0 || pid == ::getpid() || ::lstat(entry.path().c_str(), &info) != 0 ||
+            !S_ISDIR(info.st_mode) || info.st_uid != ::getuid())
+            continue;
+        if (::kill(pid_t(pid), 0) == 0 || errno != ESRCH) continue;
+        fs::remove_all(entry.path(), ec);
+    }
 }
 
 // The simulator prints its pseudo-terminal's path on its first line.
@@ -48,6 +80,8 @@ std::string readFirstLine(int fd) {
 
 void Demo::start(const std::string& programFolder) {
     const std::string simulator = findSimulator(programFolder);
+    const fs::path base = tempBase();
+    removeStaleFolders(base);
 
     int out[2];
     if (::pipe2(out, O_CLOEXEC) != 0)
@@ -72,10 +106,12 @@ void Demo::start(const std::string& programFolder) {
     simulatorOutput_ = out[0];
     gpsDevice_ = readFirstLine(simulatorOutput_);
 
-    char folderTemplate[] = "/tmp/tidewell-demo-XXXXXX";
-    if (!::mkdtemp(folderTemplate))
-        throw std::runtime_error(std::string("--demo: temporary folder: ") + std::strerror(errno));
-    folder_ = folderTemplate;
+    std::string folder =
+        (base / (std::string(kFolderPrefix) + std::to_string(::getpid()) + "-XXXXXX")).string();
+    if (!::mkdtemp(folder.data()))
+        throw std::runtime_error("--demo: temporary folder " + folder + ": " +
+                                 std::strerror(errno));
+    folder_ = folder;
     settingsFile_ = folder_ + "/Tidewell.ini";
     std::ofstream ini(settingsFile_);
     ini << "[GPS]\nCOMPORT=COM1\nGPSDATE=1\n"
