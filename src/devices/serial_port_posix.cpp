@@ -31,13 +31,15 @@ PosixSerialPort::~PosixSerialPort() {
 }
 
 void PosixSerialPort::PortOpen(bool open) {
+    // Whatever the user now asks for replaces the wait for a lost device to come back.
+    deviceLost_ = false;
     if (open == PortOpen()) return;
-    if (!open) {
-        deviceLost_ = false;
-        close();
-        return;
-    }
-    this->open();
+    open ? this->open() : close();
+}
+
+void PosixSerialPort::reopenLost() {
+    if (!deviceLost_ || fd_ >= 0) return;
+    open();
     deviceLost_ = false;
 }
 

@@ -20,11 +20,14 @@ public:
 
     bool PortOpen() const override { return fd_ >= 0; }
     // True after a device error closed the port by itself (a display unplugged), until the
-    // port is next opened or closed on purpose.
+    // next PortOpen or a successful reopenLost.
     bool deviceLost() const { return deviceLost_; }
     // Errors carry errno: "Opening COM3 (/dev/ttyS2): No such file or directory"; a port
     // another program holds fails with EBUSY.
     void PortOpen(bool open) override;
+    // Opens the lost device again, throwing as PortOpen does; a failure leaves it lost, to be
+    // tried again later. Does nothing unless deviceLost().
+    void reopenLost();
     // A frame the device cannot take whole (full buffer, a display that stopped reading) is cut
     // short or skipped and counted; a device error (EIO after an unplug) closes the port and
     // throws "Writing COM3 (/dev/ttyS2): Input/output error".

@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 
+#include "app/lost_ports_posix.h"
 #include "app/options.h"
 #include "app/orvane_set_time.h"
 #include "app/qt/demo.h"
@@ -134,21 +135,9 @@ int main(int argc, char** argv) {
     report.restored(window, nmea.PortNumber > 0 ? devicePath(nmea.PortNumber) : "",
                     window.Check2.Value() == 1 ? devicePath(serial.CommPort) : "");
 
-    // A receiver or display that was unplugged is opened again when it comes back, so a
-    // long-running program does not need the user to pick its port again.
     auto reopenLostPorts = [&] {
-        try {
-            if (nmea.deviceLost()) nmea.OpenPort();
-        } catch (const Error&) {
-            // Still gone; the next try comes in a few seconds.
-        }
-        try {
-            if (serial.deviceLost()) {
-                serial.PortOpen(true);
-                report.line("serial sync: " + window.Combo2.Text() + " open again");
-            }
-        } catch (const Error&) {
-        }
+        if (tidewell::reopenLostPorts(window, nmea, serial))
+            report.line("serial sync: " + window.Combo2.Text() + " open again");
     };
 
     // Locked to the clock, only the broadcast tick at each second boundary can see a new
