@@ -1,5 +1,6 @@
 // A GPS receiver on a pseudo-terminal: prints the terminal's path on the first line, then
-// sends RMC and GGA sentences at the pace of a 4800-baud line.
+// sends RMC and GGA sentences at the pace of a 4800-baud line, a byte at a time like a UART
+// or a sentence at a time like a USB receiver.
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -7,6 +8,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -36,8 +38,14 @@ const char* const kUsage =
     "then writes NMEA sentences to it at 4800-baud pace until stopped (SIGINT/SIGTERM).\n"
     "\n"
     "  (no options)          $GPRMC and $GPGGA for the current UTC second, at each second\n"
-    "  --start T             simulate from T (YYYY-MM-DDTHH:MM:SS), one second per sentence\n"
-    "  --rate N              with --start: N sentences per real second (default 1)\n"
+    "  --start T             simulate from T (YYYY-MM-DDTHH:MM:SS), one second per RMC\n"
+    "  --rate N              with --start: N RMC sentences, each with its GGA, per real\n"
+    "                        second (default 1). 4800 baud carries about 3 of them a second;\n"
+    "                        above that the pacing is dropped so that N a second arrive,\n"
+    "                        each pair written at once on its tick\n"
+    "  --chunk byte|sentence byte (default): one byte per write, 4800-baud pace, like a\n"
+    "                        UART; sentence: each sentence in one write when its last byte\n"
+    "                        would have arrived, as a USB receiver delivers it\n"
     "  --fraction .xx        fraction written after the seconds (default .00; '' for none)\n"
     "  --replay FILE         write FILE byte for byte instead, then stop\n"
     "  --bad-checksum N      every Nth RMC carries a wrong checksum\n"
@@ -46,9 +54,12 @@ const char* const kUsage =
     "  --count N             stop after N RMC sentences\n"
     "  --help                this text\n";
 
+enum class Chunk { Byte, Sentence };
+
 struct Options {
     std::optional<time_t> start;
     int rate = 1;
+    Chunk chunk = Chunk::Byte;
     std::string fraction = ".00";
     std::string replay;
     int badChecksum = 0, voidEvery = 0, junk = 0;
@@ -99,6 +110,10 @@ std::optional<Options> parseOptions(int argc, char** argv) {
                 return std::nullopt;
         } else if (arg == "--replay") {
             o.replay = value;
+        } else if (arg == "--chunk") {
+            if (std::string_view(value) != "byte" && std::string_view(value) != "sentence")
+                return std::nullopt;
+            o.chunk = std::string_view(value) == "byte" ? Chunk::Byte : Chunk::Sentence;
         } else if (!positive(value, n) || n > 1'000'000) {
             return std::nullopt;
         } else if (arg == "--rate") {
@@ -143,30 +158,49 @@ bool sleepUntil(clockid_t clock, const timespec& when) {
     return false;
 }
 
-class PacedWriter {
+// Writes in chunks of one byte or one sentence (up to and with its '\n'). Paced, a chunk
+// leaves when its last byte would have left a 4800-baud line; unpaced, at once.
+class LineWriter {
 public:
-    explicit PacedWriter(int fd) : fd_(fd), next_(now(CLOCK_MONOTONIC)) {}
+    LineWriter(int fd, Chunk chunk, bool paced)
+        : fd_(fd), chunk_(chunk), paced_(paced), next_(now(CLOCK_MONOTONIC)) {}
 
     bool write(std::string_view bytes) {
-        for (char c : bytes) {
-            const timespec current = now(CLOCK_MONOTONIC);
-            // After an idle gap the line starts afresh rather than catching up in a burst.
-            if (before(next_, current)) next_ = current;
-            if (!sleepUntil(CLOCK_MONOTONIC, next_)) return false;
-            // Nobody reading (EAGAIN, EIO) is normal for a receiver: the byte is lost.
-            if (::write(fd_, &c, 1) < 0 && errno != EAGAIN && errno != EIO && errno != EINTR) {
+        while (!bytes.empty()) {
+            const std::size_t size =
+                chunk_ == Chunk::Byte ? 1 : std::min(bytes.find('\n'), bytes.size() - 1) + 1;
+            if (paced_) {
+                const timespec current = now(CLOCK_MONOTONIC);
+                // After an idle gap the line starts afresh rather than catching up in a burst.
+                if (before(next_, current)) next_ = current;
+                advance(next_, kNanosPerByte * long(size - 1));
+                if (!sleepUntil(CLOCK_MONOTONIC, next_)) return false;
+                advance(next_, kNanosPerByte);
+            } else if (stopRequested) {
+                return false;
+            }
+            // Nobody reading (EAGAIN, EIO) is normal for a receiver: the bytes are lost.
+            if (::write(fd_, bytes.data(), size) < 0 && errno != EAGAIN && errno != EIO &&
+                errno != EINTR) {
                 std::perror("nmea-sim: write");
                 return false;
             }
-            advance(next_, kNanosPerByte);
+            bytes.remove_prefix(size);
         }
         return true;
     }
 
 private:
     int fd_;
+    Chunk chunk_;
+    bool paced_;
     timespec next_;
 };
+
+// Whether `rate` cycles like `sample` a second fit on a 4800-baud line.
+bool lineCarries(int rate, std::size_t sampleBytes) {
+    return double(rate) * double(sampleBytes) * double(kNanosPerByte) <= double(kNanosPerSecond);
+}
 
 std::string sentence(std::string_view body, bool corrupt) {
     char tail[8];
@@ -263,7 +297,15 @@ int main(int argc, char** argv) {
     std::printf("%s\n", path.c_str());
     std::fflush(stdout);
 
-    PacedWriter writer(master);
+    // A --rate the line cannot carry drops the pacing, so that the rate holds.
+    bool paced = true;
+    if (o.start && o.replay.empty()) {
+        Options plain = o;
+        plain.junk = 0;
+        std::uint32_t seed = 0;
+        paced = lineCarries(o.rate, cycle(*o.start, 1, plain, seed).size());
+    }
+    LineWriter writer(master, o.chunk, paced);
     if (!o.replay.empty()) {
         writer.write(replay);
     } else {

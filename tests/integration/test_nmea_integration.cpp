@@ -188,23 +188,32 @@ TEST(NmeaPty, OnlyOneReceiverHoldsThePort) {
     EXPECT_TRUE(first.isOpen());
 }
 
+// Byte by byte at 4800-baud pace, and a sentence per write at a rate beyond the line's, which
+// drops the pacing: 6 pairs then take 1 s, not 1.8 s (plus the 0.5 s linger either way).
 TEST(NmeaSim, ReceiverGetsWhatTheSimulatorSends) {
-    ChildProcess sim(kNmeaSim, {"--start", "2024-02-29T23:59:58", "--rate", "3", "--count", "6",
-                                "--bad-checksum", "3", "--junk", "2", "--void", "5"});
-    const std::string device = sim.line(0);
-    ASSERT_FALSE(device.empty()) << "nmea-sim did not name its pty";
-    ReceiverOn receiver(device);
-    Recorder rec(receiver);
-    receiver.OpenPort();
-    serve(
-        receiver, "", -1, [] { return false; }, 10s);
-    EXPECT_FALSE(receiver.isOpen()) << "the simulator's exit hangs up the line";
-    // Sentences 3 and 6 carry bad checksums, 5 is void; junk precedes 2, 4 and 6.
-    EXPECT_EQ(rec.rmcUtc,
-              (std::vector<std::string>{"2024-02-29T23:59:58.000", "2024-02-29T23:59:59.000",
-                                        "2024-03-01T00:00:01.000"}));
-    EXPECT_EQ(rec.count("GGA"), 6);
-    EXPECT_EQ(sim.waitExit(2000), 0);
+    for (const auto& [chunk, rate, within] :
+         {std::tuple("byte", "3", 10s), std::tuple("sentence", "6", 2s)}) {
+        SCOPED_TRACE(chunk);
+        const auto started = Clock::now();
+        ChildProcess sim(kNmeaSim,
+                         {"--start", "2024-02-29T23:59:58", "--rate", rate, "--count", "6",
+                          "--bad-checksum", "3", "--junk", "2", "--void", "5", "--chunk", chunk});
+        const std::string device = sim.line(0);
+        ASSERT_FALSE(device.empty()) << "nmea-sim did not name its pty";
+        ReceiverOn receiver(device);
+        Recorder rec(receiver);
+        receiver.OpenPort();
+        serve(
+            receiver, "", -1, [] { return false; }, within);
+        EXPECT_FALSE(receiver.isOpen()) << "the simulator's exit hangs up the line";
+        EXPECT_LT(Clock::now() - started, within);
+        // Sentences 3 and 6 carry bad checksums, 5 is void; junk precedes 2, 4 and 6.
+        EXPECT_EQ(rec.rmcUtc,
+                  (std::vector<std::string>{"2024-02-29T23:59:58.000", "2024-02-29T23:59:59.000",
+                                            "2024-03-01T00:00:01.000"}));
+        EXPECT_EQ(rec.count("GGA"), 6);
+        EXPECT_EQ(sim.waitExit(2000), 0);
+    }
 }
 
 }  // namespace
