@@ -17,10 +17,18 @@ struct Prefix {
 Prefix readPrefix(const std::string& path, std::size_t limit);
 
 // Replaces (or creates) the file with `contents` through a temporary file in the same folder
-// that is flushed to disk and renamed over it. An existing file keeps its permission bits; a
-// symbolic link keeps pointing at the replaced file. On failure nothing is left behind and
-// the original is untouched.
+// that is flushed to disk and renamed over it. An existing file keeps its owner, group and
+// permission bits; a symbolic link keeps pointing at the replaced file. Refused (false, nothing
+// changed) when the file is not a regular file, when this process may not write it, when its
+// owner has no write permission (so a read-only file stays so even for root), or when its
+// owner, group or permission bits cannot be kept. On failure nothing is left behind and the
+// original is untouched.
 bool replaceAtomically(const std::string& path, std::string_view contents);
+
+// Removes the temporary files that writes to `path` left behind when their process died.
+// A writer holds a lock on its temporary file until it is renamed, so a live writer's file,
+// even another process's, is kept; so is every name this program would not have made.
+void removeStaleTemporaryFiles(const std::string& path);
 
 // Whether this process may create files in `folder`.
 bool folderWritable(const std::string& folder);

@@ -1,4 +1,6 @@
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -6,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 
 #include "settings/file_ops.h"
@@ -31,6 +34,83 @@ void syncFolder(const std::string& folder) {
     if (fd < 0) return;
     ::fsync(fd);
     ::close(fd);
+}
+
+// The file a write replaces, with the folder (ending in '/', or empty) and name it lies in.
+struct Target {
+    std::string path;
+    std::string folderPrefix;
+    std::string base;
+};
+
+// A symbolic link is followed, so the link survives the replacement.
+std::optional<Target> resolve(const std::string& requested) {
+    Target t{requested, {}, {}};
+    struct stat st {};
+    if (::lstat(requested.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        char* real = ::realpath(requested.c_str(), nullptr);
+        if (!real) return std::nullopt;
+        t.path = real;
+        std::free(real);
+    }
+    std::size_t slash = t.path.rfind('/');
+    t.folderPrefix = slash == std::string::npos ? "" : t.path.substr(0, slash + 1);
+    t.base = t.path.substr(t.folderPrefix.size());
+    if (t.base.empty()) return std::nullopt;
+    return t;
+}
+
+// Temporary names are this prefix, the writer's process id, '-' and a counter.
+std::string temporaryPrefix(const Target& t) {
+    return t.folderPrefix + "." + t.base.substr(0, 200) + ".tmp";
+}
+
+bool isTemporaryName(std::string_view name, std::string_view prefix) {
+    if (!name.starts_with(prefix)) return false;
+    name.remove_prefix(prefix.size());
+    std::size_t dash = name.find('-');
+    auto digits = [](std::string_view s) {
+        return !s.empty() && s.find_first_not_of("0123456789") == s.npos;
+    };
+    return dash != name.npos && digits(name.substr(0, dash)) && digits(name.substr(dash + 1));
+}
+
+// The kernel's answer covers ACLs, read-only mounts and immutable files; root passes it for
+// any file, so the owner's write bit must be set too: we write as the owner could.
+bool ownerMayWrite(const std::string& path, const struct stat& st) {
+    return (st.st_mode & S_IWUSR) && ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0;
+}
+
+bool keepOwnerAndMode(int fd, const struct stat& original) {
+    struct stat mine {};
+    if (::fstat(fd, &mine) != 0) return false;
+    if ((mine.st_uid != original.st_uid || mine.st_gid != original.st_gid) &&
+        ::fchown(fd, original.st_uid, original.st_gid) != 0)
+        return false;
+    return ::fchmod(fd, original.st_mode & 07777) == 0;
+}
+
+// Creates a new temporary file and locks it; -1 when none can be made.
+int createLockedTemporary(const std::string& prefix, std::string& temp) {
+    static unsigned counter = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temp = prefix + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+        // 0666: a new file gets the user's umask like any other file they create.
+        int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            if (errno == EEXIST) continue;
+            return -1;
+        }
+        // A clean-up may have taken the name between open and flock; it unlinks only under the
+        // lock, so a file still linked once locked is ours. Without lock support a clean-up
+        // removes nothing, so an unlocked file is safe there.
+        int locked = ::flock(fd, LOCK_EX | LOCK_NB);
+        struct stat st {};
+        if ((locked == 0 || errno != EWOULDBLOCK) && ::fstat(fd, &st) == 0 && st.st_nlink > 0)
+            return fd;
+        ::close(fd);
+    }
+    return -1;
 }
 
 }  // namespace
@@ -72,44 +152,51 @@ Prefix readPrefix(const std::string& path, std::size_t limit) {
 }
 
 bool replaceAtomically(const std::string& requested, std::string_view contents) {
-    std::string path = requested;
+    std::optional<Target> target = resolve(requested);
+    if (!target) return false;
+    const std::string& path = target->path;
     struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        char* real = ::realpath(path.c_str(), nullptr);
-        if (!real) return false;
-        path = real;
-        std::free(real);
-    }
     bool exists = ::stat(path.c_str(), &st) == 0;
-    if (exists && !S_ISREG(st.st_mode)) return false;
+    if (!exists && errno != ENOENT) return false;
+    if (exists && (!S_ISREG(st.st_mode) || !ownerMayWrite(path, st))) return false;
 
-    std::size_t slash = path.rfind('/');
-    std::string folderPrefix = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-    std::string base = path.substr(folderPrefix.size());
-    if (base.empty()) return false;
-
-    static unsigned counter = 0;
     std::string temp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp = folderPrefix + "." + base.substr(0, 200) + ".tmp" + std::to_string(::getpid()) +
-               "-" + std::to_string(counter++);
-        // 0666: a new file gets the user's umask like any other file they create.
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) return false;
-    }
+    int fd = createLockedTemporary(temporaryPrefix(*target), temp);
     if (fd < 0) return false;
-
-    bool ok = !exists || ::fchmod(fd, st.st_mode & 07777) == 0;
+    bool ok = !exists || keepOwnerAndMode(fd, st);
     ok = ok && writeAll(fd, contents) && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
+    // Renamed before the lock goes with the close, so a clean-up never takes it half-way.
     ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
-    if (!ok) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    syncFolder(folderPrefix.empty() ? "." : folderPrefix);
+    if (!ok) ::unlink(temp.c_str());
+    ::close(fd);  // the data is on disk already; nothing left to fail
+    if (!ok) return false;
+    syncFolder(target->folderPrefix.empty() ? "." : target->folderPrefix);
     return true;
+}
+
+void removeStaleTemporaryFiles(const std::string& path) {
+    std::optional<Target> target = resolve(path);
+    if (!target) return;
+    const std::string prefix = temporaryPrefix(*target).substr(target->folderPrefix.size());
+    DIR* dir = ::opendir(target->folderPrefix.empty() ? "." : target->folderPrefix.c_str());
+    if (!dir) return;
+    const int dirFd = ::dirfd(dir);
+    while (const dirent* entry = ::readdir(dir)) {
+        const char* name = entry->d_name;
+        if (!isTemporaryName(name, prefix)) continue;
+        int fd = ::openat(dirFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+        if (fd < 0) continue;
+        struct stat held {};
+        struct stat named {};
+        // Unlinked only under the lock and only if the name still means the file locked.
+        if (::fstat(fd, &held) == 0 && S_ISREG(held.st_mode) &&
+            ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+            ::fstatat(dirFd, name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+            named.st_dev == held.st_dev && named.st_ino == held.st_ino)
+            ::unlinkat(dirFd, name, 0);
+        ::close(fd);
+    }
+    ::closedir(dir);
 }
 
 bool folderWritable(const std::string& folder) {

@@ -19,6 +19,13 @@ bool sameName(std::string_view a, std::string_view b) {
     return true;
 }
 
+// Editors may start a UTF-8 file with this mark; it belongs to no line.
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+std::size_t markLength(std::string_view text) {
+    return text.starts_with(kByteOrderMark) ? kByteOrderMark.size() : 0;
+}
+
 enum class Kind { Blank, Comment, Section, Key, Other };
 
 struct Line {
@@ -32,7 +39,7 @@ struct Line {
 
 class Lines {
 public:
-    explicit Lines(std::string_view text) : text_(text) {}
+    explicit Lines(std::string_view text) : text_(text), pos_(markLength(text)) {}
 
     bool next(Line& line) {
         if (pos_ >= text_.size()) return false;
@@ -76,7 +83,7 @@ private:
     }
 
     std::string_view text_;
-    std::size_t pos_ = 0;
+    std::size_t pos_;
 };
 
 // Where a key is, or would go, in the first matching section.
@@ -163,7 +170,7 @@ std::string withValue(std::string_view text, std::string_view section, std::stri
         return out;
     }
     out.append(text);
-    if (!out.empty() && out.back() != '\n' && out.back() != '\r') out.append(eol);
+    if (out.size() > markLength(text) && out.back() != '\n' && out.back() != '\r') out.append(eol);
     out.append("[").append(section).append("]").append(eol);
     out.append(keyLine);
     return out;

@@ -2,6 +2,7 @@
 // The profile (INI) format on text already in memory: finding a value and producing the text
 // with one value set. Pure functions; the file handling is in IniProfileStore.
 //
+// A leading UTF-8 byte-order mark is skipped on reading and kept on writing.
 // Lines end with CRLF, LF or a bare CR. Leading blanks of a line are ignored. "[name]" opens a
 // section (name up to the first ']', blanks around it ignored); "key=value" is a key; lines
 // starting with ';' are comments. Section and key names match without regard to ASCII case;

@@ -1,8 +1,12 @@
 #include "settings/ini_profile.h"
 
+#include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -11,6 +15,7 @@
 #include <optional>
 #include <random>
 
+#include "settings/file_ops.h"
 #include "settings/ini_text.h"
 #include "settings/settings_path.h"
 #include "temp_folder.h"
@@ -56,6 +61,7 @@ TEST(IniText, SettingAValueChangesOnlyWhatItMust) {
         {"new key after the section's last key", "[A]\nk=1\n\nm=2\n\n[B]\n", "A", "N", "v", "[A]\nk=1\n\nm=2\nN=v\n\n[B]\n"},
         {"new key after a last line without line end", "[A]\r\nk=1", "A", "N", "v", "[A]\r\nk=1\r\nN=v\r\n"},
         {"new section at the end, CRLF file", "[A]\r\nk=1\r\n", "UDP", "R", "x", "[A]\r\nk=1\r\n[UDP]\r\nR=x\r\n"},
+        {"file of only a byte-order mark", "\xEF\xBB\xBF", "A", "N", "v", "\xEF\xBB\xBF[A]\nN=v\n"},
         // clang-format on
     };
     for (const auto& r : rows)
@@ -132,6 +138,68 @@ TEST_F(IniProfileFile, WriteCutShortByTheDiskLeavesTheOriginalAndNoTemporary) {
     EXPECT_FALSE(written);
     EXPECT_EQ(readBytes(path), "[A]\nk=1\n");
     EXPECT_EQ(dir.names(), std::set<std::string>{"Tidewell.ini"});
+}
+
+TEST_F(IniProfileFile, ReadOnlyFileIsNeverReplacedEvenByRoot) {
+    writeBytes(path, "[A]\nk=1\n");
+    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+    EXPECT_FALSE(store.writeString("A", "k", "2", path));
+    EXPECT_EQ(readBytes(path), "[A]\nk=1\n");
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0444u);
+    EXPECT_EQ(dir.names(), std::set<std::string>{"Tidewell.ini"});
+}
+
+TEST_F(IniProfileFile, AnotherUsersFileKeepsItsOwnerAndModeOrIsLeftAlone) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to hand files to another user";
+    constexpr uid_t kNobody = 65534;
+    ASSERT_EQ(::chmod(dir.root.c_str(), 0777), 0);
+    writeBytes(path, "[A]\nk=1\n");
+
+    // Root writes as the owner could, and the file stays the owner's.
+    ASSERT_EQ(::chown(path.c_str(), kNobody, kNobody), 0);
+    ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+    EXPECT_TRUE(store.writeString("A", "k", "2", path));
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, kNobody);
+    EXPECT_EQ(st.st_gid, kNobody);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+
+    // A user who may write root's file but could not hand it back to root loses the write.
+    ASSERT_EQ(::chown(path.c_str(), 0, 0), 0);
+    ASSERT_EQ(::chmod(path.c_str(), 0666), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        bool dropped = ::setgroups(0, nullptr) == 0 &&
+                       ::setresgid(kNobody, kNobody, kNobody) == 0 &&
+                       ::setresuid(kNobody, kNobody, kNobody) == 0;
+        ::_exit(!dropped ? 2 : store.writeString("A", "k", "3", path) ? 1 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0)
+        << "1: written, 2: could not become another user";
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 0u);
+    EXPECT_EQ(readBytes(path), "[A]\nk=2\n");
+    EXPECT_EQ(dir.names(), std::set<std::string>{"Tidewell.ini"});
+}
+
+TEST_F(IniProfileFile, OnlyStaleTemporaryFilesOfThisFileAreRemoved) {
+    const std::set<std::string> kept = {"Tidewell.ini",      ".Tidewell.ini.tmp7-1",
+                                        ".Tidewell.ini.tmp", ".Tidewell.ini.tmp8-1.bak",
+                                        ".Other.ini.tmp8-1", "Tidewell.ini.tmp8-1"};
+    for (const auto& name : kept) writeBytes(dir.file(name), "x");
+    writeBytes(dir.file(".Tidewell.ini.tmp8-1"), "left by a killed writer");
+    // A live writer holds its temporary file locked.
+    const int held = ::open(dir.file(".Tidewell.ini.tmp7-1").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    files::removeStaleTemporaryFiles(path);
+    ::close(held);
+    EXPECT_EQ(dir.names(), kept);
 }
 
 TEST(SettingsPath, BesideTheProgramElseInTheUserFolder) {
