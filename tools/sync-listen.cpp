@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -145,6 +146,35 @@ std::string localStamp(const timespec& t) {
     return text;
 }
 
+tm fieldsOf(const Decoded& d) {
+    tm t{};
+    t.tm_year = d.year - 1900;
+    t.tm_mon = d.month - 1;
+    t.tm_mday = d.day;
+    t.tm_hour = d.hour;
+    t.tm_min = d.minute;
+    t.tm_sec = d.second;
+    return t;
+}
+
+// The instant a local frame shows. In the hour that repeats when summer time ends, its fields
+// name two instants; the one nearer the arrival is meant.
+time_t localInstant(const Decoded& d, time_t arrival) {
+    tm guess = fieldsOf(d);
+    guess.tm_isdst = -1;
+    time_t best = mktime(&guess);
+    for (int isDst : {0, 1}) {
+        tm t = fieldsOf(d);
+        t.tm_isdst = isDst;
+        const time_t at = mktime(&t);
+        // A reading that mktime had to move names another wall time, not this frame's.
+        if (at != -1 && t.tm_hour == d.hour && t.tm_min == d.minute &&
+            std::llabs(at - arrival) < std::llabs(best - arrival))
+            best = at;
+    }
+    return best;
+}
+
 struct Tally {
     long frames = 0;
     long bad = 0;
@@ -158,15 +188,8 @@ void report(std::string_view raw, const timespec& arrival, const std::string& so
     if (!source.empty()) line += "  from " + source;
     if (d.ok) {
         char text[120];
-        tm fields{};
-        fields.tm_year = d.year - 1900;
-        fields.tm_mon = d.month - 1;
-        fields.tm_mday = d.day;
-        fields.tm_hour = d.hour;
-        fields.tm_min = d.minute;
-        fields.tm_sec = d.second;
-        fields.tm_isdst = -1;
-        const time_t frameTime = d.utc ? timegm(&fields) : mktime(&fields);
+        tm fields = fieldsOf(d);
+        const time_t frameTime = d.utc ? timegm(&fields) : localInstant(d, arrival.tv_sec);
         const double offset = static_cast<double>(frameTime - arrival.tv_sec) -
                               static_cast<double>(arrival.tv_nsec) / 1e9;
         std::snprintf(text, sizeof text, "  %04d-%02d-%02d %02d:%02d:%02d %s%s  offset %+.3f s  OK",
