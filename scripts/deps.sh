@@ -6,7 +6,7 @@ packages=(
     cmake ninja-build g++ pkg-config ccache
     libgtest-dev libgmock-dev libbenchmark-dev
     qt6-base-dev
-    iproute2 util-linux tzdata
+    iproute2 util-linux tzdata faketime
 )
 
 missing=()

@@ -1,8 +1,39 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test.
+# Builds everything and runs every test; then runs the integration tests again, unbuilt, with
+# the clock faked by libfaketime to awkward instants: hours 02 and 15, and both passes of
+# Berlin's repeated autumn hour.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 cmake --preset default >/dev/null
 cmake --build --preset default
+echo "=== Pass 1: every test, real clock"
 ctest --preset default
+
+libfaketime=$(dpkg -L libfaketime | grep '/libfaketime\.so\.1$')
+# Future instants: the program refuses GPS dates before its build date.
+tomorrow=$(date -u -d tomorrow +%F)
+year=${tomorrow%%-*}
+autumnChange() { # Berlin's: 01:00 UTC on the last Sunday of October of year $1
+    local last="$1-10-31"
+    date -u -d "$last -$(date -u -d "$last" +%w) days" +%F
+}
+berlin=$(autumnChange "$year")
+[[ $berlin < $tomorrow ]] && berlin=$(autumnChange $((year + 1)))
+
+failed=()
+fakedPass() { # number, TZ, UTC instant
+    # An offset rather than "@instant": libfaketime reads "@" in each process's own TZ (the
+    # tests give the program others) and starts it afresh in every new process. Monotonic
+    # clocks stay faked too: libfaketime shifts absolute CLOCK_MONOTONIC sleeps as if they
+    # were, so nmea-sim's pacing would not wait without it.
+    local fake=(env TZ="$2" FAKETIME="+$(($(date -u -d "$3" +%s) - $(date +%s)))"
+        FAKETIME_DONT_FAKE_MONOTONIC=0 LD_PRELOAD="$libfaketime")
+    echo "=== Pass $1: integration tests at $("${fake[@]}" date '+%F %T %Z') ($2), libfaketime"
+    "${fake[@]}" ctest --preset default -L integration || failed+=("$1")
+}
+fakedPass 2 UTC "$tomorrow 02:29:50"
+fakedPass 3 UTC "$tomorrow 15:29:50"
+fakedPass 4 Europe/Berlin "$berlin 00:29:50"
+fakedPass 5 Europe/Berlin "$berlin 01:29:50"
+[ ${#failed[@]} -eq 0 ] || { echo "Failed under libfaketime: pass ${failed[*]}" >&2; exit 1; }
