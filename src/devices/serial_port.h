@@ -17,9 +17,9 @@ public:
     // then stays closed); false closes it. Assigning the current state does nothing.
     virtual void PortOpen(bool open) = 0;
 
-    // Writes the bytes as they are, adding nothing, without ever blocking. Bytes the device
-    // cannot take at once are dropped and counted (droppedWrites). Throws Error when the port
-    // is closed or has failed.
+    // Writes the bytes as they are, adding nothing, without ever blocking. The device gets
+    // them whole or not at all: a write it cannot take is dropped and counted (droppedWrites).
+    // Throws Error when the port is closed or has failed.
     virtual void Output(std::string_view data) = 0;
     virtual std::uint64_t droppedWrites() const = 0;
 };

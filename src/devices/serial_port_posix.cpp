@@ -1,5 +1,6 @@
 #include "devices/serial_port_posix.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -78,6 +79,7 @@ void PosixSerialPort::close() {
     ::ioctl(fd_, TIOCNXCL);
     ::close(fd_);
     fd_ = -1;
+    unsent_.clear();
 }
 
 void PosixSerialPort::Output(std::string_view data) {
@@ -86,23 +88,34 @@ void PosixSerialPort::Output(std::string_view data) {
                     "Writing COM" + std::to_string(CommPort) + ": the port is not open");
     if (data.empty()) return;
 
+    // The rest of a frame the device took in part goes first, so a display never reads a
+    // fragment followed by a new frame. No size a terminal reports for its buffer can be
+    // trusted for this (a pty's TIOCOUTQ stays 0 even when full).
+    std::string joined;
+    const std::size_t owed = unsent_.size();
+    if (owed > 0) joined = unsent_ + std::string(data);
+    const std::string_view out = owed > 0 ? std::string_view(joined) : data;
+
     ssize_t written;
     do {
-        written = ::write(fd_, data.data(), data.size());
+        written = ::write(fd_, out.data(), out.size());
     } while (written < 0 && errno == EINTR);
+    if (written < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+        const int number = errno;
+        const std::string label = label_;
+        close();
+        deviceLost_ = true;
+        throw systemError(number, "Writing " + label);
+    }
 
-    if (written == static_cast<ssize_t>(data.size())) return;
-    if (written >= 0 || errno == EAGAIN || errno == EWOULDBLOCK) {
-        // Waiting would hold up the clock and GPS handling; the display resynchronises on the
-        // next frame's "*".
+    // Waiting would hold up the clock and GPS handling: a frame that cannot start is dropped.
+    const auto taken = static_cast<std::size_t>(std::max<ssize_t>(written, 0));
+    if (taken <= owed) {
+        unsent_.erase(0, taken);
         ++dropped_;
         return;
     }
-    const int number = errno;
-    const std::string label = label_;
-    close();
-    deviceLost_ = true;
-    throw systemError(number, "Writing " + label);
+    unsent_.assign(out.substr(taken));
 }
 
 }  // namespace tidewell

@@ -28,9 +28,10 @@ public:
     // Opens the lost device again, throwing as PortOpen does; a failure leaves it lost, to be
     // tried again later. Does nothing unless deviceLost().
     void reopenLost();
-    // A frame the device cannot take whole (full buffer, a display that stopped reading) is cut
-    // short or skipped and counted; a device error (EIO after an unplug) closes the port and
-    // throws "Writing COM3 (/dev/ttyS2): Input/output error".
+    // The device gets each write whole or not at all (full buffer, a display that stopped
+    // reading): a write that cannot start is dropped and counted, and the rest of one it took
+    // in part goes out before the next. A device error (EIO after an unplug) closes the port
+    // and throws "Writing COM3 (/dev/ttyS2): Input/output error".
     void Output(std::string_view data) override;
     std::uint64_t droppedWrites() const override { return dropped_; }
 
@@ -41,6 +42,7 @@ private:
     PathForPort pathFor_;
     int fd_ = -1;
     std::string label_;
+    std::string unsent_;  // the rest of a write the device took in part
     std::uint64_t dropped_ = 0;
     bool deviceLost_ = false;
 };

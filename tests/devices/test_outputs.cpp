@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include "../integration/child_process.h"
 #include "devices/port_names.h"
+#include "devices/serial_port_posix.h"
 #include "devices/udp_socket_posix.h"
 #include "loopback_receiver.h"
 #include "platform/error.h"
@@ -24,6 +26,34 @@ TEST(PortNames, DevicePathForPortNumbers) {
         {0, "", "no port number 0"},
     };
     for (const auto& r : rows) EXPECT_EQ(devicePathFor(r.port, overrides), r.expected) << r.why;
+}
+
+// A display that stopped reading: every frame reaches it whole once it reads again, or is
+// counted as dropped; none is cut short.
+TEST(SerialPortOnPty, AFullBufferTakesWholeFramesOrNone) {
+    testing::Pty pty;
+    PosixSerialPort port([&](int) { return pty.path(); });
+    port.PortOpen(true);
+    const auto numbered = [](std::uint64_t n) {
+        return "*" + std::to_string(1000000 + n).substr(1) + kFrame.substr(7);
+    };
+    std::uint64_t sent = 0;
+    while (port.droppedWrites() < 3 && sent < 50000) port.Output(numbered(sent++));
+    std::string drained = pty.read(SIZE_MAX, 300);
+    port.Output(numbered(sent++));
+    drained += pty.read(SIZE_MAX, 300);
+
+    ASSERT_EQ(drained.size() % kFrame.size(), 0u) << "a fragment reached the display";
+    std::uint64_t previous = 0, whole = 0;
+    for (std::size_t at = 0; at < drained.size(); at += kFrame.size(), ++whole) {
+        const std::uint64_t n = std::stoull(drained.substr(at + 1, 6));
+        ASSERT_EQ(drained.substr(at, kFrame.size()), numbered(n));
+        ASSERT_TRUE(whole == 0 || n > previous);
+        previous = n;
+    }
+    EXPECT_GE(port.droppedWrites(), 3u);
+    EXPECT_EQ(whole + port.droppedWrites(), sent);
+    EXPECT_EQ(previous, sent - 1) << "frames go out again once the display reads";
 }
 
 // Name lookups the test completes by hand, each one reporting `status`.

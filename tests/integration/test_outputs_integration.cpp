@@ -110,28 +110,6 @@ TEST(SerialPortOnPty, AnUnpluggedDisplayClosesThePortUntilItIsBack) {
     EXPECT_FALSE(port.deviceLost()) << "a port closed on purpose is not reopened";
 }
 
-TEST(SerialPortOnPty, StalledDisplayNeverBlocksAndDropsAreCounted) {
-    Pty pty;
-    SerialOn port(pty.path());
-    port.PortOpen(true);
-    std::uint64_t calls = 0;
-    auto slowest = testing::Clock::duration::zero();
-    while (port.droppedWrites() < 3 && calls < 50000) {
-        const auto before = testing::Clock::now();
-        port.Output(kUtcFrame);
-        slowest = std::max(slowest, testing::Clock::now() - before);
-        ++calls;
-    }
-    EXPECT_GE(port.droppedWrites(), 3u) << "the pty buffer never filled";
-    EXPECT_LT(slowest, 50ms);
-    EXPECT_TRUE(port.PortOpen());
-    const std::string backlog = pty.read(SIZE_MAX, 300);
-    EXPECT_GE(backlog.size(), (calls - port.droppedWrites()) * kUtcFrame.size());
-    EXPECT_LT(backlog.size(), calls * kUtcFrame.size());
-    port.Output(kUtcFrame);
-    EXPECT_EQ(pty.read(kUtcFrame.size()), kUtcFrame) << "writes go through again once read";
-}
-
 TEST(UdpOnLoopback, OneDatagramPerFrameFromLocalPort) {
     LoopbackReceiver receiver;
     UdpTo socket("127.0.0.1", receiver.port(), freeUdpPort());
