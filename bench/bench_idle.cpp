@@ -1,5 +1,7 @@
-// CPU time and peak memory of the real program while it idles with both outputs sending once
-// a second: serial to a pseudo-terminal held here, UDP to 127.0.0.1:16000.
+// CPU time, wake-ups and peak memory of the real program with both outputs sending once a
+// second (serial to a pseudo-terminal held here, UDP to 127.0.0.1:16000): idle without a GPS
+// port, then with nmea-sim as a 1 Hz RMC+GGA receiver, written byte by byte at 4800-baud pace
+// and one sentence per write.
 #include <poll.h>
 #include <pty.h>
 #include <sys/socket.h>
@@ -7,6 +9,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -15,9 +18,11 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "harness.h"
 
@@ -26,10 +31,31 @@ using namespace tidewell::bench;
 namespace {
 
 const char* const kUsage =
-    "usage: bench_idle [--seconds N]\n"
+    "usage: bench_idle [--seconds N] [--receiver none|byte|sentence|all]\n"
     "Runs the program with serial (to a pseudo-terminal) and UDP (to 127.0.0.1:16000) sync\n"
-    "frames once per second and no GPS port, the PC clock never set, and prints its CPU use\n"
-    "over N seconds (default 60) after a 1 s warm-up, and its peak resident memory.\n";
+    "frames once per second, the PC clock never set, and prints its CPU use and wake-ups\n"
+    "(voluntary context switches) over N seconds (default 60) after a 1 s warm-up, and its\n"
+    "peak resident memory. Cases: none, no GPS port; byte, nmea-sim on a pty as the GPS port\n"
+    "with RMC+GGA once a second, one byte per write at 4800-baud pace; sentence, the same\n"
+    "with one write per sentence. Default: all three, one after the other.\n";
+
+struct Case {
+    const char* name;
+    const char* chunk;  // nmea-sim's --chunk; nullptr: no GPS port
+    double targetPercent;
+};
+
+const Case kCases[] = {
+    {"none", nullptr, 0.1},
+    {"byte", "byte", 0.2},
+    {"sentence", "sentence", 0.2},
+};
+
+struct Result {
+    double wall = 0, cpuPercent = 0, precisePercent = 0, wakeupsPerSecond = 0, hwmMb = 0;
+    long long serialBytes = 0, udpFrames = 0;
+    int gpsLines = 0, notSent = 0;
+};
 
 // utime + stime in clock ticks, from /proc/<pid>/stat (fields 14 and 15).
 long long cpuTicks(pid_t pid) {
@@ -48,27 +74,32 @@ long long cpuTicks(pid_t pid) {
     return utime + stime;
 }
 
-// Nanoseconds on the CPU, summed over the threads alive now (finer than clock ticks).
-long long cpuNanos(pid_t pid) {
-    long long total = 0;
+// A "Key:   1234" line's number from a /proc status file, or -1.
+long long statusValue(const std::filesystem::path& file, const std::string& key) {
+    std::ifstream in(file);
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind(key + ":", 0) == 0)
+            return std::strtoll(line.c_str() + key.size() + 1, nullptr, 10);
+    return -1;
+}
+
+// Nanoseconds on the CPU (schedstat, finer than clock ticks) and voluntary context switches,
+// each summed over the threads alive now: a thread's switches are not in the process's line.
+struct Usage {
+    long long nanos = 0, wakeups = 0;
+};
+Usage threadUsage(pid_t pid) {
+    Usage u;
     std::error_code ec;
     for (const auto& task :
          std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
         std::ifstream in(task.path() / "schedstat");
         long long ns = 0;
-        if (in >> ns) total += ns;
+        if (in >> ns) u.nanos += ns;
+        u.wakeups += std::max(0LL, statusValue(task.path() / "status", "voluntary_ctxt_switches"));
     }
-    return total;
-}
-
-// A "VmHWM:   1234 kB" style value in kB, or -1.
-long statusKb(pid_t pid, const std::string& key) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(in, line))
-        if (line.rfind(key + ":", 0) == 0)
-            return std::strtol(line.c_str() + key.size() + 1, nullptr, 10);
-    return -1;
+    return u;
 }
 
 double seconds(std::chrono::steady_clock::duration d) {
@@ -83,33 +114,42 @@ int countLines(const std::string& path, const std::string& prefix) {
     return n;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    int runSeconds = 60;
-    for (int i = 1; i < argc; ++i) {
-        char* end = nullptr;
-        if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc &&
-            (runSeconds = int(std::strtol(argv[++i], &end, 10))) > 0 && *end == '\0')
-            continue;
-        std::fputs(kUsage, stderr);
-        return 2;
+// The simulator's first line names its pty; empty if none comes within three seconds.
+std::string firstLine(const std::string& path) {
+    for (int i = 0; i < 300; ++i) {
+        std::ifstream in(path);
+        std::string line;
+        if (std::getline(in, line) && !in.eof()) return line;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    std::string network;
-    if (!claimSyncPort(network)) return 1;
-    const int listener = openSyncListener();
+    return {};
+}
 
+bool runCase(const Case& c, int runSeconds, int listener, Result& r) {
     // The wall clock's end of the serial line. The slave stays open here too, so the line
     // never hangs up between the program's opens.
     int master = -1, slave = -1;
     char slaveName[256];
     if (::openpty(&master, &slave, slaveName, nullptr, nullptr) != 0) {
         std::perror("openpty");
-        return 1;
+        return false;
     }
-
     TempDir dir;
-    writeFile(dir.file("Tidewell.ini"), settingsText(slaveName));
+    std::optional<Program> simulator;
+    std::string gpsDevice;
+    if (c.chunk) {
+        if (!*TIDEWELL_NMEA_SIM) {
+            std::fprintf(stderr, "nmea-sim is not built (TIDEWELL_BUILD_TOOLS)\n");
+            return false;
+        }
+        simulator.emplace(TIDEWELL_NMEA_SIM, std::vector<std::string>{"--chunk", c.chunk},
+                          dir.file("nmea-sim.log"));
+        if ((gpsDevice = firstLine(dir.file("nmea-sim.log"))).empty()) {
+            std::fprintf(stderr, "nmea-sim did not name its pty\n");
+            return false;
+        }
+    }
+    writeFile(dir.file("Tidewell.ini"), settingsText(slaveName, gpsDevice));
     const std::string log = dir.file("program.log");
 
     std::atomic<bool> stop{false};
@@ -134,48 +174,89 @@ int main(int argc, char** argv) {
     const pid_t pid = program.pid();
 
     std::this_thread::sleep_for(std::chrono::seconds(1));
-    const long long ticks0 = cpuTicks(pid), nanos0 = cpuNanos(pid);
-    const long long serial0 = serialBytes, udp0 = udpFrames;
+    const long long ticks0 = cpuTicks(pid), serial0 = serialBytes, udp0 = udpFrames;
+    const Usage usage0 = threadUsage(pid);
+    const int gps0 = countLines(log, "gps: ");
     const auto t0 = std::chrono::steady_clock::now();
     std::this_thread::sleep_for(std::chrono::seconds(runSeconds));
-    const long long ticks1 = cpuTicks(pid), nanos1 = cpuNanos(pid);
+    const long long ticks1 = cpuTicks(pid);
+    const Usage usage1 = threadUsage(pid);
     const auto t1 = std::chrono::steady_clock::now();
-    const long long serial1 = serialBytes, udp1 = udpFrames;
-    const long hwmKb = statusKb(pid, "VmHWM"), rssKb = statusKb(pid, "VmRSS");
+    r.serialBytes = serialBytes - serial0;
+    r.udpFrames = udpFrames - udp0;
+    r.gpsLines = countLines(log, "gps: ") - gps0;
+    const long long hwmKb = statusValue("/proc/" + std::to_string(pid) + "/status", "VmHWM");
     const bool alive = program.running();
     program.stop();
     stop = true;
     drain.join();
-
-    if (!alive || ticks0 < 0 || ticks1 < 0 || hwmKb < 0) {
-        std::fprintf(stderr, "the program exited during the run; its output is in %s\n",
-                     log.c_str());
-        return 1;
-    }
-    const double wall = seconds(t1 - t0);
-    const double cpu = double(ticks1 - ticks0) / double(::sysconf(_SC_CLK_TCK));
-    const double cpuPercent = 100.0 * cpu / wall;
-    const double precisePercent = 100.0 * double(nanos1 - nanos0) / 1e9 / wall;
-    const double hwmMb = double(hwmKb) / 1024.0;
-
-    std::printf("bench_idle: the program idling with serial and UDP frames once per second\n");
-    std::printf("window:      %.1f s after a 1 s warm-up\n", wall);
-    std::printf("network:     %s\n", network.c_str());
-    std::printf("cpu time:    %.2f s (utime+stime, %ld ticks/s)\n", cpu, ::sysconf(_SC_CLK_TCK));
-    std::printf("cpu:         %.3f %% of one core\n", cpuPercent);
-    std::printf("cpu (sched): %.4f %% of one core (schedstat, ns resolution)\n", precisePercent);
-    std::printf("peak memory: %.1f MB (VmHWM); now %.1f MB (VmRSS)\n", hwmMb,
-                double(rssKb) / 1024.0);
-    std::printf("frames seen: serial %lld (%lld bytes), udp %lld\n", (serial1 - serial0) / 35,
-                serial1 - serial0, udp1 - udp0);
-    std::printf("program lines: %d serial frames, %d udp frames, %d not sent\n",
-                countLines(log, "frame serial:"), countLines(log, "frame udp:"),
-                countLines(log, "frame serial not sent") + countLines(log, "frame udp not sent"));
-    std::printf("target cpu < 0.1 %%: %s; target memory < 20 MB: %s\n",
-                precisePercent < 0.1 && cpuPercent < 0.1 ? "met" : "MISSED",
-                hwmMb < 20 ? "met" : "MISSED");
     ::close(slave);
     ::close(master);
+
+    if (!alive || ticks0 < 0 || ticks1 < 0 || hwmKb < 0) {
+        std::fprintf(stderr, "the program exited during the run:\n");
+        std::ifstream in(log);
+        std::fputs(std::string((std::istreambuf_iterator<char>(in)), {}).c_str(), stderr);
+        return false;
+    }
+    r.wall = seconds(t1 - t0);
+    r.cpuPercent = 100.0 * double(ticks1 - ticks0) / double(::sysconf(_SC_CLK_TCK)) / r.wall;
+    r.precisePercent = 100.0 * double(usage1.nanos - usage0.nanos) / 1e9 / r.wall;
+    r.wakeupsPerSecond = double(usage1.wakeups - usage0.wakeups) / r.wall;
+    r.hwmMb = double(hwmKb) / 1024.0;
+    r.notSent = countLines(log, "frame serial not sent") + countLines(log, "frame udp not sent");
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int runSeconds = 60;
+    std::string which = "all";
+    for (int i = 1; i < argc; ++i) {
+        char* end = nullptr;
+        if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc &&
+            (runSeconds = int(std::strtol(argv[++i], &end, 10))) > 0 && *end == '\0')
+            continue;
+        if (std::strcmp(argv[i], "--receiver") == 0 && i + 1 < argc) {
+            which = argv[++i];
+            if (which == "all" || which == "none" || which == "byte" || which == "sentence")
+                continue;
+        }
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    std::string network;
+    if (!claimSyncPort(network)) return 1;
+    const int listener = openSyncListener();
+
+    std::printf("bench_idle: the program with serial and UDP frames once per second\n");
+    std::printf("window:  %d s per case after a 1 s warm-up; cpu from clock ticks and (sched) "
+                "from schedstat; wake-ups are voluntary context switches\n",
+                runSeconds);
+    std::printf("network: %s\n\n", network.c_str());
+    std::printf("%-9s %8s %9s %11s %8s %10s %14s  %s\n", "receiver", "cpu %", "(sched)",
+                "wake-ups/s", "peak MB", "gps lines", "serial/udp", "target");
+    int status = 0;
+    for (const Case& c : kCases) {
+        if (which != "all" && which != c.name) continue;
+        Result r;
+        if (!runCase(c, runSeconds, listener, r)) {
+            status = 1;
+            continue;
+        }
+        // A receiver case whose sentences were not shown measured nothing useful.
+        const bool fed = !c.chunk || r.gpsLines >= runSeconds - 2;
+        const bool met = fed && r.cpuPercent <= c.targetPercent &&
+                         r.precisePercent <= c.targetPercent && r.hwmMb < 20;
+        std::printf(
+            "%-9s %8.3f %9.4f %11.1f %8.1f %10d %7lld/%-6lld  <= %.1f %% and < 20 MB: %s%s\n",
+            c.name, r.cpuPercent, r.precisePercent, r.wakeupsPerSecond, r.hwmMb, r.gpsLines,
+            r.serialBytes / 35, r.udpFrames, c.targetPercent, met ? "met" : "MISSED",
+            fed ? "" : " (receiver not delivering)");
+        if (r.notSent) std::printf("          %d frames not sent\n", r.notSent);
+        std::fflush(stdout);
+    }
     ::close(listener);
-    return 0;
+    return status;
 }

@@ -103,17 +103,16 @@ int Program::stop() {
     return status_;
 }
 
-std::string settingsText(const std::string& serialDevice) {
+std::string settingsText(const std::string& serialDevice, const std::string& gpsDevice) {
     std::ostringstream ini;
-    ini << "[GPS]\nCOMPORT=None\nGPSDATE=0\n"
-        << "[UDP]\nSENDUDP= 1\nUDPADDRESS=127.0.0.1\nUDPRATE=once per second\n";
-    if (serialDevice.empty()) {
-        ini << "[SerialSync]\nSENDSYNC= 0\nCOMPORT=None\nSERIALRATE=once per second\n";
-    } else {
-        ini << "[Ports]\nCOM2=" << serialDevice << "\n"
-            << "[SerialSync]\nSENDSYNC= 1\nCOMPORT=COM2\nSERIALRATE=once per second\n";
-    }
-    ini << "TIMEUTC=False\nTIMELOCAL=True\n";
+    ini << "[GPS]\nCOMPORT=" << (gpsDevice.empty() ? "None" : "COM1") << "\nGPSDATE=0\n"
+        << "[UDP]\nSENDUDP= 1\nUDPADDRESS=127.0.0.1\nUDPRATE=once per second\n"
+        << "[Ports]\n";
+    if (!gpsDevice.empty()) ini << "COM1=" << gpsDevice << "\n";
+    if (!serialDevice.empty()) ini << "COM2=" << serialDevice << "\n";
+    ini << "[SerialSync]\n"
+        << (serialDevice.empty() ? "SENDSYNC= 0\nCOMPORT=None\n" : "SENDSYNC= 1\nCOMPORT=COM2\n")
+        << "SERIALRATE=once per second\nTIMEUTC=False\nTIMELOCAL=True\n";
     return ini.str();
 }
 

@@ -45,9 +45,10 @@ private:
     int status_ = 0;
 };
 
-// The settings for a run with UDP once per second to 127.0.0.1, no GPS port, and, when
-// `serialDevice` is not empty, serial sync once per second on COM2 mapped to that device.
-std::string settingsText(const std::string& serialDevice);
+// The settings for a run with UDP once per second to 127.0.0.1; when `serialDevice` is not
+// empty, serial sync once per second on COM2 mapped to that device; when `gpsDevice` is not
+// empty, the GPS port COM1 mapped to that device, otherwise none.
+std::string settingsText(const std::string& serialDevice, const std::string& gpsDevice = {});
 
 // A UDP socket bound to 127.0.0.1:16000 with SO_REUSEADDR and kernel arrival stamps
 // (SO_TIMESTAMPNS). A listener bound to the exact address wins the program's own wildcard
