@@ -27,7 +27,7 @@ fakedPass() { # number, TZ, UTC instant
     # tests give the program others) and starts it afresh in every new process. Monotonic
     # clocks stay faked too: libfaketime shifts absolute CLOCK_MONOTONIC sleeps as if they
     # were, so nmea-sim's pacing would not wait without it.
-    local fake=(env TZ="$2" FAKETIME="+$(($(date -u -d "$3" +%s) - $(date +%s)))"
+    local fake=(env TZ="$2" FAKETIME="$(printf %+d $(($(date -u -d "$3" +%s) - $(date +%s))))"
         FAKETIME_DONT_FAKE_MONOTONIC=0 LD_PRELOAD="$libfaketime")
     echo "=== Pass $1: integration tests at $("${fake[@]}" date '+%F %T %Z') ($2), libfaketime"
     "${fake[@]}" ctest --preset default -L integration || failed+=("$1")

@@ -106,21 +106,22 @@ TEST(NmeaLogs, ReceiverThroughAPtyAndNmeaCheckDeliverTheExpected) {
     }
 }
 
-// The week-rollover date: a valid fix dated 1999 must not pass the default earliest date.
-TEST(NmeaLogs, BuildDateRejectsAnOldFixAndAcceptsToday) {
+// The week-rollover date: a valid fix dated 1999 must not pass the default earliest date. The
+// recent fix is dated tomorrow (UTC): the build date is the build's local one, maybe ahead of UTC.
+TEST(NmeaLogs, BuildDateRejectsAnOldFixAndAcceptsARecentOne) {
     ASSERT_TRUE(fs::exists(kNmeaCheck));
-    const time_t now = std::time(nullptr);
-    char today[16], todayIso[16];
-    std::strftime(today, sizeof today, "%d%m%y", std::gmtime(&now));
-    std::strftime(todayIso, sizeof todayIso, "%Y-%m-%d", std::gmtime(&now));
+    const time_t tomorrow = std::time(nullptr) + 86400;
+    char date[16], iso[16];
+    std::strftime(date, sizeof date, "%d%m%y", std::gmtime(&tomorrow));
+    std::strftime(iso, sizeof iso, "%Y-%m-%d", std::gmtime(&tomorrow));
     const fs::path file =
         fs::temp_directory_path() / ("rollover-" + std::to_string(::getpid()) + ".nmea");
     std::ofstream(file, std::ios::binary)
         << withChecksum("GPRMC,000425.00,A,4807.038,N,01131.000,E,,,220899,,,A") << "\r\n"
-        << withChecksum("GPRMC,120000.50,A,4807.038,N,01131.000,E,,," + std::string(today) + ",,,A")
+        << withChecksum("GPRMC,120000.50,A,4807.038,N,01131.000,E,,," + std::string(date) + ",,,A")
         << "\r\n";
     EXPECT_EQ(checkedTimes({file.string()}),
-              std::vector<std::string>{std::string(todayIso) + "T12:00:00.500"});
+              std::vector<std::string>{std::string(iso) + "T12:00:00.500"});
     fs::remove(file);
 }
 
