@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "platform/calendar.h"
 #include "platform/error.h"
 
 namespace tidewell {
@@ -13,38 +14,7 @@ namespace {
 constexpr int kMinYear = 100;
 constexpr int kMaxYear = 9999;
 
-bool isLeap(int y) {
-    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-}
-
-int daysInMonth(int y, int m) {
-    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return m == 2 && isLeap(y) ? 29 : days[m - 1];
-}
-
-// Proleptic Gregorian day number, 0 on 1970-01-01 (H. Hinnant's civil algorithms).
-std::int64_t daysFromCivil(int y, int m, int d) {
-    y -= m <= 2;
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const int yoe = int(y - era * 400);
-    const int doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
-}
-
-void civilFromDays(std::int64_t z, int& y, int& m, int& d) {
-    z += 719468;
-    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const int doe = int(z - era * 146097);
-    const int yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const int doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const int mp = (5 * doy + 2) / 153;
-    d = doy - (153 * mp + 2) / 5 + 1;
-    m = mp < 10 ? mp + 3 : mp - 9;
-    y = int(yoe + era * 400) + (m <= 2);
-}
-
-const std::int64_t kEpochDay = daysFromCivil(1899, 12, 30);
+const std::int64_t kEpochDay = calendar::daysOf({1899, 12, 30});
 
 // Whole seconds of a time-of-day fraction (0 <= frac < 1) by the rounding rule, decided on the
 // exact value of the double: fma recovers the rounding error of frac * 172800 (half-seconds),
@@ -76,7 +46,8 @@ DateParts datePartsOf(DateValue value) {
     if (secs >= 86400) secs -= 86400, ++day;
 
     DateParts p;
-    civilFromDays(kEpochDay + day, p.year, p.month, p.day);
+    const CivilDate date = calendar::dateOf(kEpochDay + day);
+    p.year = date.year, p.month = date.month, p.day = date.day;
     if (p.year < kMinYear || p.year > kMaxYear) invalidDate("Reading a date value");
     p.hour = int(secs / 3600);
     p.minute = int(secs / 60 % 60);
@@ -86,11 +57,10 @@ DateParts datePartsOf(DateValue value) {
 
 std::optional<DateValue> dateValueOf(int year, int month, int day, int hour, int minute,
                                      int second) {
-    if (year < kMinYear || year > kMaxYear || month < 1 || month > 12 || day < 1 ||
-        day > daysInMonth(year, month) || hour < 0 || hour > 23 || minute < 0 || minute > 59 ||
-        second < 0 || second > 59)
+    if (year < kMinYear || year > kMaxYear || !calendar::isValid(year, month, day) || hour < 0 ||
+        hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59)
         return std::nullopt;
-    const double days = double(daysFromCivil(year, month, day) - kEpochDay);
+    const double days = double(calendar::daysOf({year, month, day}) - kEpochDay);
     const double time = (hour * 3600 + minute * 60 + second) / 86400.0;
     // Before the epoch the time of day still counts forward, away from the day.
     return days < 0 ? days - time : days + time;

@@ -1,15 +1,11 @@
 #include "gps/rmc_time.h"
 
+#include "platform/ascii.h"
+
 namespace tidewell {
 
 bool isRmcType(std::string_view typeId) {
-    if (typeId.size() != 3) return false;
-    for (std::size_t i = 0; i < 3; ++i) {
-        char c = typeId[i];
-        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
-        if (c != "RMC"[i]) return false;
-    }
-    return true;
+    return ascii::equalsIgnoringCase(typeId, "RMC");
 }
 
 DateValue advancedGpsTime(double utcDateTime) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <utility>
 
+#include "platform/calendar.h"
 #include "platform/error.h"
 
 namespace tidewell {
@@ -43,15 +44,6 @@ SystemTime systemTimeOf(const std::tm& tm, std::uint16_t milliseconds) {
     st.wSecond = std::uint16_t(tm.tm_sec);
     st.wMilliseconds = milliseconds;
     return st;
-}
-
-bool isLeap(int y) {
-    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-}
-
-int daysInMonth(int y, int m) {
-    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return m == 2 && isLeap(y) ? 29 : days[m - 1];
 }
 
 timespec realNow() {
@@ -103,8 +95,7 @@ std::time_t instantOfWall(std::time_t wall, const ZonedTime& target) {
 
 timespec localDateTarget(const timespec& now, const ZonedTime& target) {
     const SystemTime& t = target.local;
-    if (t.wYear < 1 || t.wYear > 9999 || t.wMonth < 1 || t.wMonth > 12 || t.wDay < 1 ||
-        t.wDay > daysInMonth(t.wYear, t.wMonth))
+    if (t.wYear < 1 || t.wYear > 9999 || !calendar::isValid(t.wYear, t.wMonth, t.wDay))
         fail(EINVAL, "Setting the clock");
     std::tm tm = localTm(now.tv_sec);
     tm.tm_year = t.wYear - 1900;

@@ -1,5 +1,7 @@
 #include "settings/autorun_xdg.h"
 
+#include "platform/ascii.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -14,14 +16,6 @@ namespace {
 
 constexpr long kInvalidHandle = 6;
 constexpr long kInvalidParameter = 87;
-
-bool sameKeyName(std::string_view a, std::string_view b) {
-    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (lower(a[i]) != lower(b[i])) return false;
-    return true;
-}
 
 bool usableName(std::string_view name) {
     return !name.empty() && name.find_first_of(std::string_view("/\0", 2)) == name.npos;
@@ -113,7 +107,7 @@ std::string XdgAutoRunStore::entryPath(std::string_view name) const {
 
 long XdgAutoRunStore::RegOpenKeyEx(std::uint32_t root, std::string_view subKey, std::uint32_t,
                                    Key& key) {
-    if (root != registry::HKEY_CURRENT_USER_ || !sameKeyName(subKey, registry::RunKey) ||
+    if (root != registry::HKEY_CURRENT_USER_ || !ascii::equalsIgnoringCase(subKey, registry::RunKey) ||
         folder_.empty())
         return registry::ERROR_FILE_NOT_FOUND_;
     key = next_++;

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/ascii.h"
 #include "platform/error.h"
 
 namespace tidewell {
@@ -131,17 +132,6 @@ Scanned scanWhole(std::string_view text) {
     return *n;
 }
 
-bool equalsIgnoreCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = char(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = char(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 std::int16_t numberPrefix(std::string_view text) {
@@ -158,8 +148,8 @@ std::int16_t strictNumber(std::string_view text) {
 
 bool toBoolean(std::string_view text) {
     std::string_view t = trimBlanks(text);
-    if (equalsIgnoreCase(t, "true")) return true;
-    if (equalsIgnoreCase(t, "false")) return false;
+    if (ascii::equalsIgnoringCase(t, "true")) return true;
+    if (ascii::equalsIgnoringCase(t, "false")) return false;
     // Any non-zero number is true, however large: no 16-bit rounding here.
     return !isZero(scanWhole(t));
 }

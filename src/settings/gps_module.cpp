@@ -4,6 +4,7 @@
 #include <span>
 #include <type_traits>
 
+#include "platform/ascii.h"
 #include "platform/error.h"
 #include "platform/paths.h"
 
@@ -12,15 +13,6 @@ namespace tidewell {
 namespace {
 
 constexpr std::size_t kIniBufferSize = 750;
-
-std::string withCase(std::string_view s, bool upper) {
-    std::string out(s);
-    for (char& c : out) {
-        if (upper && c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
-        if (!upper && c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-    }
-    return out;
-}
 
 std::string_view withoutLeadingBlanks(std::string_view s) {
     return s.substr(std::min(s.find_first_not_of(' '), s.size()));
@@ -52,12 +44,12 @@ private:
 
 std::string GPSModule::GetIniSetting(std::string_view section, std::string_view key,
                                      const std::string& file) {
-    return profile_.getString(section, withCase(key, false), "", kIniBufferSize, file);
+    return profile_.getString(section, ascii::lowerCased(key), "", kIniBufferSize, file);
 }
 
 void GPSModule::SaveIniSetting(std::string_view section, std::string_view key,
                                std::string_view value, const std::string& file) {
-    profile_.writeString(section, withCase(key, true), value, file);
+    profile_.writeString(section, ascii::upperCased(key), value, file);
 }
 
 void GPSModule::ConfigureAutoRun(std::int16_t mode, std::string_view name, std::string_view path) {

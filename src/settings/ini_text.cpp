@@ -1,5 +1,6 @@
 #include "settings/ini_text.h"
 
+#include "platform/ascii.h"
 #include "settings/blanks.h"
 
 #include <cstddef>
@@ -7,17 +8,6 @@
 namespace tidewell::ini {
 
 namespace {
-
-char lowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
-}
-
-bool sameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
-    return true;
-}
 
 // Editors may start a UTF-8 file with this mark; it belongs to no line.
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
@@ -102,7 +92,7 @@ Place locate(std::string_view text, std::string_view section, std::string_view k
     while (lines.next(line)) {
         if (line.kind == Kind::Section) {
             if (inside) break;  // only the first matching section counts
-            if (sameName(line.name, section)) {
+            if (ascii::equalsIgnoringCase(line.name, section)) {
                 inside = place.sectionFound = true;
                 place.lastContent = line;
             }
@@ -110,7 +100,7 @@ Place locate(std::string_view text, std::string_view section, std::string_view k
         }
         if (!inside) continue;
         if (line.kind == Kind::Key || line.kind == Kind::Other) place.lastContent = line;
-        if (line.kind == Kind::Key && sameName(line.name, key)) {
+        if (line.kind == Kind::Key && ascii::equalsIgnoringCase(line.name, key)) {
             place.keyFound = true;
             place.key = line;
             break;

@@ -2,33 +2,19 @@
 
 #include <cstdio>
 
+#include "platform/calendar.h"
+
 namespace tidewell::fakes {
 
-namespace {
-int daysInMonth(int y, int m) {
-    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-    return m == 2 && leap ? 29 : days[m - 1];
-}
-}  // namespace
-
 SystemTime FakeClock::shifted(SystemTime t, int minutes) {
-    int total = t.wHour * 60 + t.wMinute + minutes;
-    int dayShift = 0;
-    while (total < 0) total += 1440, --dayShift;
-    while (total >= 1440) total -= 1440, ++dayShift;
-    t.wHour = std::uint16_t(total / 60);
-    t.wMinute = std::uint16_t(total % 60);
-    int y = t.wYear, m = t.wMonth, d = t.wDay + dayShift;
-    while (d < 1) {
-        if (--m < 1) m = 12, --y;
-        d += daysInMonth(y, m);
-    }
-    while (d > daysInMonth(y, m)) {
-        d -= daysInMonth(y, m);
-        if (++m > 12) m = 1, ++y;
-    }
-    t.wYear = std::uint16_t(y), t.wMonth = std::uint16_t(m), t.wDay = std::uint16_t(d);
+    const std::int64_t total =
+        calendar::daysOf({t.wYear, t.wMonth, t.wDay}) * 1440 + t.wHour * 60 + t.wMinute + minutes;
+    const std::int64_t day = total >= 0 ? total / 1440 : (total - 1439) / 1440;
+    const CivilDate date = calendar::dateOf(day);
+    t.wYear = std::uint16_t(date.year), t.wMonth = std::uint16_t(date.month);
+    t.wDay = std::uint16_t(date.day);
+    t.wHour = std::uint16_t((total - day * 1440) / 60);
+    t.wMinute = std::uint16_t((total - day * 1440) % 60);
     return t;
 }
 
