@@ -14,16 +14,7 @@
 
 namespace tidewell {
 
-namespace {
-
-// MSComm's own number for writing to a closed port, so callers see the same on every platform.
-constexpr int kPortNotOpen = 8018;
-
-Error systemError(int number, const std::string& what) {
-    return Error(number, what + ": " + std::strerror(number));
-}
-
-}  // namespace
+namespace {}  // namespace
 
 PosixSerialPort::PosixSerialPort(PathForPort pathFor) : pathFor_(std::move(pathFor)) {}
 
@@ -84,7 +75,7 @@ void PosixSerialPort::close() {
 
 void PosixSerialPort::Output(std::string_view data) {
     if (fd_ < 0)
-        throw Error(kPortNotOpen,
+        throw Error(errors::PortClosed,
                     "Writing COM" + std::to_string(CommPort) + ": the port is not open");
     if (data.empty()) return;
 

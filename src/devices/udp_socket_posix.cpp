@@ -13,10 +13,6 @@ namespace tidewell {
 
 namespace {
 
-Error systemError(int number, const std::string& what) {
-    return Error(number, what + ": " + std::strerror(number));
-}
-
 class GaiLookup : public HostLookup {
 public:
     explicit GaiLookup(const std::string& name) : request_(std::make_unique<Request>()) {
@@ -125,7 +121,7 @@ void PosixUdpSocket::bindIfNeeded() {
 in_addr PosixUdpSocket::resolve(const std::string& host) {
     in_addr numeric{};
     if (::inet_pton(AF_INET, host.c_str(), &numeric) == 1) return numeric;
-    if (host.empty()) throw Error(kHostNotFound, "Sending: no remote host is set");
+    if (host.empty()) throw Error(errors::HostNotFound, "Sending: no remote host is set");
 
     NameEntry& entry = names_[host];
     const auto now = now_();
@@ -160,13 +156,14 @@ in_addr PosixUdpSocket::resolve(const std::string& host) {
     if (entry.address) return *entry.address;
     if (entry.lookup)
         throw Error(errors::TransientSend, "Resolving " + host + ": still in progress");
-    throw Error(kHostNotFound, entry.failure);
+    throw Error(errors::HostNotFound, entry.failure);
 }
 
 void PosixUdpSocket::SendData(std::string_view data) {
     const std::string target = RemoteHost + ":" + std::to_string(RemotePort);
     if (Protocol != UdpProtocol)
-        throw Error(kWrongProtocol, "Sending to " + target + ": the socket is not set to UDP");
+        throw Error(errors::WrongProtocol,
+                    "Sending to " + target + ": the socket is not set to UDP");
     if (RemotePort < 1 || RemotePort > 65535)
         throw Error(errors::InvalidPropertyValue, "Sending to " + target + ": not a port number");
 

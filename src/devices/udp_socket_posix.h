@@ -32,10 +32,6 @@ class PosixUdpSocket : public UdpSocket {
 public:
     using Clock = std::function<std::chrono::steady_clock::time_point()>;
 
-    // Winsock's "host not found", given to failed lookups so both platforms agree.
-    static constexpr int kHostNotFound = 11001;
-    // Winsock's "wrong protocol or connection state", for sending while Protocol is not UDP.
-    static constexpr int kWrongProtocol = 40006;
     // A failed name is looked up again no sooner than this.
     static constexpr std::chrono::seconds kRetryAfter{30};
     // A found name is looked up again after this, still sending to the old address meanwhile,
@@ -50,7 +46,7 @@ public:
 
     // Errors: 126 for a full buffer or a name still being looked up; errno with the system's
     // words otherwise ("Sending to 10.1.2.3:16000: Network is unreachable", "Binding UDP port
-    // 16000: Address already in use"); kHostNotFound for "Resolving clocks.local: Name or
+    // 16000: Address already in use"); errors::HostNotFound for "Resolving clocks.local: Name or
     // service not known".
     void SendData(std::string_view data) override;
 

@@ -13,7 +13,7 @@ namespace tidewell {
 namespace {
 
 [[noreturn]] void fail(int err, const char* operation) {
-    throw Error(err, std::string(operation) + ": " + std::strerror(err));
+    throw systemError(err, operation);
 }
 
 std::tm localTm(std::time_t t) {
@@ -149,8 +149,7 @@ void LinuxSystemClock::setLocalTimeOfDay(const ZonedTime& target) {
 
 void LinuxSystemClock::set(const timespec& target) {
     if (setter_(target) != 0) {
-        const int err = errno;
-        throw Error(err, std::string("Setting the clock: ") + std::strerror(err));
+        throw systemError(errno, "Setting the clock");
     }
 }
 

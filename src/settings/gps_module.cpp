@@ -85,7 +85,7 @@ bool GPSModule::RegistrySetValue(std::uint32_t root, std::string_view keyPath,
                 data.assign(v.begin(), v.end());
                 data.push_back(0);
             } else if constexpr (std::is_same_v<T, std::vector<std::uint8_t>>) {
-                if (v.empty()) throw Error(9, "Subscript out of range");
+                if (v.empty()) throw Error(errors::SubscriptOutOfRange, "Subscript out of range");
                 type = registry::REG_BINARY_;
                 data = v;
             } else {

@@ -109,9 +109,9 @@ TEST_F(UdpSocketLookup, PendingNameIsTransientThenSendsToTheFoundAddress) {
 TEST_F(UdpSocketLookup, FailedNameIsRetriedOnlyAfterTheBackOff) {
     sendNumber();
     lookups.status = HostLookup::Status::Failed;
-    EXPECT_EQ(sendNumber(), PosixUdpSocket::kHostNotFound);
+    EXPECT_EQ(sendNumber(), errors::HostNotFound);
     now += PosixUdpSocket::kRetryAfter - 1s;
-    EXPECT_EQ(sendNumber(), PosixUdpSocket::kHostNotFound) << "every send in the back-off fails";
+    EXPECT_EQ(sendNumber(), errors::HostNotFound) << "every send in the back-off fails";
     now += 1s;
     EXPECT_EQ(sendNumber(), errors::TransientSend) << "a new lookup is under way";
 }

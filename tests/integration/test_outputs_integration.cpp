@@ -98,7 +98,9 @@ TEST(SerialPortOnPty, AnUnpluggedDisplayClosesThePortUntilItIsBack) {
     PosixSerialPort port([&](int) { return path; });
     port.PortOpen(true);
     pty.reset();
-    EXPECT_EQ(errorOf([&] { port.Output("*00000001012027         1         #"); }), EIO);
+    EXPECT_EQ(errorOf([&] { port.Output("*00000001012027         1         #"); }),
+              errors::kCollidingSystemErrorBase + EIO)
+        << "EIO is 5, the number of an invalid date";
     EXPECT_FALSE(port.PortOpen());
     EXPECT_TRUE(port.deviceLost());
 
