@@ -106,9 +106,9 @@ int main(int argc, char** argv) {
     RecordingClock clock;
     fakes::FakeSerialPort serial;
     fakes::FakeUdpSocket udp;
-    // Early enough that the made-up dates below always pass.
+    // Every date an RMC can carry, so the made-up dates below always pass.
     PosixNmeaReceiver receiver([&](int port) { return port == 1 ? std::string(slaveName) : ""; },
-                               CivilDate{1980, 1, 1});
+                               DateWindow{});
     long rejected = 0;
     receiver.SentenceRejected = [&](std::string_view line, const NmeaDecodeResult& r) {
         if (++rejected <= 3)

@@ -9,13 +9,13 @@
 #include "devices/nmea_framer.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    constexpr tidewell::CivilDate earliest{1980, 1, 1};
+    constexpr tidewell::DateWindow dates{};
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     tidewell::NmeaFramer framer;
     const auto onLine = [&](std::string_view line) {
         if (line.size() > tidewell::NmeaFramer::kMaxSentence || line.empty() || line[0] != '$')
             std::abort();
-        const auto r = tidewell::decodeNmeaSentence(line, earliest);
+        const auto r = tidewell::decodeNmeaSentence(line, dates);
         if (!r.sentence) {
             if (r.rejection.empty()) std::abort();
             return;

@@ -29,7 +29,8 @@ const char* const kUsage =
     "  YYYY-MM-DDTHH:MM:SS.sss          a delivered RMC (its UTC date and time)\n"
     "  TYPE                             any other delivered sentence (GGA, PGRME, ...)\n"
     "  rejected: REASON: SENTENCE       an RMC that carries no valid time data\n"
-    "--earliest: RMC dates before it are rejected (default: the build date).\n"
+    "--earliest: RMC dates before it are rejected (default: the build date). Dates more\n"
+    "  than 1024 weeks (one GPS week-number cycle) after the build date always are.\n"
     "--device reads until the device goes away, SIGINT/SIGTERM, or with --idle until no\n"
     "  byte has come for S seconds (a decimal, e.g. 0.5); the exit status is 0 in each case.\n";
 
@@ -69,7 +70,7 @@ void printRejected(std::string_view typeId, std::string_view line, std::string_v
     if (typeId == "RMC") std::cout << "rejected: " << reason << ": " << escaped(line) << '\n';
 }
 
-int checkFile(const std::string& path, tidewell::CivilDate earliest) {
+int checkFile(const std::string& path, const tidewell::DateWindow& dates) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         std::cerr << "nmea-check: cannot read " << path << '\n';
@@ -78,7 +79,7 @@ int checkFile(const std::string& path, tidewell::CivilDate earliest) {
     const std::string bytes(std::istreambuf_iterator<char>(in), {});
     tidewell::NmeaFramer framer;
     const auto onLine = [&](std::string_view line) {
-        const auto result = tidewell::decodeNmeaSentence(line, earliest);
+        const auto result = tidewell::decodeNmeaSentence(line, dates);
         if (result.sentence)
             printDelivered(*result.sentence);
         else
@@ -90,8 +91,8 @@ int checkFile(const std::string& path, tidewell::CivilDate earliest) {
 }
 
 // idleSeconds <= 0: no limit.
-int checkDevice(const std::string& path, tidewell::CivilDate earliest, double idleSeconds) {
-    tidewell::PosixNmeaReceiver receiver([&](int) { return path; }, earliest);
+int checkDevice(const std::string& path, const tidewell::DateWindow& dates, double idleSeconds) {
+    tidewell::PosixNmeaReceiver receiver([&](int) { return path; }, dates);
     receiver.SentenceReceived = printDelivered;
     receiver.SentenceRejected = [](std::string_view line, const tidewell::NmeaDecodeResult& r) {
         printRejected(r.typeId, line, r.rejection);
@@ -136,7 +137,7 @@ int checkDevice(const std::string& path, tidewell::CivilDate earliest, double id
 }  // namespace
 
 int main(int argc, char** argv) {
-    tidewell::CivilDate earliest = buildDate();
+    tidewell::DateWindow dates = tidewell::gpsDateWindow(buildDate());
     std::string file, device;
     double idleSeconds = 0;
     for (int i = 1; i < argc; ++i) {
@@ -165,7 +166,7 @@ int main(int argc, char** argv) {
                 std::cerr << "nmea-check: bad date " << value << '\n';
                 return 2;
             }
-            earliest = *date;
+            dates.earliest = *date;
         } else if (!arg.starts_with("--") && file.empty()) {
             file = arg;
         } else {
@@ -181,5 +182,5 @@ int main(int argc, char** argv) {
     sa.sa_handler = onSignal;
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
-    return file.empty() ? checkDevice(device, earliest, idleSeconds) : checkFile(file, earliest);
+    return file.empty() ? checkDevice(device, dates, idleSeconds) : checkFile(file, dates);
 }

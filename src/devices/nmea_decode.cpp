@@ -97,7 +97,7 @@ std::string typeOfAddress(std::string_view address) {
 }
 
 // Empty when the RMC carries valid time data, else the reason.
-std::string checkRmc(const std::vector<std::string_view>& fields, CivilDate earliest,
+std::string checkRmc(const std::vector<std::string_view>& fields, const DateWindow& dates,
                      std::optional<double>& utc) {
     constexpr std::size_t kTime = 1, kStatus = 2, kDate = 9;
     if (fields.size() <= kDate) return "too few fields";
@@ -109,7 +109,8 @@ std::string checkRmc(const std::vector<std::string_view>& fields, CivilDate earl
     if (fields[kDate].empty()) return "date empty";
     const auto date = parseNmeaDate(fields[kDate]);
     if (!date) return "bad date";
-    if (*date < earliest) return "before " + isoDate(earliest);
+    if (*date < dates.earliest) return "before " + isoDate(dates.earliest);
+    if (*date > dates.latest) return "after " + isoDate(dates.latest);
     const int whole = static_cast<int>(*seconds);
     const auto value =
         dateValueOf(date->year, date->month, date->day, whole / 3600, whole / 60 % 60, whole % 60);
@@ -190,7 +191,15 @@ std::string formatUtcMillis(double dateValue) {
     return text;
 }
 
-NmeaDecodeResult decodeNmeaSentence(std::string_view line, CivilDate earliest) {
+DateWindow gpsDateWindow(CivilDate build) {
+    constexpr int kWeekCycleDays = 1024 * 7;
+    const auto first = dateValueOf(build.year, build.month, build.day, 0, 0, 0);
+    if (!first) return {build, build};
+    const DateParts last = datePartsOf(*first + kWeekCycleDays);
+    return {build, {last.year, last.month, last.day}};
+}
+
+NmeaDecodeResult decodeNmeaSentence(std::string_view line, const DateWindow& dates) {
     NmeaDecodeResult result;
     if (line.empty() || line[0] != '$') {
         result.rejection = "no '$'";
@@ -220,7 +229,7 @@ NmeaDecodeResult decodeNmeaSentence(std::string_view line, CivilDate earliest) {
     }
     std::optional<double> utc;
     if (result.typeId == "RMC") {
-        result.rejection = checkRmc(fields, earliest, utc);
+        result.rejection = checkRmc(fields, dates, utc);
         if (!result.rejection.empty()) return result;
     }
     result.sentence = NmeaSentence{result.typeId, utc};

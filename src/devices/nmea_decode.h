@@ -16,6 +16,16 @@ struct CivilDate {
     friend auto operator<=>(const CivilDate&, const CivilDate&) = default;
 };
 
+// The RMC dates delivered; the default takes every date an RMC can carry.
+struct DateWindow {
+    CivilDate earliest{1980, 1, 1};
+    CivilDate latest{2079, 12, 31};
+};
+
+// No receiver is right about a day before `build`. One GPS week-number cycle (1024 weeks)
+// after it is as far as a rolled-over receiver reaches; a later date is corrupt or spoofed.
+DateWindow gpsDateWindow(CivilDate build);
+
 // The outcome for one line: the sentence to deliver, or the reason it is not delivered.
 struct NmeaDecodeResult {
     std::optional<NmeaSentence> sentence;
@@ -25,8 +35,8 @@ struct NmeaDecodeResult {
 };
 
 // `line` runs from '$' up to the last checksum digit, without CR/LF. An RMC is delivered
-// only with status A and a well-formed time and date not before `earliest`.
-NmeaDecodeResult decodeNmeaSentence(std::string_view line, CivilDate earliest);
+// only with status A and a well-formed time and date inside `dates`.
+NmeaDecodeResult decodeNmeaSentence(std::string_view line, const DateWindow& dates);
 
 // XOR of every byte of `body` (the text between '$' and '*').
 std::uint8_t nmeaChecksum(std::string_view body);

@@ -45,8 +45,8 @@ std::optional<speed_t> speedOf(int baudRate) {
 
 }  // namespace
 
-PosixNmeaReceiver::PosixNmeaReceiver(std::function<std::string(int)> devicePath, CivilDate earliest)
-    : devicePath_(std::move(devicePath)), earliest_(earliest) {}
+PosixNmeaReceiver::PosixNmeaReceiver(std::function<std::string(int)> devicePath, DateWindow dates)
+    : devicePath_(std::move(devicePath)), dates_(dates) {}
 
 PosixNmeaReceiver::~PosixNmeaReceiver() {
     closeFd();
@@ -157,7 +157,7 @@ void PosixNmeaReceiver::handleReadable() {
     }
 
     for (const auto& line : lines) {
-        auto result = decodeNmeaSentence(line, earliest_);
+        auto result = decodeNmeaSentence(line, dates_);
         if (result.sentence) {
             if (SentenceReceived) SentenceReceived(*result.sentence);
         } else if (SentenceRejected) {

@@ -15,9 +15,8 @@ namespace tidewell {
 class PosixNmeaReceiver : public NmeaReceiver {
 public:
     // `devicePath` maps a port number (1..8) to its device, e.g. 3 -> "/dev/ttyS2"; an
-    // empty path means the port does not exist. RMC dates before `earliest` are not
-    // delivered.
-    PosixNmeaReceiver(std::function<std::string(int portNumber)> devicePath, CivilDate earliest);
+    // empty path means the port does not exist. RMC dates outside `dates` are not delivered.
+    PosixNmeaReceiver(std::function<std::string(int portNumber)> devicePath, DateWindow dates);
     ~PosixNmeaReceiver() override;
     PosixNmeaReceiver(const PosixNmeaReceiver&) = delete;
     PosixNmeaReceiver& operator=(const PosixNmeaReceiver&) = delete;
@@ -48,7 +47,7 @@ private:
     void closeFd();
 
     std::function<std::string(int)> devicePath_;
-    CivilDate earliest_;
+    DateWindow dates_;
     NmeaFramer framer_;
     int fd_ = -1;
     // Changes on every open and close, so a handler that reopens the port stops the

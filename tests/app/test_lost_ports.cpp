@@ -37,7 +37,7 @@ TEST_F(WindowTest, OnlyAPortTheUserStillWantsIsReopened) {
         auto receiverPty = std::make_unique<Pty>(), displayPty = std::make_unique<Pty>();
         std::map<int, std::string> devices{{1, receiverPty->path()}, {3, displayPty->path()}};
         const auto pathOf = [&](int port) { return devices[port]; };
-        PosixNmeaReceiver receiver(pathOf, CivilDate{2000, 1, 1});
+        PosixNmeaReceiver receiver(pathOf, DateWindow{});
         PosixSerialPort display(pathOf);
         OrvaneSetTime w({shell, profile, registry, clock}, {receiver, display, udp},
                         "Tidewell.ini");

@@ -70,7 +70,7 @@ TEST(NmeaDecode, DeliveredTypeAndUtcOrTheRejection) {
     const struct {
         const char* what;
         std::string line, expected;
-        CivilDate earliest{1980, 1, 1};
+        DateWindow dates{};
     } rows[] = {
         // clang-format off
         {"good checksum, type without talker", withChecksum("GPGGA,1,2"), "GGA"},
@@ -90,12 +90,14 @@ TEST(NmeaDecode, DeliveredTypeAndUtcOrTheRejection) {
         {"29 Feb otherwise", rmc("120000", "A", "290201"), "rejected: bad date"},
         {"yy 79 is 2079", rmc("120000", "A", "311279"), "RMC 2079-12-31T12:00:00.000"},
         {"yy 80 is 1980", rmc("120000", "A", "050180"), "RMC 1980-01-05T12:00:00.000"},
-        {"the earliest day itself", rmc("000000", "A", "070419"), "RMC 2019-04-07T00:00:00.000", {2019, 4, 7}},
-        {"the last moment before it", rmc("235959.999", "A", "060419"), "rejected: before 2019-04-07", {2019, 4, 7}},
+        {"the earliest day itself", rmc("000000", "A", "070419"), "RMC 2019-04-07T00:00:00.000", gpsDateWindow({2019, 4, 7})},
+        {"the last moment before it", rmc("235959.999", "A", "060419"), "rejected: before 2019-04-07", gpsDateWindow({2019, 4, 7})},
+        {"the last day of the 1024 weeks after it", rmc("235959.999", "A", "211138"), "RMC 2038-11-21T23:59:59.999", gpsDateWindow({2019, 4, 7})},
+        {"the first day beyond them", rmc("000000", "A", "221138"), "rejected: after 2038-11-21", gpsDateWindow({2019, 4, 7})},
         // clang-format on
     };
     for (const auto& r : rows) {
-        const auto d = decodeNmeaSentence(r.line, r.earliest);
+        const auto d = decodeNmeaSentence(r.line, r.dates);
         std::string got = d.sentence ? d.sentence->TypeID : "rejected: " + d.rejection;
         if (d.sentence && d.sentence->utc) got += " " + formatUtcMillis(*d.sentence->utc);
         EXPECT_EQ(got, r.expected) << r.what;

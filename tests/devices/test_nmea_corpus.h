@@ -71,18 +71,18 @@ inline std::vector<ExpectedRmc> readExpected(std::filesystem::path log) {
 }
 
 // The UTC texts the receiver must deliver, in order: good checksum, status A, a valid
-// time, not before `earliest`.
+// time, a date inside `dates`.
 inline std::vector<std::string> expectedDeliveries(const std::vector<ExpectedRmc>& rows,
-                                                   CivilDate earliest) {
+                                                   const DateWindow& dates) {
     std::vector<std::string> out;
     for (const auto& r : rows) {
         if (r.checksum != "1" || r.status != "A" || r.utc == "invalid") continue;
         const auto date = parseIsoDate(r.utc.substr(0, 10));
-        if (date && *date >= earliest) out.push_back(r.utc);
+        if (date && *date >= dates.earliest && *date <= dates.latest) out.push_back(r.utc);
     }
     return out;
 }
 
-inline constexpr CivilDate kEarlyDate{1980, 1, 1};
+inline constexpr DateWindow kAnyDate{};
 
 }  // namespace tidewell::testing

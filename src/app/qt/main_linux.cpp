@@ -102,7 +102,7 @@ int main(int argc, char** argv) {
             overrides[port] = path;
         return devicePathFor(port, overrides);
     };
-    PosixNmeaReceiver nmea(devicePath, buildDate());
+    PosixNmeaReceiver nmea(devicePath, gpsDateWindow(buildDate()));
     PosixSerialPort serial(devicePath);
     PosixUdpSocket udp;
 
