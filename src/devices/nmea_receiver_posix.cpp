@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -74,11 +75,21 @@ void PosixNmeaReceiver::openDevice() {
         throw Error(errors::InvalidPropertyValue,
                     port + ": unsupported baud rate " + std::to_string(BaudRate));
 
-    const std::string name = "Opening " + portLabel(PortNumber, path);
+    const std::string label = portLabel(PortNumber, path);
     const auto fail = [&](int fd, int number) {
         if (fd >= 0) ::close(fd);
-        throw Error(number, name + ": " + std::strerror(number));
+        throw Error(number, "Opening " + label + ": " + std::strerror(number));
     };
+    // A recording's end would count as an unplug, and every reopen would replay its old
+    // times; nmea-sim --replay plays one on a pty instead.
+    const auto noDevice = [&](int fd) {
+        if (fd >= 0) ::close(fd);
+        throw Error(ENOTTY, label + " is not a serial device");
+    };
+    // Checked before the open, which a read-only recording would fail with EACCES.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && !S_ISCHR(st.st_mode) && !S_ISFIFO(st.st_mode))
+        noDevice(-1);
 
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) fail(-1, errno);
@@ -101,8 +112,9 @@ void PosixNmeaReceiver::openDevice() {
         // Sentences queued before the open are stale times.
         ::tcflush(fd, TCIFLUSH);
     } else if (errno != ENOTTY) {
-        // A device that is no terminal (a FIFO) is read as it is.
         fail(fd, errno);
+    } else if (!S_ISFIFO(st.st_mode)) {
+        noDevice(fd);  // /dev/null, /dev/zero
     }
 
     fd_ = fd;

@@ -23,7 +23,8 @@ public:
 
     // Closes any open port first. Takes the device for itself (a second opener gets
     // "Device or resource busy"), raw 8N1 at the BaudRate speed (0 = 4800), and drops input
-    // that was waiting from before. Error numbers are errno values.
+    // that was waiting from before. A terminal or a FIFO only: a file is refused ("COM1
+    // (rec.nmea) is not a serial device"). Error numbers are errno values.
     void OpenPort() override;
     void ClosePort() override;
     bool isOpen() const override { return fd_ >= 0; }

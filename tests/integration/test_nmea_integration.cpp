@@ -174,18 +174,28 @@ TEST(NmeaPty, AnUnpluggedDeviceStaysWantedUntilItOpensAgain) {
     EXPECT_FALSE(receiver.deviceLost()) << "a port the user closed is not reopened";
 }
 
-TEST(NmeaPty, OnlyOneReceiverHoldsThePort) {
+// A port held by another receiver, and a recording that would be replayed on every reopen.
+TEST(NmeaPty, OnlyOneReceiverHoldsThePortAndOnlyADevice) {
     Pty pty;
     ASSERT_TRUE(pty.ok());
-    ReceiverOn first(pty.path()), second(pty.path());
+    ReceiverOn first(pty.path());
     first.OpenPort();
-    try {
-        second.OpenPort();
-        ADD_FAILURE() << "a second opener got the port";
-    } catch (const Error& e) {
-        EXPECT_NE(e.description().find(pty.path()), std::string::npos) << e.description();
+    const std::string file = TIDEWELL_NMEA_LOGS_DIR "/neo-m8n.log";
+    const std::pair<std::string, std::string> rows[] = {
+        {pty.path(), "Opening COM1 (" + pty.path() + "): Device or resource busy"},
+        {file, "COM1 (" + file + ") is not a serial device"},
+        {"/dev/null", "COM1 (/dev/null) is not a serial device"},
+    };
+    for (const auto& [path, error] : rows) {
+        ReceiverOn second(path);
+        try {
+            second.OpenPort();
+            ADD_FAILURE() << path << " opened";
+        } catch (const Error& e) {
+            EXPECT_EQ(e.description(), error);
+        }
+        EXPECT_FALSE(second.isOpen());
     }
-    EXPECT_FALSE(second.isOpen());
     EXPECT_TRUE(first.isOpen());
 }
 
