@@ -119,6 +119,7 @@ void PosixNmeaReceiver::openDevice() {
 
     fd_ = fd;
     framer_.reset();
+    tally_ = {};
     ++generation_;
     if (PortStateChanged) PortStateChanged();
 }
@@ -150,7 +151,9 @@ void PosixNmeaReceiver::handleReadable() {
     for (int reads = 0; reads < kMaxReadsPerCall;) {
         const ssize_t n = ::read(fd_, buffer, sizeof buffer);
         if (n > 0) {
-            framer_.feed(std::string_view(buffer, static_cast<std::size_t>(n)), collect);
+            const auto size = static_cast<std::size_t>(n);
+            tally_.bytes += size;
+            framer_.feed(std::string_view(buffer, size), collect);
             ++reads;
             continue;
         }
@@ -170,6 +173,7 @@ void PosixNmeaReceiver::handleReadable() {
 
     for (const auto& line : lines) {
         auto result = decodeNmeaSentence(line, dates_);
+        tally_.add(result);
         if (result.sentence) {
             if (SentenceReceived) SentenceReceived(*result.sentence);
         } else if (SentenceRejected) {

@@ -5,10 +5,12 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "devices/nmea_decode.h"
 #include "devices/nmea_framer.h"
 #include "devices/nmea_receiver.h"
+#include "devices/reception_tally.h"
 
 namespace tidewell {
 
@@ -43,6 +45,9 @@ public:
     // Raised for each framed line that is not delivered; the result says why.
     std::function<void(std::string_view line, const NmeaDecodeResult&)> SentenceRejected;
 
+    // What came since the port opened or the last call, and starts a new count.
+    ReceptionTally takeTally() { return std::exchange(tally_, {}); }
+
 private:
     void openDevice();
     void closeFd();
@@ -50,6 +55,7 @@ private:
     std::function<std::string(int)> devicePath_;
     DateWindow dates_;
     NmeaFramer framer_;
+    ReceptionTally tally_;
     int fd_ = -1;
     // Changes on every open and close, so a handler that reopens the port stops the
     // delivery of lines read from the old one.

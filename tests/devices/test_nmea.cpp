@@ -6,6 +6,7 @@
 
 #include "devices/nmea_decode.h"
 #include "devices/nmea_framer.h"
+#include "devices/reception_tally.h"
 
 namespace tidewell {
 namespace {
@@ -101,6 +102,31 @@ TEST(NmeaDecode, DeliveredTypeAndUtcOrTheRejection) {
         std::string got = d.sentence ? d.sentence->TypeID : "rejected: " + d.rejection;
         if (d.sentence && d.sentence->utc) got += " " + formatUtcMillis(*d.sentence->utc);
         EXPECT_EQ(got, r.expected) << r.what;
+    }
+}
+
+TEST(ReceptionTally, SaysWhyNoValidTimeCame) {
+    const std::string fix = rmc("120000", "A", "070419"), noFix = rmc("120000", "V", "070419");
+    const std::string gga = withChecksum("GPGGA,1,2"), badGga = "$GPGGA,1,2*00";
+    const struct {
+        const char* what;
+        std::uint64_t bytes;
+        std::vector<std::string> lines;
+        std::string report;
+    } rows[] = {
+        // clang-format off
+        {"silent line", 0, {}, "nothing received in the last 60 s"},
+        {"one valid time among failures", 200, {noFix, fix, badGga}, ""},
+        {"no fix, and noise", 300, {noFix, badGga, noFix, noFix}, "no valid time in the last 60 s: 3 status V, 1 checksum mismatch"},
+        {"no RMC sent", 50, {gga, gga}, "no valid time in the last 60 s: no RMC among 2 sentences"},
+        {"wrong line speed", 480, {}, "no valid time in the last 60 s: no sentence in 480 bytes"},
+        // clang-format on
+    };
+    for (const auto& r : rows) {
+        ReceptionTally tally;
+        tally.bytes = r.bytes;
+        for (const auto& line : r.lines) tally.add(decodeNmeaSentence(line, {}));
+        EXPECT_EQ(noTimeReport(tally, 60), r.report) << r.what;
     }
 }
 

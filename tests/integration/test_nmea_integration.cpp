@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <regex>
 
 #include "../devices/test_nmea_corpus.h"
@@ -223,6 +224,9 @@ TEST(NmeaSim, ReceiverGetsWhatTheSimulatorSends) {
                   (std::vector<std::string>{"2024-02-29T23:59:58.000", "2024-02-29T23:59:59.000",
                                             "2024-03-01T00:00:01.000"}));
         EXPECT_EQ(rec.count("GGA"), 6);
+        const std::map<std::string, std::uint64_t> rejected{{"checksum mismatch", 2},
+                                                            {"status V", 1}};
+        EXPECT_EQ(receiver.takeTally().rejected, rejected);
         EXPECT_EQ(sim.waitExit(2000), 0);
     }
 }

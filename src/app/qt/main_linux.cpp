@@ -123,7 +123,9 @@ int main(int argc, char** argv) {
                          [&] { nmea.handleReadable(); });
     };
     bool started = false;
+    int gpsOpenSeconds = 0;
     nmea.PortStateChanged = [&] {
+        gpsOpenSeconds = 0;
         watchGps();
         if (started)
             report.line(std::string("gps port: ") + window.Combo1.Text() +
@@ -149,6 +151,13 @@ int main(int argc, char** argv) {
     broadcastTicker.onTick = [&] {
         window.SendUDP.tick();
         if (++seconds % kReopenEverySeconds == 0) reopenLostPorts();
+        // Rejected sentences show nothing else, and a receiver without a fix looks like a
+        // program that has stopped.
+        constexpr int kReceptionReportSeconds = 60;
+        if (nmea.isOpen() && ++gpsOpenSeconds % kReceptionReportSeconds == 0)
+            if (const std::string why = noTimeReport(nmea.takeTally(), kReceptionReportSeconds);
+                !why.empty())
+                report.line("gps: " + why);
     };
     std::unique_ptr<PhaseLockedTicker> displayTicker;
     auto followDisplayTimer = [&](const Timer& timer) {
