@@ -155,14 +155,18 @@ void PosixNmeaReceiver::handleReadable() {
             tally_.bytes += size;
             framer_.feed(std::string_view(buffer, size), collect);
             ++reads;
+            // A short read took all there was; a byte-paced line wakes us for every byte,
+            // so a read more only to hear EAGAIN would double the system calls.
+            if (size < sizeof buffer) break;
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            // A hang-up with nothing left to read would keep the descriptor ready forever.
+            // A wake-up with nothing to read may be a hang-up, which would keep the descriptor
+            // ready forever.
             pollfd p{fd_, POLLIN, 0};
-            if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) &&
-                !(p.revents & POLLIN))
+            if (reads == 0 && ::poll(&p, 1, 0) > 0 &&
+                (p.revents & (POLLHUP | POLLERR | POLLNVAL)) && !(p.revents & POLLIN))
                 gone = true;
             break;
         }

@@ -200,6 +200,34 @@ TEST(NmeaPty, OnlyOneReceiverHoldsThePortAndOnlyADevice) {
     EXPECT_TRUE(first.isOpen());
 }
 
+// A byte-paced line wakes the reader for every byte: each wake-up costs one read, not a second
+// one only to hear EAGAIN.
+TEST(NmeaPty, OneReadPerByteOnAByteByByteLine) {
+    const auto readCalls = [] {
+        std::ifstream io("/proc/self/io");
+        long value = -1;
+        for (std::string key; io >> key >> value;)
+            if (key == "syscr:") return value;
+        return -1L;
+    };
+    Pty pty;
+    ASSERT_TRUE(pty.ok());
+    ReceiverOn receiver(pty.path());
+    Recorder rec(receiver);
+    receiver.OpenPort();
+    const std::string bytes = withChecksum("GPGGA,120000,4807.038,N") + "\r\n";
+    const long before = readCalls();
+    for (char c : bytes) {
+        ASSERT_EQ(::write(pty.master(), &c, 1), 1);
+        pollfd p{receiver.readFd(), POLLIN, 0};
+        ASSERT_EQ(::poll(&p, 1, 1000), 1);
+        receiver.handleReadable();
+    }
+    // A few more for reading /proc/self/io itself.
+    EXPECT_LE(readCalls() - before, static_cast<long>(bytes.size()) + 3);
+    EXPECT_EQ(rec.count("GGA"), 1);
+}
+
 // Byte by byte at 4800-baud pace, and a sentence per write at a rate beyond the line's, which
 // drops the pacing: 6 pairs then take 1 s, not 1.8 s (plus the 0.5 s linger either way).
 TEST(NmeaSim, ReceiverGetsWhatTheSimulatorSends) {
