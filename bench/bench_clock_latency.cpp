@@ -102,7 +102,7 @@ int main(int argc, char** argv) {
     fakes::FakeProfileStore profile;
     profile.set("GPS", "COMPORT", "COM1");
     profile.set("GPS", "GPSdate", "1");
-    fakes::FakeAutoRunStore registry;
+    fakes::FakeAutoRun registry;
     RecordingClock clock;
     fakes::FakeSerialPort serial;
     fakes::FakeUdpSocket udp;

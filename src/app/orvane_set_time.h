@@ -39,7 +39,7 @@ public:
     struct Platform {
         Shell& shell;
         ProfileStore& profile;
-        AutoRunStore& registry;
+        AutoRun& registry;
         SystemClock& clock;
     };
     struct Components {

@@ -1,8 +1,5 @@
 #include "settings/autorun_xdg.h"
 
-#include "platform/ascii.h"
-
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -13,9 +10,6 @@
 namespace tidewell {
 
 namespace {
-
-constexpr long kInvalidHandle = 6;
-constexpr long kInvalidParameter = 87;
 
 bool usableName(std::string_view name) {
     return !name.empty() && name.find_first_of(std::string_view("/\0", 2)) == name.npos;
@@ -105,36 +99,17 @@ std::string XdgAutoRunStore::entryPath(std::string_view name) const {
     return paths::join(folder_, std::string(name) + ".desktop");
 }
 
-long XdgAutoRunStore::RegOpenKeyEx(std::uint32_t root, std::string_view subKey, std::uint32_t,
-                                   Key& key) {
-    if (root != registry::HKEY_CURRENT_USER_ || !ascii::equalsIgnoringCase(subKey, registry::RunKey) ||
-        folder_.empty())
-        return registry::ERROR_FILE_NOT_FOUND_;
-    key = next_++;
-    open_.insert(key);
-    return 0;
+bool XdgAutoRunStore::write(AutoRunList list, std::string_view name, const AutoRunValue& value) {
+    if (list != AutoRunList::EveryLogOn || !std::holds_alternative<std::string>(value) ||
+        !usableName(name) || folder_.empty() || command_.empty())
+        return false;
+    return files::makeFolders(folder_) &&
+           files::replaceAtomically(entryPath(name), desktopEntry(name, command_));
 }
 
-long XdgAutoRunStore::RegSetValueEx(Key key, std::string_view name, std::uint32_t type,
-                                    std::span<const std::uint8_t>) {
-    if (!open_.contains(key)) return kInvalidHandle;
-    if (type != registry::REG_SZ_ || !usableName(name)) return kInvalidParameter;
-    if (command_.empty()) return registry::ERROR_FILE_NOT_FOUND_;
-    if (!files::makeFolders(folder_) ||
-        !files::replaceAtomically(entryPath(name), desktopEntry(name, command_)))
-        return registry::ERROR_ACCESS_DENIED_;
-    return 0;
-}
-
-long XdgAutoRunStore::RegDeleteValue(Key key, std::string_view name) {
-    if (!open_.contains(key)) return kInvalidHandle;
-    if (!usableName(name)) return registry::ERROR_FILE_NOT_FOUND_;
-    if (std::remove(entryPath(name).c_str()) == 0) return 0;
-    return errno == ENOENT ? registry::ERROR_FILE_NOT_FOUND_ : registry::ERROR_ACCESS_DENIED_;
-}
-
-long XdgAutoRunStore::RegCloseKey(Key key) {
-    return open_.erase(key) ? 0 : kInvalidHandle;
+bool XdgAutoRunStore::remove(AutoRunList list, std::string_view name) {
+    if (list != AutoRunList::EveryLogOn || !usableName(name) || folder_.empty()) return false;
+    return std::remove(entryPath(name).c_str()) == 0;
 }
 
 }  // namespace tidewell

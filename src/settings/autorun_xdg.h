@@ -1,15 +1,14 @@
 #pragma once
-// Auto-run at log-on on Linux desktops: the current user's Run key is the XDG autostart folder,
-// and each value N of it is the desktop entry N.desktop there, starting this program.
-#include <set>
+// Auto-run at log-on on Linux desktops: the every-log-on list is the XDG autostart folder, and
+// each value N of it is the desktop entry N.desktop there, starting this program.
 #include <string>
 #include <vector>
 
-#include "platform/autorun_store.h"
+#include "platform/autorun.h"
 
 namespace tidewell {
 
-class XdgAutoRunStore final : public AutoRunStore {
+class XdgAutoRunStore final : public AutoRun {
 public:
     // `command` is what every entry starts. The value's text is not used for it: it is the
     // Windows-style path (file name without its extension), which need not name a file here.
@@ -26,25 +25,16 @@ public:
                                                   std::string executable = runningExecutable());
     static std::string runningExecutable();
 
-    // Only HKEY_CURRENT_USER with the Run key opens (ERROR_FILE_NOT_FOUND_ otherwise), even when
-    // the folder does not exist yet: writing a value creates it.
-    long RegOpenKeyEx(std::uint32_t root, std::string_view subKey, std::uint32_t access,
-                      Key& key) override;
-    // REG_SZ only (87, invalid parameter, for other types and for names that cannot be file
-    // names); ERROR_FILE_NOT_FOUND_ when there is no command, ERROR_ACCESS_DENIED_ when the
-    // entry cannot be written.
-    long RegSetValueEx(Key key, std::string_view name, std::uint32_t type,
-                       std::span<const std::uint8_t> data) override;
-    long RegDeleteValue(Key key, std::string_view name) override;
-    long RegCloseKey(Key key) override;
+    // Every log-on only (autostart has no run-once), text values only, and names that can be
+    // file names; the folder is made on the first write.
+    bool write(AutoRunList list, std::string_view name, const AutoRunValue& value) override;
+    bool remove(AutoRunList list, std::string_view name) override;
 
 private:
     std::string entryPath(std::string_view name) const;
 
     std::vector<std::string> command_;
     std::string folder_;
-    std::set<Key> open_;
-    Key next_ = 1;
 };
 
 }  // namespace tidewell

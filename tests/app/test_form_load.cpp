@@ -224,8 +224,7 @@ TEST_F(WindowTest, ClicksRaisedByStartUpStoreTheirKeys) {
         EXPECT_NE(write.rfind("GPS/GPSDATE", 0), 0u)
             << "Check3 starts checked: no change, no write";
     // Auto-run on rewrites the entry with this executable's path at every start.
-    EXPECT_EQ(registry.values.at(std::string(registry::RunKey) + "\\Tidewell"),
-              std::string("/opt/tidewell/tidewell") + '\0');
+    EXPECT_EQ(registry.values.at("Run\\Tidewell"), AutoRunValue("/opt/tidewell/tidewell"));
 }
 
 TEST_F(WindowTest, PortsThatCannotOpenStayClosedSilently) {

@@ -20,7 +20,7 @@ protected:
     fs::path file;
     IniProfileStore profile;
     fakes::FakeShell shell;
-    fakes::FakeAutoRunStore registry;
+    fakes::FakeAutoRun registry;
     fakes::FakeClock clock;
     fakes::FakeNmeaReceiver nmea;
     fakes::FakeSerialPort serial;

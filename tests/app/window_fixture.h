@@ -12,7 +12,7 @@ namespace tidewell {
 struct WindowTest : ::testing::Test {
     fakes::FakeShell shell;
     fakes::FakeProfileStore profile;
-    fakes::FakeAutoRunStore registry;
+    fakes::FakeAutoRun registry;
     fakes::FakeClock clock;
     fakes::FakeNmeaReceiver nmea;
     fakes::FakeSerialPort serial;

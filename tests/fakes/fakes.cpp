@@ -31,37 +31,4 @@ void FakeClock::record(const char* what, int a, int b, int c, char sep) {
     }
 }
 
-long FakeAutoRunStore::RegOpenKeyEx(std::uint32_t root, std::string_view subKey,
-                                    std::uint32_t access, Key& key) {
-    calls.push_back("open " + std::to_string(root) + " " + std::string(subKey) + " " +
-                    std::to_string(access));
-    if (openResult != 0) return openResult;
-    key = next_++;
-    open_[key] = std::string(subKey);
-    return 0;
-}
-
-long FakeAutoRunStore::RegSetValueEx(Key key, std::string_view name, std::uint32_t type,
-                                     std::span<const std::uint8_t> data) {
-    calls.push_back("set " + std::string(name) + " type " + std::to_string(type) + " size " +
-                    std::to_string(data.size()));
-    auto it = open_.find(key);
-    if (it == open_.end()) return 6;  // invalid handle
-    std::string text(data.begin(), data.end());
-    values[it->second + "\\" + std::string(name)] = text;
-    return 0;
-}
-
-long FakeAutoRunStore::RegDeleteValue(Key key, std::string_view name) {
-    calls.push_back("delete " + std::string(name));
-    auto it = open_.find(key);
-    if (it == open_.end()) return 6;
-    return values.erase(it->second + "\\" + std::string(name)) ? 0 : 2;
-}
-
-long FakeAutoRunStore::RegCloseKey(Key key) {
-    calls.push_back("close");
-    return open_.erase(key) ? 0 : 6;
-}
-
 }  // namespace tidewell::fakes

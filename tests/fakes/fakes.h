@@ -12,7 +12,7 @@
 #include "devices/nmea_receiver.h"
 #include "devices/serial_port.h"
 #include "devices/udp_socket.h"
-#include "platform/autorun_store.h"
+#include "platform/autorun.h"
 #include "platform/error.h"
 #include "platform/profile_store.h"
 #include "platform/shell.h"
@@ -90,23 +90,26 @@ public:
     }
 };
 
-// A registry holding one level of keys; calls are recorded.
-class FakeAutoRunStore : public AutoRunStore {
+// Both lists in one map, "Run\\name" and "RunOnce\\name"; calls are recorded.
+class FakeAutoRun : public AutoRun {
 public:
-    std::map<std::string, std::string> values;  // "subkey\\name" -> REG_SZ text
-    std::vector<std::string> calls;
-    long openResult = 0;
+    std::map<std::string, AutoRunValue> values;
+    std::vector<std::string> calls;  // "write Run\\Tidewell", "remove Run\\Tidewell"
+    bool refuse = false;
 
-    long RegOpenKeyEx(std::uint32_t root, std::string_view subKey, std::uint32_t access,
-                      Key& key) override;
-    long RegSetValueEx(Key key, std::string_view name, std::uint32_t type,
-                       std::span<const std::uint8_t> data) override;
-    long RegDeleteValue(Key key, std::string_view name) override;
-    long RegCloseKey(Key key) override;
-
-private:
-    std::map<Key, std::string> open_;
-    Key next_ = 100;
+    static std::string id(AutoRunList list, std::string_view name) {
+        return (list == AutoRunList::EveryLogOn ? "Run\\" : "RunOnce\\") + std::string(name);
+    }
+    bool write(AutoRunList list, std::string_view name, const AutoRunValue& value) override {
+        calls.push_back("write " + id(list, name));
+        if (refuse) return false;
+        values[id(list, name)] = value;
+        return true;
+    }
+    bool remove(AutoRunList list, std::string_view name) override {
+        calls.push_back("remove " + id(list, name));
+        return !refuse && values.erase(id(list, name)) > 0;
+    }
 };
 
 class FakeShell : public Shell {

@@ -15,11 +15,9 @@
 namespace tidewell {
 namespace {
 
-const std::string kRun(registry::RunKey);
-
 struct Module {
     fakes::FakeProfileStore profile;
-    fakes::FakeAutoRunStore registry;
+    fakes::FakeAutoRun registry;
     fakes::FakeShell shell;
     GPSModule module{profile, registry, shell};
 };
@@ -38,60 +36,58 @@ TEST(GetSaveIniSetting, KeysUpperCasedOnWritingAndValuesCutTo749) {
               "[udp]\r\nUdpAddress=192.168.0.255\r\nUDPRATE=" + longValue + "\r\n");
 }
 
-TEST(RegistrySetValue, EachTypeAsTheRegistryExpects) {
-    // number set: the call throws it, after closing the key.
+TEST(RegistrySetValue, EachTypeAsStored) {
     const struct {
         const char* why;
         RegistryValue value;
-        std::string stored;
-        int number = 0;
+        std::optional<AutoRunValue> stored;
+        int number = 0;  // the error thrown instead
     } rows[] = {
         // clang-format off
-        {"16-bit widened with its sign", std::int16_t(-2), std::string("\xFE\xFF\xFF\xFF", 4)},
-        {"32-bit little-endian", std::int32_t(0x12345678), std::string("\x78\x56\x34\x12", 4)},
-        {"text with its NUL", std::string("C:\\Tw.Exe"), std::string("C:\\Tw.Exe\0", 10)},
-        {"bytes as they are", std::vector<std::uint8_t>{0, 7, 255}, std::string("\0\x07\xFF", 3)},
-        {"unsupported type", std::monostate{}, "", errors::UnsupportedValueType},
+        {"16-bit widened with its sign", std::int16_t(-2), std::int32_t(-2)},
+        {"text as it is", std::string("C:\\Tw.Exe"), std::string("C:\\Tw.Exe")},
+        {"bytes as they are", std::vector<std::uint8_t>{0, 7, 255}, std::vector<std::uint8_t>{0, 7, 255}},
+        {"no bytes", std::vector<std::uint8_t>{}, std::nullopt, errors::SubscriptOutOfRange},
+        {"unsupported type", std::monostate{}, std::nullopt, errors::UnsupportedValueType},
         // clang-format on
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.why);
         Module m;
         try {
-            EXPECT_TRUE(
-                m.module.RegistrySetValue(registry::HKEY_CURRENT_USER_, kRun, "V", r.value));
-            EXPECT_EQ(m.registry.values[kRun + "\\V"], r.stored);
-            EXPECT_EQ(r.number, 0) << "no error";
+            EXPECT_TRUE(m.module.RegistrySetValue(AutoRunList::EveryLogOn, "V", r.value));
+            EXPECT_EQ(m.registry.values.at("Run\\V"), r.stored);
         } catch (const Error& e) {
             EXPECT_EQ(e.number(), r.number);
+            EXPECT_TRUE(m.registry.calls.empty());
         }
-        EXPECT_EQ(m.registry.calls.back(), "close");
     }
 }
 
-TEST(ConfigureAutoRun, ChoosesKeyNameAndPathByMode) {
-    const std::string tw = "tidewell" + std::string(paths::executableSuffix) + '\0';
-    const std::string run = kRun + "\\Tidewell", once = kRun + "Once\\Tidewell";
-    const std::string old("old\0", 4), oldOnce("once\0", 5);
+TEST(ConfigureAutoRun, ChoosesListNameAndPathByMode) {
+    const std::string tw = "tidewell" + std::string(paths::executableSuffix);
+    const std::string run = "Run\\Tidewell", once = "RunOnce\\Tidewell";
+    using Values = std::map<std::string, AutoRunValue>;
+    const Values before{{run, "old"}, {once, "once"}};
     const struct {
         const char* why;
         std::int16_t mode;
         std::string name, path, folder;
-        std::map<std::string, std::string> expected;
+        Values expected;
     } rows[] = {
         // clang-format off
-        {"mode 2: this executable under the title", 2, "", "", "/opt", {{run, "/opt/" + tw}, {once, oldOnce}}},
-        {"folder ending in a separator", 2, "", "", "/opt/", {{run, "/opt/" + tw}, {once, oldOnce}}},
-        {"any other mode: the Run key", -7, "", "", "/opt", {{run, "/opt/" + tw}, {once, oldOnce}}},
-        {"mode 1: the run-once key", 1, "", "", "/", {{run, old}, {once, "/" + tw}}},
-        {"mode 0 deletes from the Run key only", 0, "", "", "/opt", {{once, oldOnce}}},
-        {"blank name and path take the defaults", 2, "   ", " ", "/opt", {{run, "/opt/" + tw}, {once, oldOnce}}},
-        {"only leading blanks removed", 2, "  My App ", "  /x y ", "/opt", {{run, old}, {once, oldOnce}, {kRun + "\\My App ", std::string("/x y \0", 6)}}},
+        {"mode 2: this executable under the title", 2, "", "", "/opt", {{run, "/opt/" + tw}, {once, "once"}}},
+        {"folder ending in a separator", 2, "", "", "/opt/", {{run, "/opt/" + tw}, {once, "once"}}},
+        {"any other mode: every log-on", -7, "", "", "/opt", {{run, "/opt/" + tw}, {once, "once"}}},
+        {"mode 1: the next log-on only", 1, "", "", "/", {{run, "old"}, {once, "/" + tw}}},
+        {"mode 0 removes from every log-on only", 0, "", "", "/opt", {{once, "once"}}},
+        {"blank name and path take the defaults", 2, "   ", " ", "/opt", {{run, "/opt/" + tw}, {once, "once"}}},
+        {"only leading blanks removed", 2, "  My App ", "  /x y ", "/opt", {{run, "old"}, {once, "once"}, {"Run\\My App ", "/x y "}}},
         // clang-format on
     };
     for (const auto& r : rows) {
         Module m;
-        m.registry.values = {{run, old}, {once, oldOnce}};
+        m.registry.values = before;
         m.shell.appPath = r.folder;
         m.module.ConfigureAutoRun(r.mode, r.name, r.path);
         EXPECT_EQ(m.registry.values, r.expected) << r.why;
