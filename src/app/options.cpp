@@ -1,5 +1,7 @@
 #include "app/options.h"
 
+#include <filesystem>
+
 namespace tidewell {
 
 const char* const kUsage =
@@ -54,6 +56,21 @@ std::optional<Options> parseOptions(const std::vector<std::string>& args, std::s
         return std::nullopt;
     }
     return options;
+}
+
+std::string settingsFileProblem(const std::string& settingsFile) {
+    namespace fs = std::filesystem;
+    if (settingsFile.empty()) return {};
+    const fs::path file(settingsFile);
+    const fs::path folder = file.has_parent_path() ? file.parent_path() : fs::path(".");
+    std::error_code ec;
+    if (!fs::exists(folder, ec))
+        return "--settings " + settingsFile + ": the folder " + folder.string() + " does not exist";
+    if (!fs::is_directory(folder, ec))
+        return "--settings " + settingsFile + ": " + folder.string() + " is not a folder";
+    if (fs::is_directory(file, ec))
+        return "--settings " + settingsFile + " is a folder, not a file";
+    return {};
 }
 
 }  // namespace tidewell

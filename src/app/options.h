@@ -18,6 +18,10 @@ struct Options {
 // Parses argv[1..]; on a mistake returns nothing and sets `error` to a one-line reason.
 std::optional<Options> parseOptions(const std::vector<std::string>& args, std::string& error);
 
+// Why `--settings FILE` cannot be used (its folder is missing or not a folder, or FILE is a
+// folder), or empty. Every write would otherwise be lost without a word.
+std::string settingsFileProblem(const std::string& settingsFile);
+
 extern const char* const kUsage;
 
 }  // namespace tidewell

@@ -20,6 +20,23 @@ constexpr const char* kNone = "None";
 constexpr const char* kCommError = "Please check your comm settings";
 constexpr const char* kTrayTip = "Set PC Time from GPS";
 
+// "None, COM1..COM8" (as a range) or every item: the list a stored text was not found in.
+std::string listText(const auto& items, bool asRange) {
+    std::string text = items.front();
+    if (asRange) return text + ", " + items[1] + ".." + items.back();
+    for (std::size_t i = 1; i < items.size(); ++i) text += std::string(", ") + items[i];
+    return text;
+}
+
+bool isPlainNumber(std::string_view text) {
+    try {
+        strictNumber(text);
+        return true;
+    } catch (const Error&) {
+        return false;
+    }
+}
+
 template <class Step> void skipOnError(Step&& step) {
     try {
         step();
@@ -148,6 +165,11 @@ void OrvaneSetTime::save(std::string_view section, std::string_view key, std::st
     module_.SaveIniSetting(section, key, value, settingsFile_);
 }
 
+void OrvaneSetTime::readAs(std::string_view section, std::string_view key, const std::string& text,
+                           const std::string& how) {
+    if (events) events->settingReadAs(section, key, text, how);
+}
+
 void OrvaneSetTime::showCommError() {
     shell_.MsgBox(kCommError, "ERROR", MsgBoxStyle::OkExclamation);
 }
@@ -157,6 +179,54 @@ void OrvaneSetTime::showCommError() {
 void OrvaneSetTime::Form_Load() {
     auto fillPorts = [](ComboBox& list) {
         for (const char* port : kPorts) list.AddItem(port);
+    };
+    // A view that reports events hears of every stored text that is not read as it stands;
+    // the step still fails or goes on exactly as it would.
+    auto outsidePorts = [&](std::string_view section, const std::string& text, int port) {
+        readAs(section, "COMPORT", text,
+               "is not one of " + listText(kPorts, true) + "; read as COM" + std::to_string(port));
+    };
+    auto restoreCheck = [&](CheckBox& box, std::string_view section, std::string_view key,
+                            std::int16_t (*convert)(std::string_view)) {
+        skipOnError([&] {
+            const std::string text = setting(section, key);
+            const auto unusable = [&](const Error& e) {
+                readAs(section, key, text,
+                       "cannot be used (" + e.description() + "); left at " +
+                           std::to_string(box.Value()));
+            };
+            int value = 0;
+            try {
+                value = convert(text);
+            } catch (const Error& e) {
+                if (!text.empty()) unusable(e);
+                throw;
+            }
+            try {
+                box.Value(value);
+            } catch (const Error& e) {
+                if (box.Value() != value) unusable(e);  // refused, not failed in its handler
+                throw;
+            }
+            if (!text.empty() && !isPlainNumber(text))
+                readAs(section, key, text, "is read as " + std::to_string(value));
+        });
+    };
+    auto restoreOption = [&](int index, std::string_view key) {
+        skipOnError([&] {
+            const std::string text = setting("SerialSync", key);
+            bool selected = false;
+            try {
+                selected = toBoolean(text);
+            } catch (const Error& e) {
+                if (!text.empty())
+                    readAs("SerialSync", key, text,
+                           "cannot be used (" + e.description() + "); left " +
+                               (Option1[index].Value() ? "selected" : "not selected"));
+                throw;
+            }
+            Option1[index].Value(selected);
+        });
     };
 
     skipOnError([&] {
@@ -195,7 +265,7 @@ void OrvaneSetTime::Form_Load() {
         fillPorts(Combo1);
     });
     skipOnError([&] { Combo1.Text(setting("GPS", "COMPORT")); });
-    skipOnError([&] { Check4.Value(strictNumber(setting("Analog", "BatterySave"))); });
+    restoreCheck(Check4, "Analog", "BatterySave", strictNumber);
     skipOnError([&] {
         Label2.Caption("Version " + std::to_string(TIDEWELL_VERSION_MAJOR) + "." +
                        std::to_string(TIDEWELL_VERSION_MINOR) + "." +
@@ -212,6 +282,8 @@ void OrvaneSetTime::Form_Load() {
             NMEA1.PortNumber = 0;
         } else if (port) {
             NMEA1.PortNumber = std::int16_t(*port);
+        } else {
+            outsidePorts("GPS", Combo1.Text(), NMEA1.PortNumber);
         }
         if (NMEA1.PortNumber > 0) {
             NMEA1.BaudRate = 0;
@@ -219,7 +291,7 @@ void OrvaneSetTime::Form_Load() {
             NMEA1.OpenPort();
         }
     });
-    skipOnError([&] { Check2.Value(numberPrefix(setting("SerialSync", "SendSync"))); });
+    restoreCheck(Check2, "SerialSync", "SendSync", numberPrefix);
     skipOnError([&] { showSerialControls(Check2.Value() == 1); });
     skipOnError([&] {
         Combo2.Text("");
@@ -232,6 +304,8 @@ void OrvaneSetTime::Form_Load() {
     skipOnError([&] {
         if (auto port = portNumberOf(Combo2.Text()); port && *port > 0)
             MSComm1.CommPort = std::int16_t(*port);
+        else if (!port)
+            outsidePorts("SerialSync", Combo2.Text(), MSComm1.CommPort);
     });
     skipOnError([&] {
         if (Check2.Value() == 1 && Combo2.Text() != kNone) MSComm1.PortOpen(true);
@@ -244,12 +318,12 @@ void OrvaneSetTime::Form_Load() {
         UDPaddress.Visible(false);
         Label4.Visible(false);
     });
-    skipOnError([&] { Check1.Value(numberPrefix(setting("UDP", "SendUDP"))); });
+    restoreCheck(Check1, "UDP", "SendUDP", numberPrefix);
     skipOnError([&] { showUdpControls(Check1.Value() == 1); });
     skipOnError([&] { UDPaddress.Text(kDefaultUdpAddress); });
-    skipOnError([&] { AutoStart.Value(numberPrefix(setting("GPS", "AutoStart"))); });
+    restoreCheck(AutoStart, "GPS", "AutoStart", numberPrefix);
     skipOnError([&] { UDPaddress.Text(setting("UDP", "UDPaddress")); });
-    skipOnError([&] { Check3.Value(numberPrefix(setting("GPS", "GPSdate"))); });
+    restoreCheck(Check3, "GPS", "GPSdate", numberPrefix);
     skipOnError([&] { UDPBroadcast.RemoteHost = UDPaddress.Text(); });
     skipOnError([&] {
         if (UDPaddress.Text().empty()) {
@@ -268,13 +342,20 @@ void OrvaneSetTime::Form_Load() {
             }
         });
         skipOnError([&] {
-            if (auto c = rateCodeOf(list.Text())) code = c;
+            if (auto c = rateCodeOf(list.Text())) {
+                code = c;
+            } else {
+                // An unset code sends every second.
+                readAs(section, key, list.Text(),
+                       "is not one of " + listText(kRates, false) + "; read as " +
+                           kRates[std::size_t(code.value_or(0))]);
+            }
         });
     };
     restoreRate(UDPrate, "UDP", "UDPrate", UDPRateCode);
     restoreRate(SerialRate, "SerialSync", "serialrate", SerialRateCode);
-    skipOnError([&] { Option1[0].Value(toBoolean(setting("SerialSync", "TimeUTC"))); });
-    skipOnError([&] { Option1[1].Value(toBoolean(setting("SerialSync", "TimeLocal"))); });
+    restoreOption(0, "TimeUTC");
+    restoreOption(1, "TimeLocal");
 }
 
 // ---- Tray, hide and exit ---------------------------------------------------------------

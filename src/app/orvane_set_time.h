@@ -29,6 +29,10 @@ public:
     virtual void clockRefused(const Error&, DateValue /*local*/) {}
     virtual void frameSent(Output, const std::string& /*frame*/) {}
     virtual void frameFailed(Output, const Error&) {}
+    // Start-up read a stored text in a way the text does not show (outside its list, or not
+    // usable as it stands): `how` says what became of it.
+    virtual void settingReadAs(std::string_view /*section*/, std::string_view /*key*/,
+                               const std::string& /*text*/, const std::string& /*how*/) {}
 };
 
 // The sync frames' destination until the settings name another: every host on the network.
@@ -140,6 +144,8 @@ public:
 private:
     std::string setting(std::string_view section, std::string_view key);
     void save(std::string_view section, std::string_view key, std::string_view value);
+    void readAs(std::string_view section, std::string_view key, const std::string& text,
+                const std::string& how);
     void showCommError();
     void showUdpControls(bool show);
     void showSerialControls(bool show);

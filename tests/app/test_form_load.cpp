@@ -97,12 +97,22 @@ TEST_F(WindowTest, ListsHoldTheirEntriesInOrder) {
 
 // ---- Restoring each setting ------------------------------------------------------------
 
-// One stored value (or none) and the state it restores, summed up by `probe`.
+// One stored value (or none), the state it restores, summed up by `probe`, and how a view
+// that reports events is told it was read when that is not as it stands.
 struct Restore {
     const char* section;
     const char* key;
     std::optional<std::string> stored;
     std::string state;
+    std::string readAs = "";
+};
+
+struct ReadAsEvents : WindowEvents {
+    std::string how;
+    void settingReadAs(std::string_view, std::string_view, const std::string&,
+                       const std::string& h) override {
+        how += h;
+    }
 };
 
 std::string code(const RateCode& c) {
@@ -140,11 +150,18 @@ TEST_P(Restores, StoredValueGivesItsState) {
     // Serial sync on, so the serial port rows show whether the port opens.
     if (std::string(row.section) == "SerialSync" && std::string(row.key) == "COMPORT")
         stored("SerialSync", "SendSync", " 1");
-    EXPECT_EQ(probe(load()), row.state);
+    ReadAsEvents events;
+    make().events = &events;
+    window->Form_Load();
+    EXPECT_EQ(probe(*window), row.state);
+    EXPECT_EQ(events.how, row.readAs);
     EXPECT_TRUE(shell.boxes.empty()) << "start-up reports nothing";
 }
 
 const std::optional<std::string> missing;
+const std::string kNotAPort = "is not one of None, COM1..COM8; read as COM1";
+const std::string kNotARate = "is not one of once per second, once per minute, once per hour, "
+                              "once per day; read as once per second";
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, Restores,
@@ -152,37 +169,42 @@ INSTANTIATE_TEST_SUITE_P(
         Restore{"GPS", "COMPORT", "COM3", "COM3 port 3 open"},
         Restore{"GPS", "COMPORT", missing, "None port 0"},
         Restore{"GPS", "COMPORT", "", "None port 0"},
-        Restore{"GPS", "COMPORT", "COM9", "COM9 port 1 open"},  // outside the list: COM1
-        Restore{"GPS", "COMPORT", "com3", "com3 port 1 open"},  // lists compare case-sensitively
+        Restore{"GPS", "COMPORT", "COM9", "COM9 port 1 open", kNotAPort},
+        Restore{"GPS", "COMPORT", "com3", "com3 port 1 open",
+                kNotAPort},  // lists compare case-sensitively
         Restore{"Analog", "BatterySave", " 1", "1"}, Restore{"Analog", "BatterySave", missing, "0"},
-        Restore{"Analog", "BatterySave", "", "0"},    // strict: empty fails
-        Restore{"Analog", "BatterySave", "1x", "0"},  // strict: trailing letters fail
-        Restore{"Analog", "BatterySave", "5", "0"},   // refused by the box
+        Restore{"Analog", "BatterySave", "", "0"},  // strict: empty fails
+        Restore{"Analog", "BatterySave", "1x", "0", "cannot be used (Type mismatch); left at 0"},
+        Restore{"Analog", "BatterySave", "5", "0",
+                "cannot be used (Invalid property value); left at 0"},
         Restore{"SerialSync", "SendSync", " 1", "1"}, Restore{"SerialSync", "SendSync", "", "0"},
-        Restore{"SerialSync", "SendSync", "1 and more", "1"},
-        Restore{"SerialSync", "SendSync", "99999", "0"},  // overflow: skipped
+        Restore{"SerialSync", "SendSync", "1 and more", "1", "is read as 1"},
+        Restore{"SerialSync", "SendSync", "99999", "0", "cannot be used (Overflow); left at 0"},
         Restore{"SerialSync", "COMPORT", "COM3", "COM3 port 3 open"},
         Restore{"SerialSync", "COMPORT", missing, "COM1 port 1 open"},
         Restore{"SerialSync", "COMPORT", "", "COM1 port 1 open"},
         Restore{"SerialSync", "COMPORT", "None", "None port 1"},
-        Restore{"SerialSync", "COMPORT", "COM12", "COM12 port 1 open"},  // keeps the number
-        Restore{"UDP", "SendUDP", "1abc", "1"}, Restore{"UDP", "SendUDP", "5", "0"},
+        Restore{"SerialSync", "COMPORT", "COM12", "COM12 port 1 open",
+                kNotAPort},  // keeps the number
+        Restore{"UDP", "SendUDP", "1abc", "1", "is read as 1"},
+        Restore{"UDP", "SendUDP", "5", "0", "cannot be used (Invalid property value); left at 0"},
         Restore{"UDP", "SendUDP", missing, "0"}, Restore{"GPS", "AutoStart", " 1", "1"},
-        Restore{"GPS", "AutoStart", "abc", "0"}, Restore{"GPS", "GPSdate", "1", "1"},
-        Restore{"GPS", "GPSdate", missing, "0"},
+        Restore{"GPS", "AutoStart", "abc", "0", "is read as 0"},
+        Restore{"GPS", "GPSdate", "1", "1"}, Restore{"GPS", "GPSdate", missing, "0"},
         Restore{"GPS", "GPSdate", "1.5", "2"},  // halves to even
         Restore{"UDP", "UdpAddress", "127.0.0.1", "127.0.0.1 to 127.0.0.1"},
         Restore{"UDP", "UDPaddress", "",
                 std::string(kDefaultUdpAddress) + " to " + kDefaultUdpAddress},
         Restore{"UDP", "UDPrate", "once per day", "once per day code 3"},
         Restore{"UDP", "UDPrate", "", "once per minute code 1"},
-        Restore{"UDP", "UDPrate", "Once per hour", "Once per hour code unset"},
+        Restore{"UDP", "UDPrate", "Once per hour", "Once per hour code unset", kNotARate},
         Restore{"SerialSync", "serialrate", "once per second", "once per second code 0"},
         Restore{"SerialSync", "serialrate", missing, "once per minute code 1"},
-        Restore{"SerialSync", "serialrate", "hourly", "hourly code unset"},
+        Restore{"SerialSync", "serialrate", "hourly", "hourly code unset", kNotARate},
         Restore{"SerialSync", "TimeUTC", "true", "UTC- utc"},
         Restore{"SerialSync", "TimeUTC", "-1", "UTC- utc"},
-        Restore{"SerialSync", "TimeUTC", "yes", "-- unset"},
+        Restore{"SerialSync", "TimeUTC", "yes", "-- unset",
+                "cannot be used (Type mismatch); left not selected"},
         Restore{"SerialSync", "TimeUTC", "", "-- unset"},
         Restore{"SerialSync", "TimeLocal", "True", "-LOCAL local"},
         Restore{"SerialSync", "TimeLocal", "0", "-- unset"}),

@@ -93,10 +93,12 @@ void Demo::start(const std::string& programFolder) {
         ::dup2(out[1], STDOUT_FILENO);
         int devnull = ::open("/dev/null", O_WRONLY);
         if (devnull >= 0) ::dup2(devnull, STDERR_FILENO);
-        // The program blocks its stop signals for its event loop; the simulator must not.
+        // The program blocks its stop signals for its event loop and ignores SIGPIPE; the
+        // simulator must do neither.
         sigset_t none;
         sigemptyset(&none);
         ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        ::signal(SIGPIPE, SIG_DFL);
         // Ends with the program, however it ends.
         ::prctl(PR_SET_PDEATHSIG, SIGTERM);
         ::execl(simulator.c_str(), "nmea-sim", static_cast<char*>(nullptr));

@@ -34,7 +34,7 @@ namespace {
 // A receiver that reports the week-number rollover's dates would set the PC back by about
 // twenty years: nothing before this build's own date is valid time.
 CivilDate buildDate() {
-    if (auto date = parseCompilerDate(__DATE__)) return *date;
+    if (auto date = calendar::parseCompilerDate(__DATE__)) return *date;
     return CivilDate{2026, 1, 1};
 }
 
@@ -65,11 +65,18 @@ int main(int argc, char** argv) {
                     TIDEWELL_VERSION_REVISION);
         return 0;
     }
+    if (const std::string problem = settingsFileProblem(options->settingsFile); !problem.empty()) {
+        std::fprintf(stderr, "tidewell: %s\n", problem.c_str());
+        return 2;
+    }
 
     const int stopFd = stopSignals();
+    // A reader that goes away (`| head -1`) costs the report, not the program.
+    ::signal(SIGPIPE, SIG_IGN);
     QCoreApplication app(argc, argv);
-    HeadlessShell shell(stdout);
-    HeadlessReport report(stdout, options->noSetClock);
+    ReportOutput output(STDOUT_FILENO);
+    HeadlessReport report(output, options->noSetClock);
+    HeadlessShell shell(report);
 
     Demo demo;
     std::string settingsFile;
