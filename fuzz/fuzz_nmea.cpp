@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "devices/nmea_decode.h"
+#include "gps/date_value.h"
 #include "devices/nmea_framer.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -16,6 +16,7 @@
 #include <string_view>
 
 #include "devices/nmea_decode.h"
+#include "gps/date_value.h"
 #include "devices/nmea_framer.h"
 #include "devices/nmea_receiver_posix.h"
 #include "platform/error.h"
@@ -40,7 +41,7 @@ void onSignal(int) {
 }
 
 tidewell::CivilDate buildDate() {
-    const auto date = tidewell::parseCompilerDate(__DATE__);
+    const auto date = tidewell::calendar::parseCompilerDate(__DATE__);
     return date ? *date : tidewell::CivilDate{2000, 1, 1};
 }
 
@@ -161,7 +162,7 @@ int main(int argc, char** argv) {
                 }
                 continue;
             }
-            const auto date = tidewell::parseIsoDate(value);
+            const auto date = tidewell::calendar::parseIsoDate(value);
             if (!date) {
                 std::cerr << "nmea-check: bad date " << value << '\n';
                 return 2;

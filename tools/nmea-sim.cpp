@@ -77,7 +77,7 @@ bool positive(const char* text, long& out) {
 
 std::optional<time_t> parseStart(std::string_view text) {
     if (text.size() != 19 || text[10] != 'T') return std::nullopt;
-    const auto date = tidewell::parseIsoDate(text.substr(0, 10));
+    const auto date = tidewell::calendar::parseIsoDate(text.substr(0, 10));
     int h = 0, m = 0, s = 0;
     if (!date ||
         std::sscanf(std::string(text.substr(11)).c_str(), "%2d:%2d:%2d", &h, &m, &s) != 3 ||

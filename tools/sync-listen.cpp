@@ -16,6 +16,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "platform/calendar.h"
+
 namespace {
 
 constexpr std::size_t kFrameLength = 35;
@@ -51,15 +53,6 @@ struct Decoded {
     bool batterySave = false;
     int second = 0, minute = 0, hour = 0, day = 0, month = 0, year = 0;
 };
-
-bool isLeap(int y) {
-    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-}
-
-int daysInMonth(int y, int m) {
-    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return m == 2 && isLeap(y) ? 29 : days[m - 1];
-}
 
 int number(std::string_view s) {
     int v = 0;
@@ -106,7 +99,7 @@ Decoded decode(std::string_view f) {
     if (d.month < 1 || d.month > 12)
         return bad("month " + std::to_string(d.month) + " out of range" +
                    (d.utc ? "" : " (local frames carry the day first)"));
-    if (d.day < 1 || d.day > daysInMonth(d.year, d.month))
+    if (!tidewell::calendar::isValid(d.year, d.month, d.day))
         return bad("day " + std::to_string(d.day) + " out of range for month " +
                    std::to_string(d.month));
     if (d.year < 1) return bad("year 0000");

@@ -6,15 +6,13 @@
 #include <vector>
 
 #include "gps/date_value.h"
+#include "platform/calendar.h"
 
 namespace tidewell {
 
 namespace {
 
 constexpr double kSecondsPerDay = 86400.0;
-constexpr std::int64_t kMillisPerDay = 86'400'000;
-// 1970-01-01 as a date value.
-constexpr std::int64_t kUnixEpochDays = 25569;
 
 bool isDigit(char c) {
     return c >= '0' && c <= '9';
@@ -39,34 +37,6 @@ int digitsValue(std::string_view text) {
         value = value * 10 + (c - '0');
     }
     return value;
-}
-
-bool isLeap(int y) {
-    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-}
-
-int daysInMonth(int y, int m) {
-    static constexpr std::array<int, 12> days{31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return m == 2 && isLeap(y) ? 29 : days[static_cast<std::size_t>(m - 1)];
-}
-
-std::optional<CivilDate> civilDate(int y, int m, int d) {
-    if (m < 1 || m > 12 || d < 1 || d > daysInMonth(y, m)) return std::nullopt;
-    return CivilDate{y, m, d};
-}
-
-// Civil date of a day count since 1970-01-01 (H. Hinnant's method).
-CivilDate civilFromDays(std::int64_t z) {
-    z += 719468;
-    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const std::int64_t doe = z - era * 146097;
-    const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const std::int64_t mp = (5 * doy + 2) / 153;
-    const int d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-    const int m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    const int y = static_cast<int>(yoe + era * 400 + (m <= 2 ? 1 : 0));
-    return {y, m, d};
 }
 
 std::vector<std::string_view> splitFields(std::string_view body) {
@@ -152,51 +122,15 @@ std::optional<CivilDate> parseNmeaDate(std::string_view field) {
     const int mm = digitsValue(field.substr(2, 2));
     const int yy = digitsValue(field.substr(4, 2));
     if (dd < 0 || mm < 0 || yy < 0) return std::nullopt;
-    return civilDate(yy >= 80 ? 1900 + yy : 2000 + yy, mm, dd);
-}
-
-std::optional<CivilDate> parseIsoDate(std::string_view text) {
-    if (text.size() != 10 || text[4] != '-' || text[7] != '-') return std::nullopt;
-    const int y = digitsValue(text.substr(0, 4));
-    const int m = digitsValue(text.substr(5, 2));
-    const int d = digitsValue(text.substr(8, 2));
-    if (y < 0 || m < 0 || d < 0) return std::nullopt;
-    return civilDate(y, m, d);
-}
-
-std::optional<CivilDate> parseCompilerDate(std::string_view text) {
-    static constexpr std::string_view kMonths = "JanFebMarAprMayJunJulAugSepOctNovDec";
-    if (text.size() != 11 || text[3] != ' ' || text[6] != ' ') return std::nullopt;
-    const auto at = kMonths.find(text.substr(0, 3));
-    if (at == std::string_view::npos || at % 3 != 0) return std::nullopt;
-    std::string_view day = text.substr(4, 2);
-    if (day[0] == ' ') day.remove_prefix(1);
-    const int d = digitsValue(day);
-    const int y = digitsValue(text.substr(7, 4));
-    if (d < 0 || y < 0) return std::nullopt;
-    return civilDate(y, static_cast<int>(at / 3) + 1, d);
-}
-
-std::string formatUtcMillis(double dateValue) {
-    const auto total = static_cast<std::int64_t>(std::llround(dateValue * kMillisPerDay));
-    std::int64_t days = total / kMillisPerDay;
-    std::int64_t millis = total % kMillisPerDay;
-    if (millis < 0) millis += kMillisPerDay, --days;
-    const CivilDate date = civilFromDays(days - kUnixEpochDays);
-    char text[40];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", date.year, date.month,
-                  date.day, static_cast<int>(millis / 3'600'000),
-                  static_cast<int>(millis / 60'000 % 60), static_cast<int>(millis / 1000 % 60),
-                  static_cast<int>(millis % 1000));
-    return text;
+    const int yyyy = yy >= 80 ? 1900 + yy : 2000 + yy;
+    if (!calendar::isValid(yyyy, mm, dd)) return std::nullopt;
+    return CivilDate{yyyy, mm, dd};
 }
 
 DateWindow gpsDateWindow(CivilDate build) {
     constexpr int kWeekCycleDays = 1024 * 7;
-    const auto first = dateValueOf(build.year, build.month, build.day, 0, 0, 0);
-    if (!first) return {build, build};
-    const DateParts last = datePartsOf(*first + kWeekCycleDays);
-    return {build, {last.year, last.month, last.day}};
+    if (!calendar::isValid(build.year, build.month, build.day)) return {build, build};
+    return {build, calendar::dateOf(calendar::daysOf(build) + kWeekCycleDays)};
 }
 
 NmeaDecodeResult decodeNmeaSentence(std::string_view line, const DateWindow& dates) {

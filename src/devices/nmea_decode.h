@@ -8,13 +8,9 @@
 #include <string_view>
 
 #include "devices/nmea_receiver.h"
+#include "platform/calendar.h"
 
 namespace tidewell {
-
-struct CivilDate {
-    int year = 0, month = 0, day = 0;
-    friend auto operator<=>(const CivilDate&, const CivilDate&) = default;
-};
 
 // The RMC dates delivered; the default takes every date an RMC can carry.
 struct DateWindow {
@@ -45,14 +41,5 @@ std::uint8_t nmeaChecksum(std::string_view body);
 std::optional<double> parseNmeaTime(std::string_view field);
 // "ddmmyy", a real calendar date; yy 80..99 is 19yy, 00..79 is 20yy.
 std::optional<CivilDate> parseNmeaDate(std::string_view field);
-
-// "YYYY-MM-DD", a real calendar date.
-std::optional<CivilDate> parseIsoDate(std::string_view text);
-// The compiler's __DATE__ form, "Mmm dd yyyy" (day padded with a space).
-std::optional<CivilDate> parseCompilerDate(std::string_view text);
-
-// "YYYY-MM-DDTHH:MM:SS.sss" of a date value (days since 1899-12-30), to the nearest
-// millisecond.
-std::string formatUtcMillis(double dateValue);
 
 }  // namespace tidewell

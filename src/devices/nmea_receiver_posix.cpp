@@ -78,7 +78,7 @@ void PosixNmeaReceiver::openDevice() {
     const std::string label = portLabel(PortNumber, path);
     const auto fail = [&](int fd, int number) {
         if (fd >= 0) ::close(fd);
-        throw Error(number, "Opening " + label + ": " + std::strerror(number));
+        throw systemError(number, "Opening " + label);
     };
     // A recording's end would count as an unplug, and every reopen would replay its old
     // times; nmea-sim --replay plays one on a pty instead.

@@ -112,4 +112,17 @@ std::string formatPcDisplay(const SystemTime& local) {
     return buf;
 }
 
+std::string formatUtcMillis(DateValue value) {
+    constexpr std::int64_t kMillisPerDay = 86'400'000;
+    const auto total = std::int64_t(std::llround(value * kMillisPerDay));
+    std::int64_t days = total / kMillisPerDay, millis = total % kMillisPerDay;
+    if (millis < 0) millis += kMillisPerDay, --days;
+    const CivilDate date = calendar::dateOf(kEpochDay + days);
+    char text[40];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", date.year, date.month,
+                  date.day, int(millis / 3'600'000), int(millis / 60'000 % 60),
+                  int(millis / 1000 % 60), int(millis % 1000));
+    return text;
+}
+
 }  // namespace tidewell

@@ -39,6 +39,8 @@ void SystemTimeToDate(const SystemTime& st, DateValue& value);
 std::string formatGpsDisplay(DateValue value);
 // "d/m/yy   h:mm:ss" (local time display).
 std::string formatLocalDisplay(DateValue value);
+// "YYYY-MM-DDTHH:MM:SS.sss", to the nearest millisecond (not by the whole-second rule).
+std::string formatUtcMillis(DateValue value);
 // "mm-dd-yyyy   hh:mm:ss" (the PC clock display), from a local clock reading.
 std::string formatPcDisplay(const SystemTime& local);
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "devices/nmea_decode.h"
+#include "gps/date_value.h"
 #include "devices/nmea_framer.h"
 #include "devices/reception_tally.h"
 

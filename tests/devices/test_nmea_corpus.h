@@ -77,7 +77,7 @@ inline std::vector<std::string> expectedDeliveries(const std::vector<ExpectedRmc
     std::vector<std::string> out;
     for (const auto& r : rows) {
         if (r.checksum != "1" || r.status != "A" || r.utc == "invalid") continue;
-        const auto date = parseIsoDate(r.utc.substr(0, 10));
+        const auto date = calendar::parseIsoDate(r.utc.substr(0, 10));
         if (date && *date >= dates.earliest && *date <= dates.latest) out.push_back(r.utc);
     }
     return out;

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "devices/nmea_decode.h"
+#include "gps/date_value.h"
 #include "devices/nmea_framer.h"
 #include "test_nmea_corpus.h"
 

@@ -12,6 +12,7 @@
 #include "../devices/test_nmea_corpus.h"
 #include "child_process.h"
 #include "devices/nmea_decode.h"
+#include "gps/date_value.h"
 #include "devices/nmea_receiver_posix.h"
 #include "platform/error.h"
 
