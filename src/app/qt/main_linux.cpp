@@ -24,6 +24,7 @@
 #include "platform/dry_run_clock.h"
 #include "platform/system_clock_linux.h"
 #include "settings/autorun_xdg.h"
+#include "settings/file_ops.h"
 #include "settings/ini_profile.h"
 #include "settings/settings_path.h"
 
@@ -94,6 +95,8 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    // A writer killed mid-write leaves its temporary file beside the settings file.
+    files::removeStaleTemporaryFiles(settingsFile);
     IniProfileStore profile;
     XdgAutoRunStore autorun(XdgAutoRunStore::launchCommand(options->settingsFile));
     LinuxSystemClock realClock;
