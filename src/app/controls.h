@@ -22,6 +22,20 @@ struct Font {
     bool bold = false;
 };
 
+class Control;
+class Timer;
+
+// Told after a control's property or a timer's state changed; the window model listens and
+// passes it on to its views.
+class ControlObserver {
+public:
+    virtual void controlChanged(const Control& control) = 0;
+    virtual void timerChanged(const Timer& timer) = 0;
+
+protected:
+    ~ControlObserver() = default;
+};
+
 class Control {
 public:
     Control(std::string name, Geometry geometry, int tabIndex)
@@ -41,12 +55,11 @@ public:
 
     std::optional<Font> font;
 
-    // Called after any property of the control changed; views subscribe here.
-    std::function<void(const Control&)> viewUpdate;
+    ControlObserver* observer = nullptr;
 
 protected:
     void notifyView() {
-        if (viewUpdate) viewUpdate(*this);
+        if (observer) observer->controlChanged(*this);
     }
 
 private:
@@ -186,7 +199,7 @@ public:
     }
 
     std::function<void()> Tick;
-    std::function<void(const Timer&)> viewUpdate;
+    ControlObserver* observer = nullptr;
 
 private:
     std::string name_;

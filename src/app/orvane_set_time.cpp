@@ -108,7 +108,7 @@ OrvaneSetTime::OrvaneSetTime(Platform platform, Components components, std::stri
       Label2("Label2", "", {4230, 6300, 1245, 225}, 28), MSComm1(components.serial),
       SendUDP("SendUDP", 100, true), Timer1("Timer1", 100, true), NMEA1(components.nmea),
       UDPBroadcast(components.udp), shell_(platform.shell), clock_(platform.clock),
-      module_(platform.profile, platform.registry, platform.shell),
+      module_(platform.profile, platform.autoRun, platform.shell),
       settingsFile_(std::move(settingsFile)), clockUpdate_(platform.clock),
       scheduler_(platform.clock) {
     Label6.font = kBold12;
@@ -117,6 +117,9 @@ OrvaneSetTime::OrvaneSetTime(Platform platform, Components components, std::stri
     txtPCtime.font = kBold12;
     Label12.font = Font{"Arial", 12, false};
     for (auto& option : Option1) option.group = {&Option1[0], &Option1[1]};
+    for (Control* control : controls()) control->observer = this;
+    SendUDP.observer = this;
+    Timer1.observer = this;
     wireHandlers();
 }
 
@@ -147,14 +150,18 @@ std::vector<Control*> OrvaneSetTime::controls() {
             &AutoStart, &Command1,   &Command4,     &Label5,     &Label2};
 }
 
-void OrvaneSetTime::setViewObserver(const std::function<void(const Control&)>& observer) {
-    for (Control* control : controls()) control->viewUpdate = observer;
+void OrvaneSetTime::controlChanged(const Control& control) {
+    tellViews([&](WindowView& v) { v.controlChanged(control); });
+}
+
+void OrvaneSetTime::timerChanged(const Timer& timer) {
+    tellViews([&](WindowView& v) { v.timerChanged(timer); });
 }
 
 void OrvaneSetTime::Visible(bool visible) {
     if (visible_ == visible) return;
     visible_ = visible;
-    if (windowViewUpdate) windowViewUpdate(visible);
+    shell_.showWindow(visible);
 }
 
 std::string OrvaneSetTime::setting(std::string_view section, std::string_view key) {
@@ -167,11 +174,11 @@ void OrvaneSetTime::save(std::string_view section, std::string_view key, std::st
 
 void OrvaneSetTime::readAs(std::string_view section, std::string_view key, const std::string& text,
                            const std::string& how) {
-    if (events) events->settingReadAs(section, key, text, how);
+    tellViews([&](WindowView& v) { v.settingReadAs(section, key, text, how); });
 }
 
 void OrvaneSetTime::showCommError() {
-    shell_.MsgBox(kCommError, "ERROR", MsgBoxStyle::OkExclamation);
+    shell_.messageBox(kCommError, "ERROR", MsgBoxIcon::Exclamation, MsgBoxButtons::Ok);
 }
 
 // ---- Start-up --------------------------------------------------------------------------
@@ -243,22 +250,12 @@ void OrvaneSetTime::Form_Load() {
         Visible(false);
         txtLocalTime.Visible(false);
     });
+    skipOnError([&] { shell_.showInTaskbar(false); });
     skipOnError([&] {
-        std::int32_t style = shell_.GetWindowLong(window_style::GWL_EXSTYLE);
-        shell_.SetWindowLong(window_style::GWL_EXSTYLE, style & ~window_style::WS_EX_APPWINDOW);
-    });
-    skipOnError([&] {
-        NotifyIconData& r = NotifyIconRecord;
-        r.cbSize = sizeof(NotifyIconData);
-        r.hWnd = shell_.windowHandle();
-        r.uID = 0;
-        r.uFlags = notify::NIF_MESSAGE | notify::NIF_ICON | notify::NIF_TIP;
-        r.uCallbackMessage = notify::WM_MOUSEMOVE;
-        r.hIcon = shell_.iconHandle();
-        // The tip, one NUL, then blanks to the 128th byte.
-        r.szTip.fill(' ');
-        std::memcpy(r.szTip.data(), kTrayTip, std::strlen(kTrayTip) + 1);
-        shell_.Shell_NotifyIcon(notify::NIM_ADD, r);
+        NotifyIconRecord.tip = kTrayTip;
+        NotifyIconRecord.flags = notify::NIF_MESSAGE | notify::NIF_ICON | notify::NIF_TIP;
+        NotifyIconRecord.callbackMessage = notify::WM_MOUSEMOVE;
+        shell_.addTrayIcon(NotifyIconRecord);
     });
     skipOnError([&] {
         Combo1.Text(kNone);
@@ -361,18 +358,22 @@ void OrvaneSetTime::Form_Load() {
 // ---- Tray, hide and exit ---------------------------------------------------------------
 
 void OrvaneSetTime::Form_MouseMove(int, int, double x, double) {
-    const long code = std::lround(x / twipsPerPixel);
-    switch (code) {
+    switch (std::lround(x / twipsPerPixel)) {
     case 0x201:  // left button down
-    case 0x203:  // left double-click
+        return trayClicked(TrayButton::Left);
     case 0x204:  // right button down
+        return trayClicked(TrayButton::Right);
+    case 0x203:  // left double-click
     case 0x206:  // right double-click
-        Visible(true);
-        Timer1.Enabled(true);
-        break;
+        return trayClicked(TrayButton::Double);
     default:
-        break;
+        return;
     }
+}
+
+void OrvaneSetTime::trayClicked(TrayButton) {
+    Visible(true);
+    Timer1.Enabled(true);
 }
 
 void OrvaneSetTime::Command4_Click() {
@@ -383,14 +384,14 @@ void OrvaneSetTime::Command4_Click() {
 void OrvaneSetTime::Command1_Click() {
     NMEA1.ClosePort();
     save("GPS", "COMPORT", Combo1.Text());
-    shell_.Shell_NotifyIcon(notify::NIM_DELETE, NotifyIconRecord);
+    shell_.removeTrayIcon(NotifyIconRecord);
     Form_Unload();
-    shell_.endProgram();
+    shell_.quit();
 }
 
 void OrvaneSetTime::Form_Unload() {
     NMEA1.ClosePort();
-    shell_.Shell_NotifyIcon(notify::NIM_DELETE, NotifyIconRecord);
+    shell_.removeTrayIcon(NotifyIconRecord);
 }
 
 // ---- Auto-run ----------------------------------------------------------------------------
@@ -538,21 +539,21 @@ void OrvaneSetTime::NMEA1_SentenceReceived(const NmeaSentence& sentence) {
         txtGPStime.Text(formatGpsDisplay(gps));
         local = gpsToLocal(gps, clock_);
         txtLocalTime.Text(formatLocalDisplay(local));
-        if (events) events->gpsTimeShown(txtGPStime.Text(), txtLocalTime.Text());
+        tellViews([&](WindowView& v) { v.gpsTimeShown(txtGPStime.Text(), txtLocalTime.Text()); });
     } catch (const Error& e) {
         // The displays keep what was written; the next sentence is handled afresh.
-        if (events) events->sentenceFailed(e);
+        tellViews([&](WindowView& v) { v.sentenceFailed(e); });
         return;
     }
     try {
         const ClockUpdate::Outcome outcome = clockUpdate_.apply(local, gps, Check3.Value());
-        if (outcome.due && events) events->clockSet(outcome, local);
+        if (outcome.due) tellViews([&](WindowView& v) { v.clockSet(outcome, local); });
     } catch (const Error& e) {
-        if (events) events->clockRefused(e, local);
+        tellViews([&](WindowView& v) { v.clockRefused(e, local); });
         if (reportClockRefusalInMessageBox && !clockRefusalShown_) {
             clockRefusalShown_ = true;
-            shell_.MsgBox("The PC clock could not be set: " + e.description(), "Tidewell",
-                          MsgBoxStyle::OkExclamation);
+            shell_.messageBox("The PC clock could not be set: " + e.description(), "Tidewell",
+                              MsgBoxIcon::Exclamation, MsgBoxButtons::Ok);
         }
     }
 }
@@ -569,39 +570,46 @@ void OrvaneSetTime::SendUDP_Timer() {
     if (!tick.newSecond) return;
     const std::string& frame = scheduler_.CurrentSyncFrame();
 
+    using Output = WindowView::Output;
+    auto sent = [&](Output output) {
+        tellViews([&](WindowView& v) { v.frameSent(output, frame); });
+    };
+    auto failed = [&](Output output, const Error& e) {
+        tellViews([&](WindowView& v) { v.frameFailed(output, e); });
+    };
+
     if (MSComm1.PortOpen() && Check2.Value() == 1 && tick.serialDue) {
         const std::uint64_t droppedBefore = MSComm1.droppedWrites();
         try {
             MSComm1.Output(frame);
             if (MSComm1.droppedWrites() != droppedBefore) {
                 ++serialFailures_;
-                if (events)
-                    events->frameFailed(
-                        WindowEvents::Output::Serial,
-                        Error(errors::TransientSend, "The display is not reading; frame dropped"));
-            } else if (events) {
-                events->frameSent(WindowEvents::Output::Serial, frame);
+                failed(Output::Serial,
+                       Error(errors::TransientSend, "The display is not reading; frame dropped"));
+            } else {
+                sent(Output::Serial);
             }
         } catch (const Error& e) {
             // A failed serial write is counted and dropped, never retried.
             ++serialFailures_;
-            if (events) events->frameFailed(WindowEvents::Output::Serial, e);
+            failed(Output::Serial, e);
         }
     }
 
     if (Check1.Value() == 1 && tick.udpDue) {
         try {
             UDPBroadcast.SendData(frame);
-            if (events) events->frameSent(WindowEvents::Output::Udp, frame);
+            sent(Output::Udp);
         } catch (const Error& e) {
-            if (events) events->frameFailed(WindowEvents::Output::Udp, e);
+            failed(Output::Udp, e);
             if (e.number() == errors::TransientSend) return;
             // One box at a time: ticks go on while it is open, and a failing network would
             // otherwise stack a new box every second.
             if (udpErrorOpen_) return;
             udpErrorOpen_ = true;
             try {
-                shell_.MsgBox(e.description(), std::to_string(e.number()), MsgBoxStyle::OkCritical);
+                shell_.messageBox(e.description(), std::to_string(e.number()), MsgBoxIcon::Critical,
+                                  MsgBoxButtons::Ok);
             } catch (...) {
                 udpErrorOpen_ = false;
                 throw;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/controls.h"
+#include "app/window_view.h"
 #include "broadcast/scheduler.h"
 #include "devices/nmea_receiver.h"
 #include "devices/serial_port.h"
@@ -18,32 +19,17 @@
 
 namespace tidewell {
 
-// What happened, for a view that reports events rather than drawing them (headless output).
-class WindowEvents {
-public:
-    enum class Output { Serial, Udp };
-    virtual ~WindowEvents() = default;
-    virtual void gpsTimeShown(const std::string& /*gpsText*/, const std::string& /*localText*/) {}
-    virtual void sentenceFailed(const Error&) {}
-    virtual void clockSet(const ClockUpdate::Outcome&, DateValue /*local*/) {}
-    virtual void clockRefused(const Error&, DateValue /*local*/) {}
-    virtual void frameSent(Output, const std::string& /*frame*/) {}
-    virtual void frameFailed(Output, const Error&) {}
-    // Start-up read a stored text in a way the text does not show (outside its list, or not
-    // usable as it stands): `how` says what became of it.
-    virtual void settingReadAs(std::string_view /*section*/, std::string_view /*key*/,
-                               const std::string& /*text*/, const std::string& /*how*/) {}
-};
-
 // The sync frames' destination until the settings name another: every host on the network.
 inline constexpr const char* kDefaultUdpAddress = "255.255.255.255";
 
-class OrvaneSetTime {
+enum class TrayButton { Left, Right, Double };
+
+class OrvaneSetTime : private ControlObserver {
 public:
     struct Platform {
         Shell& shell;
         ProfileStore& profile;
-        AutoRun& registry;
+        AutoRun& autoRun;
         SystemClock& clock;
     };
     struct Components {
@@ -62,12 +48,13 @@ public:
     static constexpr int ClientHeight = 6705;  // twips
     bool Visible() const { return visible_; }
     void Visible(bool visible);
-    std::function<void(bool visible)> windowViewUpdate;
-    // Twips per screen pixel; the tray's mouse codes arrive as pixel coordinates.
+    // Twips per screen pixel: the tray's event code arrives in X, in twips.
     double twipsPerPixel = 15.0;
     // Whether a refused clock change also opens a message box (once per run).
     bool reportClockRefusalInMessageBox = true;
-    WindowEvents* events = nullptr;
+
+    // Views hear every control and timer change and every event, in the order added.
+    void addView(WindowView& view) { views_.push_back(&view); }
 
     // Controls, in the window's top-to-bottom order.
     Label Label6;
@@ -108,19 +95,21 @@ public:
     UdpSocket& UDPBroadcast;
 
     // Window-level values.
-    NotifyIconData NotifyIconRecord{};
+    TrayIconRecord NotifyIconRecord;
     RateCode SerialRateCode;
     RateCode UDPRateCode;
     std::optional<bool> SyncUsesUTC;
 
     // Every on-screen control, for views and tests.
     std::vector<Control*> controls();
-    void setViewObserver(const std::function<void(const Control&)>& observer);
 
     // Handlers.
     void Form_Load();
     void Form_Unload();
+    // The tray icon's callback as Windows delivers it: the mouse event's code in X.
     void Form_MouseMove(int button, int shift, double x, double y);
+    // Left, right and double clicks on the tray icon restore the window.
+    void trayClicked(TrayButton button);
     void Command1_Click();
     void Command4_Click();
     void AutoStart_Click();
@@ -150,6 +139,11 @@ private:
     void showUdpControls(bool show);
     void showSerialControls(bool show);
     void wireHandlers();
+    template <class Event> void tellViews(Event&& event) {
+        for (WindowView* view : views_) event(*view);
+    }
+    void controlChanged(const Control& control) override;
+    void timerChanged(const Timer& timer) override;
 
     Shell& shell_;
     SystemClock& clock_;
@@ -161,6 +155,7 @@ private:
     bool udpErrorOpen_ = false;
     bool clockRefusalShown_ = false;
     std::uint64_t serialFailures_ = 0;
+    std::vector<WindowView*> views_;
 };
 
 // Helpers the handlers share, exposed for tests.

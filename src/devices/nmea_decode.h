@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "devices/nmea_receiver.h"
+#include "devices/nmea_sentence.h"
 #include "platform/calendar.h"
 
 namespace tidewell {

@@ -6,20 +6,11 @@
 #include <optional>
 #include <string>
 
+#include "devices/nmea_sentence.h"
+#include "devices/reception_tally.h"
+#include "platform/event_loop.h"
+
 namespace tidewell {
-
-// One decoded sentence.
-struct NmeaSentence {
-    // The sentence type without its two-letter talker ("RMC" for $GPRMC, $GNRMC, ...);
-    // a proprietary $P... sentence gives its whole address ("PGRME").
-    std::string TypeID;
-    // For RMC: the date value (days since 1899-12-30) of the sentence's UTC date and time,
-    // fraction of a second included. Empty for every other type.
-    std::optional<double> utc;
-
-    // Throws Error when the sentence carries no RMC time.
-    double UTCDateTime() const;
-};
 
 class NmeaReceiver {
 public:
@@ -36,8 +27,21 @@ public:
     // Closes the port; does nothing when none is open. Never throws.
     virtual void ClosePort() = 0;
     virtual bool isOpen() const = 0;
+    // True after the device went away by itself (unplugged), until the next open or close:
+    // the port the user chose should be open, and opening it again may succeed.
+    virtual bool deviceLost() const = 0;
+
+    // The handle the event loop watches for input; -1 while closed.
+    virtual NativeHandle readHandle() const = 0;
+    // Reads what is waiting, without blocking, and raises SentenceReceived for each delivered
+    // sentence. When the device has gone (hang-up, unplugged) the port closes.
+    virtual void handleReadable() = 0;
+    // What came since the port opened or the last call, and starts a new count.
+    virtual ReceptionTally takeTally() = 0;
 
     std::function<void(const NmeaSentence&)> SentenceReceived;
+    // Raised after the port opened or closed (also when it closed by itself).
+    std::function<void()> PortStateChanged;
 };
 
 }  // namespace tidewell

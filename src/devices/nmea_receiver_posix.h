@@ -30,23 +30,14 @@ public:
     void OpenPort() override;
     void ClosePort() override;
     bool isOpen() const override { return fd_ >= 0; }
-    // True after the device went away by itself (unplugged), until the next open or close:
-    // the port the user chose should be open, and opening it again may succeed.
-    bool deviceLost() const { return deviceLost_; }
-
-    // The descriptor to watch for input; -1 while closed.
+    bool deviceLost() const override { return deviceLost_; }
+    NativeHandle readHandle() const override { return fd_; }
     int readFd() const { return fd_; }
-    // Reads what is waiting, without blocking, and raises SentenceReceived for each
-    // delivered sentence. When the device has gone (hang-up, unplugged) the port closes.
-    void handleReadable();
-
-    // Raised after the port opened or closed (also when it closed by itself).
-    std::function<void()> PortStateChanged;
+    void handleReadable() override;
     // Raised for each framed line that is not delivered; the result says why.
     std::function<void(std::string_view line, const NmeaDecodeResult&)> SentenceRejected;
 
-    // What came since the port opened or the last call, and starts a new count.
-    ReceptionTally takeTally() { return std::exchange(tally_, {}); }
+    ReceptionTally takeTally() override { return std::exchange(tally_, {}); }
 
 private:
     void openDevice();

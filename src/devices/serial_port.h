@@ -16,6 +16,12 @@ public:
     // true opens the port CommPort names, throwing Error when it is missing or busy (the port
     // then stays closed); false closes it. Assigning the current state does nothing.
     virtual void PortOpen(bool open) = 0;
+    // True after a device error closed the port by itself (a display unplugged), until the
+    // next PortOpen or a successful reopenLost.
+    virtual bool deviceLost() const = 0;
+    // Opens the lost device again, throwing as PortOpen does; a failure leaves it lost, to be
+    // tried again later. Does nothing unless deviceLost().
+    virtual void reopenLost() = 0;
 
     // Writes the bytes as they are, adding nothing, without ever blocking. The device gets
     // them whole or not at all: a write it cannot take is dropped and counted (droppedWrites).

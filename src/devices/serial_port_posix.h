@@ -19,15 +19,11 @@ public:
     PosixSerialPort& operator=(const PosixSerialPort&) = delete;
 
     bool PortOpen() const override { return fd_ >= 0; }
-    // True after a device error closed the port by itself (a display unplugged), until the
-    // next PortOpen or a successful reopenLost.
-    bool deviceLost() const { return deviceLost_; }
+    bool deviceLost() const override { return deviceLost_; }
     // Errors carry errno: "Opening COM3 (/dev/ttyS2): No such file or directory"; a port
     // another program holds fails with EBUSY.
     void PortOpen(bool open) override;
-    // Opens the lost device again, throwing as PortOpen does; a failure leaves it lost, to be
-    // tried again later. Does nothing unless deviceLost().
-    void reopenLost();
+    void reopenLost() override;
     // The device gets each write whole or not at all (full buffer, a display that stopped
     // reading): a write that cannot start is dropped and counted, and the rest of one it took
     // in part goes out before the next. A device error (EIO after an unplug) closes the port

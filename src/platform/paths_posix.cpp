@@ -1,4 +1,5 @@
 #include <cstdlib>
+#include <filesystem>
 
 #include "platform/paths.h"
 
@@ -6,6 +7,12 @@ namespace tidewell::paths {
 
 const std::string_view separator = "/";
 const std::string_view executableSuffix = "";
+
+std::string executablePath() {
+    std::error_code ec;
+    const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::string("tidewell") : exe.string();
+}
 
 std::string userConfigFolder() {
     if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg == '/')

@@ -66,7 +66,9 @@ bool GPSModule::RegistryDeleteValue(AutoRunList list, std::string_view name) {
 }
 
 std::string GPSModule::autoRunPath() const {
-    return paths::join(shell_.AppPath(), shell_.EXEName()) + std::string(paths::executableSuffix);
+    const std::string exe = shell_.executablePath();
+    return paths::join(paths::folderOf(exe), paths::stemOf(exe)) +
+           std::string(paths::executableSuffix);
 }
 
 }  // namespace tidewell

@@ -1,4 +1,5 @@
-#include <cstring>
+#include <map>
+#include <optional>
 
 #include "window_fixture.h"
 
@@ -36,7 +37,7 @@ TEST_F(WindowTest, FirstRunWithoutSettingsEndsInTheDefaultState) {
     EXPECT_EQ(udp.Protocol, UdpSocket::UdpProtocol);
     EXPECT_EQ(udp.RemotePort, 16000);
     EXPECT_EQ(udp.LocalPort, 16000);
-    EXPECT_TRUE(registry.calls.empty()) << "auto-run off at start-up touches nothing";
+    EXPECT_TRUE(autoRun.calls.empty()) << "auto-run off at start-up touches nothing";
     EXPECT_TRUE(shell.boxes.empty()) << "start-up reports nothing";
 }
 
@@ -46,7 +47,10 @@ TEST_F(WindowTest, StartUpHidesTheWindowAndShowsOnlyWhatBelongs) {
     EXPECT_FALSE(w.Visible());
     EXPECT_TRUE(w.SendUDP.Enabled());
     EXPECT_FALSE(w.Timer1.Enabled());
-    EXPECT_EQ(shell.exStyle, 0x100) << "only the taskbar flag is cleared";
+    EXPECT_FALSE(shell.windowShown || shell.inTaskbar);
+    EXPECT_EQ(shell.trayCalls, std::vector<std::string>{"add Set PC Time from GPS"});
+    EXPECT_EQ(shell.lastIcon.flags, notify::NIF_MESSAGE | notify::NIF_ICON | notify::NIF_TIP);
+    EXPECT_EQ(shell.lastIcon.callbackMessage, notify::WM_MOUSEMOVE);
     EXPECT_EQ(w.Label2.Caption(), "Version 2.1.1");
     EXPECT_EQ(w.txtGPStime.Text(), "");
     EXPECT_EQ(w.txtLocalTime.Text(), "");
@@ -61,154 +65,90 @@ TEST_F(WindowTest, StartUpHidesTheWindowAndShowsOnlyWhatBelongs) {
         EXPECT_TRUE(shown->Visible()) << shown->name();
 }
 
-TEST_F(WindowTest, TrayRecordIsFilledAndAddedOnce) {
-    OrvaneSetTime& w = load();
-    ASSERT_EQ(shell.notifyCalls.size(), 1u);
-    EXPECT_EQ(shell.notifyCalls[0].first, notify::NIM_ADD);
-    const NotifyIconData& r = shell.notifyCalls[0].second;
-    EXPECT_EQ(r.cbSize, 488u);
-    EXPECT_EQ(r.hWnd, shell.windowHandle());
-    EXPECT_EQ(r.uID, 0u);
-    EXPECT_EQ(r.uFlags, 7u);
-    EXPECT_EQ(r.uCallbackMessage, 512u);
-    EXPECT_EQ(r.hIcon, shell.iconHandle());
-
-    std::string tip(r.szTip.begin(), r.szTip.end());
-    std::string expected = std::string("Set PC Time from GPS") + '\0';
-    expected.resize(128, ' ');
-    EXPECT_EQ(tip, expected);
-    EXPECT_TRUE(std::all_of(r.szInfo.begin(), r.szInfo.end(), [](char c) { return c == 0; }));
-    EXPECT_TRUE(
-        std::all_of(r.szInfoTitle.begin(), r.szInfoTitle.end(), [](char c) { return c == 0; }));
-    EXPECT_EQ(std::memcmp(&w.NotifyIconRecord, &r, sizeof r), 0) << "the window keeps the record";
+// What start-up made of each stored key: the state of the controls and components it feeds.
+std::map<std::string, std::string> restoredState(const WindowTest& t, const OrvaneSetTime& w) {
+    auto code = [](const RateCode& c) { return c ? std::to_string(*c) : "unset"; };
+    auto port = [](const std::string& text, int number, bool open) {
+        return text + " port " + std::to_string(number) + (open ? " open" : "");
+    };
+    const std::string sync = w.SyncUsesUTC ? (*w.SyncUsesUTC ? "utc" : "local") : "unset";
+    const std::string options = std::string(w.Option1[0].Value() ? "UTC" : "-") +
+                                (w.Option1[1].Value() ? "LOCAL" : "-") + " " + sync;
+    return {
+        {"GPS/COMPORT", port(w.Combo1.Text(), t.nmea.PortNumber, t.nmea.open)},
+        {"SerialSync/COMPORT", port(w.Combo2.Text(), t.serial.CommPort, t.serial.open)},
+        {"Analog/BatterySave", std::to_string(w.Check4.Value())},
+        {"SerialSync/SendSync", std::to_string(w.Check2.Value())},
+        {"UDP/SendUDP", std::to_string(w.Check1.Value())},
+        {"GPS/AutoStart", std::to_string(w.AutoStart.Value())},
+        {"GPS/GPSdate", std::to_string(w.Check3.Value())},
+        {"UDP/UDPaddress", w.UDPaddress.Text() + " to " + t.udp.RemoteHost},
+        {"UDP/UDPrate", w.UDPrate.Text() + " code " + code(w.UDPRateCode)},
+        {"SerialSync/serialrate", w.SerialRate.Text() + " code " + code(w.SerialRateCode)},
+        {"SerialSync/TimeUTC", options},
+        {"SerialSync/TimeLocal", options},
+    };
 }
 
-TEST_F(WindowTest, ListsHoldTheirEntriesInOrder) {
-    OrvaneSetTime& w = load();
-    const std::vector<std::string> ports{"None", "COM1", "COM2", "COM3", "COM4",
-                                         "COM5", "COM6", "COM7", "COM8"};
-    EXPECT_EQ(w.Combo1.List(), ports);
-    EXPECT_EQ(w.Combo2.List(), ports);
-    const std::vector<std::string> rates{"once per second", "once per minute", "once per hour",
-                                         "once per day"};
-    EXPECT_EQ(w.SerialRate.List(), rates);
-    EXPECT_EQ(w.UDPrate.List(), rates);
-}
-
-// ---- Restoring each setting ------------------------------------------------------------
-
-// One stored value (or none), the state it restores, summed up by `probe`, and how a view
-// that reports events is told it was read when that is not as it stands.
-struct Restore {
-    const char* section;
-    const char* key;
-    std::optional<std::string> stored;
-    std::string state;
-    std::string readAs = "";
-};
-
-struct ReadAsEvents : WindowEvents {
-    std::string how;
-    void settingReadAs(std::string_view, std::string_view, const std::string&,
-                       const std::string& h) override {
-        how += h;
-    }
-};
-
-std::string code(const RateCode& c) {
-    return c ? std::to_string(*c) : "unset";
-}
-
-class Restores : public WindowTest, public ::testing::WithParamInterface<Restore> {
-protected:
-    std::string probe(OrvaneSetTime& w) {
-        const std::string key = fakes::FakeProfileStore::id("", GetParam().key).substr(1);
-        const std::string section = GetParam().section;
-        if (key == "comport" && section == "GPS")
-            return w.Combo1.Text() + " port " + std::to_string(nmea.PortNumber) +
-                   (nmea.open ? " open" : "");
-        if (key == "comport")
-            return w.Combo2.Text() + " port " + std::to_string(serial.CommPort) +
-                   (serial.open ? " open" : "");
-        if (key == "batterysave") return std::to_string(w.Check4.Value());
-        if (key == "sendsync") return std::to_string(w.Check2.Value());
-        if (key == "sendudp") return std::to_string(w.Check1.Value());
-        if (key == "autostart") return std::to_string(w.AutoStart.Value());
-        if (key == "gpsdate") return std::to_string(w.Check3.Value());
-        if (key == "udpaddress") return w.UDPaddress.Text() + " to " + udp.RemoteHost;
-        if (key == "udprate") return w.UDPrate.Text() + " code " + code(w.UDPRateCode);
-        if (key == "serialrate") return w.SerialRate.Text() + " code " + code(w.SerialRateCode);
-        std::string sync = w.SyncUsesUTC ? (*w.SyncUsesUTC ? "utc" : "local") : "unset";
-        return std::string(w.Option1[0].Value() ? "UTC" : "-") +
-               (w.Option1[1].Value() ? "LOCAL" : "-") + " " + sync;
-    }
-};
-
-TEST_P(Restores, StoredValueGivesItsState) {
-    const Restore& row = GetParam();
-    if (row.stored) stored(row.section, row.key, *row.stored);
-    // Serial sync on, so the serial port rows show whether the port opens.
-    if (std::string(row.section) == "SerialSync" && std::string(row.key) == "COMPORT")
-        stored("SerialSync", "SendSync", " 1");
-    ReadAsEvents events;
-    make().events = &events;
-    window->Form_Load();
-    EXPECT_EQ(probe(*window), row.state);
-    EXPECT_EQ(events.how, row.readAs);
-    EXPECT_TRUE(shell.boxes.empty()) << "start-up reports nothing";
-}
-
-const std::optional<std::string> missing;
-const std::string kNotAPort = "is not one of None, COM1..COM8; read as COM1";
+const std::string kNotAPort = "COMPORT is not one of None, COM1..COM8; read as COM1";
 const std::string kNotARate = "is not one of once per second, once per minute, once per hour, "
                               "once per day; read as once per second";
 
-INSTANTIATE_TEST_SUITE_P(
-    Rows, Restores,
-    ::testing::Values(
-        Restore{"GPS", "COMPORT", "COM3", "COM3 port 3 open"},
-        Restore{"GPS", "COMPORT", missing, "None port 0"},
-        Restore{"GPS", "COMPORT", "", "None port 0"},
-        Restore{"GPS", "COMPORT", "COM9", "COM9 port 1 open", kNotAPort},
-        Restore{"GPS", "COMPORT", "com3", "com3 port 1 open",
-                kNotAPort},  // lists compare case-sensitively
-        Restore{"Analog", "BatterySave", " 1", "1"}, Restore{"Analog", "BatterySave", missing, "0"},
-        Restore{"Analog", "BatterySave", "", "0"},  // strict: empty fails
-        Restore{"Analog", "BatterySave", "1x", "0", "cannot be used (Type mismatch); left at 0"},
-        Restore{"Analog", "BatterySave", "5", "0",
-                "cannot be used (Invalid property value); left at 0"},
-        Restore{"SerialSync", "SendSync", " 1", "1"}, Restore{"SerialSync", "SendSync", "", "0"},
-        Restore{"SerialSync", "SendSync", "1 and more", "1", "is read as 1"},
-        Restore{"SerialSync", "SendSync", "99999", "0", "cannot be used (Overflow); left at 0"},
-        Restore{"SerialSync", "COMPORT", "COM3", "COM3 port 3 open"},
-        Restore{"SerialSync", "COMPORT", missing, "COM1 port 1 open"},
-        Restore{"SerialSync", "COMPORT", "", "COM1 port 1 open"},
-        Restore{"SerialSync", "COMPORT", "None", "None port 1"},
-        Restore{"SerialSync", "COMPORT", "COM12", "COM12 port 1 open",
-                kNotAPort},  // keeps the number
-        Restore{"UDP", "SendUDP", "1abc", "1", "is read as 1"},
-        Restore{"UDP", "SendUDP", "5", "0", "cannot be used (Invalid property value); left at 0"},
-        Restore{"UDP", "SendUDP", missing, "0"}, Restore{"GPS", "AutoStart", " 1", "1"},
-        Restore{"GPS", "AutoStart", "abc", "0", "is read as 0"},
-        Restore{"GPS", "GPSdate", "1", "1"}, Restore{"GPS", "GPSdate", missing, "0"},
-        Restore{"GPS", "GPSdate", "1.5", "2"},  // halves to even
-        Restore{"UDP", "UdpAddress", "127.0.0.1", "127.0.0.1 to 127.0.0.1"},
-        Restore{"UDP", "UDPaddress", "",
-                std::string(kDefaultUdpAddress) + " to " + kDefaultUdpAddress},
-        Restore{"UDP", "UDPrate", "once per day", "once per day code 3"},
-        Restore{"UDP", "UDPrate", "", "once per minute code 1"},
-        Restore{"UDP", "UDPrate", "Once per hour", "Once per hour code unset", kNotARate},
-        Restore{"SerialSync", "serialrate", "once per second", "once per second code 0"},
-        Restore{"SerialSync", "serialrate", missing, "once per minute code 1"},
-        Restore{"SerialSync", "serialrate", "hourly", "hourly code unset", kNotARate},
-        Restore{"SerialSync", "TimeUTC", "true", "UTC- utc"},
-        Restore{"SerialSync", "TimeUTC", "-1", "UTC- utc"},
-        Restore{"SerialSync", "TimeUTC", "yes", "-- unset",
-                "cannot be used (Type mismatch); left not selected"},
-        Restore{"SerialSync", "TimeUTC", "", "-- unset"},
-        Restore{"SerialSync", "TimeLocal", "True", "-LOCAL local"},
-        Restore{"SerialSync", "TimeLocal", "0", "-- unset"}),
-    [](const auto& info) { return "Row" + std::to_string(info.index); });
+// One stored value (or none), the state it restores, and what a view is told when it is not
+// read as it stands.
+TEST_F(WindowTest, EachStoredValueGivesItsState) {
+    const std::optional<std::string> missing;
+    const struct {
+        const char* section;
+        const char* key;
+        std::optional<std::string> stored;
+        std::string state, readAs = "";
+    } rows[] = {
+        // clang-format off
+        {"GPS", "COMPORT", "COM3", "COM3 port 3 open"},
+        {"GPS", "COMPORT", missing, "None port 0"},
+        {"GPS", "COMPORT", "COM9", "COM9 port 1 open", kNotAPort},
+        {"GPS", "COMPORT", "com3", "com3 port 1 open", kNotAPort},  // lists compare case-sensitively
+        {"Analog", "BatterySave", " 1", "1"},
+        {"Analog", "BatterySave", "1x", "0", "BatterySave cannot be used (Type mismatch); left at 0"},
+        {"Analog", "BatterySave", "5", "0", "BatterySave cannot be used (Invalid property value); left at 0"},
+        {"SerialSync", "SendSync", "1 and more", "1", "SendSync is read as 1"},
+        {"SerialSync", "SendSync", "99999", "0", "SendSync cannot be used (Overflow); left at 0"},
+        {"SerialSync", "COMPORT", missing, "COM1 port 1 open"},
+        {"SerialSync", "COMPORT", "None", "None port 1"},
+        {"SerialSync", "COMPORT", "COM12", "COM12 port 1 open", kNotAPort},  // keeps the number
+        {"UDP", "SendUDP", "1abc", "1", "SendUDP is read as 1"},
+        {"GPS", "AutoStart", "abc", "0", "AutoStart is read as 0"},
+        {"GPS", "GPSdate", missing, "0"},
+        {"GPS", "GPSdate", "1.5", "2"},  // halves to even
+        {"UDP", "UDPaddress", "127.0.0.1", "127.0.0.1 to 127.0.0.1"},
+        {"UDP", "UDPaddress", "", std::string(kDefaultUdpAddress) + " to " + kDefaultUdpAddress},
+        {"UDP", "UDPrate", "once per day", "once per day code 3"},
+        {"UDP", "UDPrate", "", "once per minute code 1"},
+        {"UDP", "UDPrate", "Once per hour", "Once per hour code unset", "UDPrate " + kNotARate},
+        {"SerialSync", "serialrate", "hourly", "hourly code unset", "serialrate " + kNotARate},
+        {"SerialSync", "TimeUTC", "-1", "UTC- utc"},
+        {"SerialSync", "TimeUTC", "yes", "-- unset", "TimeUTC cannot be used (Type mismatch); left not selected"},
+        {"SerialSync", "TimeLocal", "True", "-LOCAL local"},
+        // clang-format on
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(std::string(r.section) + "/" + r.key + "=" + r.stored.value_or("(missing)"));
+        profile.values.clear();
+        view.lines.clear();
+        if (r.stored) stored(r.section, r.key, *r.stored);
+        // Serial sync on, so the serial port rows show whether the port opens.
+        if (std::string(r.section) == "SerialSync" && std::string(r.key) == "COMPORT")
+            stored("SerialSync", "SendSync", " 1");
+        nmea = {}, serial = {};
+        const OrvaneSetTime& w = load();
+        EXPECT_EQ(restoredState(*this, w).at(std::string(r.section) + "/" + r.key), r.state);
+        const std::vector<std::string> told = view.lines;
+        EXPECT_EQ(told, r.readAs.empty() ? std::vector<std::string>{}
+                                         : std::vector<std::string>{r.readAs});
+        EXPECT_TRUE(shell.boxes.empty()) << "start-up reports nothing";
+    }
+}
 
 TEST_F(WindowTest, EmptyDefaultsAreWrittenBackOthersAreNot) {
     for (auto [section, key] : {std::pair{"GPS", "COMPORT"},
@@ -246,7 +186,7 @@ TEST_F(WindowTest, ClicksRaisedByStartUpStoreTheirKeys) {
         EXPECT_NE(write.rfind("GPS/GPSDATE", 0), 0u)
             << "Check3 starts checked: no change, no write";
     // Auto-run on rewrites the entry with this executable's path at every start.
-    EXPECT_EQ(registry.values.at("Run\\Tidewell"), AutoRunValue("/opt/tidewell/tidewell"));
+    EXPECT_EQ(autoRun.values.at("Run\\Tidewell"), AutoRunValue("/opt/tidewell/tidewell"));
 }
 
 TEST_F(WindowTest, PortsThatCannotOpenStayClosedSilently) {

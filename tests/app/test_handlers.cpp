@@ -6,37 +6,14 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-// Records what the window reports, as a headless view would print it.
-struct RecordingEvents : WindowEvents {
-    Strings lines;
-    void gpsTimeShown(const std::string& g, const std::string& l) override {
-        lines.push_back(g + " | " + l);
-    }
-    void sentenceFailed(const Error& e) override { lines.push_back("failed: " + e.description()); }
-    void clockSet(const ClockUpdate::Outcome& o, DateValue) override {
-        lines.push_back(o.dateSet ? "set date and time" : "set time");
-    }
-    void clockRefused(const Error& e, DateValue) override {
-        lines.push_back("refused: " + e.description());
-    }
-    void frameSent(Output o, const std::string&) override {
-        lines.push_back(o == Output::Serial ? "sent serial" : "sent udp");
-    }
-    void frameFailed(Output o, const Error& e) override {
-        lines.push_back((o == Output::Serial ? "serial " : "udp ") + std::to_string(e.number()));
-    }
-};
-
 NmeaSentence rmc(int y, int mo, int d, int h, int mi, int s, double fraction = 0) {
     return {"RMC", *dateValueOf(y, mo, d, h, mi, s) + fraction / 86400.0};
 }
 
 class Handlers : public WindowTest {
 protected:
-    RecordingEvents events;
     OrvaneSetTime& start() {
         OrvaneSetTime& w = load();
-        w.events = &events;
         clearRecords();
         return w;
     }
@@ -52,7 +29,7 @@ TEST_F(Handlers, RmcShowsGpsAndLocalTimeAndSetsTheClockAtSecondOne) {
     EXPECT_EQ(w.txtGPStime.Text(), "05-12-2026   20:30:01");
     EXPECT_EQ(w.txtLocalTime.Text(), "6/12/26   6:30:01");
     EXPECT_EQ(clock.sets, (Strings{"date 2026-12-06", "time 06:30:01"})) << "date before time";
-    EXPECT_EQ(events.lines.back(), "set date and time");
+    EXPECT_EQ(view.lines.back(), "set date and time");
 
     w.Check3.Value(0);
     w.NMEA1_SentenceReceived(rmc(2026, 12, 5, 20, 31, 0));
@@ -85,9 +62,8 @@ TEST_F(Handlers, ARefusedClockIsReportedEveryTimeButBoxedOnce) {
         << "one try a minute";
     EXPECT_EQ(shell.boxes.size(), 1u);
     EXPECT_EQ(w.txtGPStime.Text(), "06-12-2026   9:06:01") << "reception goes on";
-    EXPECT_EQ(
-        std::count(events.lines.begin(), events.lines.end(), "refused: Operation not permitted"),
-        2);
+    EXPECT_EQ(std::count(view.lines.begin(), view.lines.end(), "refused: Operation not permitted"),
+              2);
 
     w.reportClockRefusalInMessageBox = false;  // headless
     shell.boxes.clear();
@@ -100,7 +76,7 @@ TEST_F(Handlers, ASentenceWithoutTimeLeavesTheDisplays) {
     w.NMEA1_SentenceReceived(rmc(2026, 12, 6, 9, 5, 0));
     w.NMEA1_SentenceReceived(NmeaSentence{"RMC", std::nullopt});
     EXPECT_EQ(w.txtGPStime.Text(), "06-12-2026   9:05:01");
-    EXPECT_EQ(events.lines.back().rfind("failed: ", 0), 0u);
+    EXPECT_EQ(view.lines.back().rfind("failed: ", 0), 0u);
 }
 
 // ---- Broadcast -------------------------------------------------------------------------
@@ -131,7 +107,7 @@ TEST_F(Broadcast, OneFrameASecondOnBothOutputsSerialFirst) {
     ASSERT_EQ(udp.sent.size(), 2u);
     EXPECT_EQ(serial.outputs[1], udp.sent[1].data) << "both outputs carry the same frame";
     EXPECT_EQ(udp.sent[1].host, "127.0.0.1");
-    EXPECT_EQ(events.lines, (Strings{"sent serial", "sent udp", "sent serial", "sent udp"}));
+    EXPECT_EQ(view.lines, (Strings{"sent serial", "sent udp", "sent serial", "sent udp"}));
 }
 
 TEST_F(Broadcast, GreyedBoxesAndAClosedPortSendNothing) {
@@ -163,7 +139,7 @@ TEST_F(Broadcast, TransientUdpFailuresAreSilentOthersBoxedOneAtATime) {
     ASSERT_EQ(shell.boxes.size(), 1u);
     EXPECT_EQ(shell.boxes[0].text, "Network is unreachable");
     EXPECT_EQ(shell.boxes[0].title, "101");
-    EXPECT_EQ(shell.boxes[0].style, MsgBoxStyle::OkCritical);
+    EXPECT_EQ(shell.boxes[0].icon, MsgBoxIcon::Critical);
     EXPECT_EQ(nested, 3);
     EXPECT_EQ(serial.outputs.size(), 5u) << "serial frames went on during the box";
 
@@ -196,46 +172,35 @@ TEST_F(Broadcast, UtcOptionSwitchesTheFrameToUtcOrder) {
 
 // ---- GPS port choice ---------------------------------------------------------------------
 
-struct PortPick {
-    const char* what;
-    int serialOn;
-    std::string serialPort;
-    int gpsPick;
-    bool accepted;
-};
-
-class GpsPortPick : public Handlers, public ::testing::WithParamInterface<PortPick> {};
-
-TEST_P(GpsPortPick, RefusesOnlyTheSerialSyncPortWhileSyncIsOn) {
-    const PortPick& p = GetParam();
-    OrvaneSetTime& w = start();
-    w.Check2.Value(p.serialOn);
-    w.Combo2.Text(p.serialPort);
-    clearRecords();
-    w.Combo1.choose(p.gpsPick);
-    const std::string picked = w.Combo1.List()[std::size_t(p.gpsPick)];
-    if (p.accepted) {
-        EXPECT_TRUE(shell.boxes.empty());
-        EXPECT_EQ(profile.get("GPS", "COMPORT"), picked);
-        EXPECT_EQ(nmea.PortNumber, p.gpsPick);
-    } else {
-        ASSERT_EQ(shell.boxes.size(), 1u);
+TEST_F(Handlers, TheGpsPortIsRefusedOnlyWhenItIsTheSerialSyncPortWhileSyncIsOn) {
+    const struct {
+        const char* what;
+        int serialOn;
+        std::string serialPort;
+        int gpsPick;
+        bool accepted;
+    } rows[] = {
+        {"clash while sync on", 1, "COM3", 3, false}, {"same port, sync off", 0, "COM3", 3, true},
+        {"other port", 1, "COM3", 4, true},           {"None twice, sync on", 1, "None", 0, true},
+        {"clash while greyed", 2, "COM3", 3, false},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        OrvaneSetTime& w = start();
+        w.Check2.Value(r.serialOn);
+        w.Combo2.Text(r.serialPort);
+        clearRecords();
+        w.Combo1.choose(r.gpsPick);
+        EXPECT_EQ(shell.boxes.size(), r.accepted ? 0u : 1u);
+        EXPECT_EQ(profile.get("GPS", "COMPORT"), r.accepted ? w.Combo1.List()[r.gpsPick] : "None");
+        if (r.accepted) continue;
         EXPECT_EQ(shell.boxes[0].text, "Please check your comm settings");
         EXPECT_EQ(shell.boxes[0].title, "ERROR");
-        EXPECT_EQ(shell.boxes[0].style, MsgBoxStyle::OkExclamation);
+        EXPECT_EQ(shell.boxes[0].icon, MsgBoxIcon::Exclamation);
         EXPECT_EQ(w.Combo1.Text(), "None");
-        EXPECT_EQ(profile.get("GPS", "COMPORT"), "None");
         EXPECT_EQ(nmea.calls, (Strings{"ClosePort"}));
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(Rows, GpsPortPick,
-                         ::testing::Values(PortPick{"clash while sync on", 1, "COM3", 3, false},
-                                           PortPick{"same port, sync off", 0, "COM3", 3, true},
-                                           PortPick{"other port", 1, "COM3", 4, true},
-                                           PortPick{"None twice, sync on", 1, "None", 0, true},
-                                           PortPick{"clash while greyed", 2, "COM3", 3, false}),
-                         [](const auto& info) { return "Row" + std::to_string(info.index); });
 
 TEST_F(Handlers, PickingAPortReopensItEvenWhenAlreadyOpen) {
     OrvaneSetTime& w = start();
@@ -352,12 +317,13 @@ TEST_F(Handlers, EveryClickStoresItsKey) {
 TEST_F(Handlers, TrayButtonsShowTheWindowOtherMessagesDoNothing) {
     OrvaneSetTime& w = start();
     for (int code : {512, 514, 517, 519}) w.Form_MouseMove(0, 0, code * 15.0, 0);
-    EXPECT_FALSE(w.Visible());
+    EXPECT_FALSE(w.Visible() || shell.windowShown);
     EXPECT_FALSE(w.Timer1.Enabled());
     for (int code : {513, 515, 516, 518}) {
         w.Command4_Click();
+        EXPECT_FALSE(shell.windowShown);
         w.Form_MouseMove(0, 0, code * 15.0, 0);
-        EXPECT_TRUE(w.Visible()) << code;
+        EXPECT_TRUE(w.Visible() && shell.windowShown) << code;
         EXPECT_TRUE(w.Timer1.Enabled()) << code;
     }
 }
@@ -365,13 +331,12 @@ TEST_F(Handlers, TrayButtonsShowTheWindowOtherMessagesDoNothing) {
 TEST_F(Handlers, CloseAndExitSavesTheGpsPortAndRemovesTheIcon) {
     OrvaneSetTime& w = start();
     w.Combo1.Text("COM6");
-    shell.notifyCalls.clear();
     w.Command1_Click();
     EXPECT_EQ(nmea.calls, (Strings{"ClosePort", "ClosePort"}));
     EXPECT_EQ(profile.writes, (Strings{"GPS/COMPORT=COM6"}));
-    ASSERT_EQ(shell.notifyCalls.size(), 2u);
-    EXPECT_EQ(shell.notifyCalls[0].first, notify::NIM_DELETE);
-    EXPECT_EQ(shell.endCalls, 1);
+    EXPECT_EQ(shell.trayCalls,
+              (Strings{"remove Set PC Time from GPS", "remove Set PC Time from GPS"}));
+    EXPECT_EQ(shell.quitCalls, 1);
 
     clearRecords();
     w.Form_Unload();

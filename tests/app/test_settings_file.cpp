@@ -20,7 +20,7 @@ protected:
     fs::path file;
     IniProfileStore profile;
     fakes::FakeShell shell;
-    fakes::FakeAutoRun registry;
+    fakes::FakeAutoRun autoRun;
     fakes::FakeClock clock;
     fakes::FakeNmeaReceiver nmea;
     fakes::FakeSerialPort serial;
@@ -39,7 +39,7 @@ protected:
 
     OrvaneSetTime& load() {
         window = std::make_unique<OrvaneSetTime>(
-            OrvaneSetTime::Platform{shell, profile, registry, clock},
+            OrvaneSetTime::Platform{shell, profile, autoRun, clock},
             OrvaneSetTime::Components{nmea, serial, udp}, file.string());
         window->Form_Load();
         return *window;

@@ -5,8 +5,10 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "devices/nmea_receiver.h"
@@ -14,6 +16,7 @@
 #include "devices/udp_socket.h"
 #include "platform/autorun.h"
 #include "platform/error.h"
+#include "platform/event_loop.h"
 #include "platform/profile_store.h"
 #include "platform/shell.h"
 #include "platform/system_clock.h"
@@ -114,37 +117,83 @@ public:
 
 class FakeShell : public Shell {
 public:
-    std::int32_t exStyle = 0x40100;  // WS_EX_APPWINDOW | WS_EX_WINDOWEDGE
-    std::vector<std::pair<std::uint32_t, NotifyIconData>> notifyCalls;
+    bool windowShown = true, inTaskbar = true;
+    std::vector<std::string> trayCalls;  // "add Set PC Time from GPS", "remove ..."
+    TrayIconRecord lastIcon;
     struct Box {
         std::string text, title;
-        MsgBoxStyle style;
+        MsgBoxIcon icon;
     };
     std::vector<Box> boxes;
-    std::function<void()> whileBoxOpen;  // runs inside MsgBox, as a nested event loop would
-    std::string appPath = "/opt/tidewell";
-    std::string exeName = "tidewell";
-    int endCalls = 0;
+    std::function<void()> whileBoxOpen;  // runs inside a box, as a modal loop would
+    std::string exe = "/opt/tidewell/tidewell";
+    int quitCalls = 0;
 
-    std::int32_t GetWindowLong(int) override { return exStyle; }
-    std::int32_t SetWindowLong(int, std::int32_t value) override {
-        auto old = exStyle;
-        exStyle = value;
-        return old;
-    }
-    bool Shell_NotifyIcon(std::uint32_t message, const NotifyIconData& record) override {
-        notifyCalls.emplace_back(message, record);
-        return true;
-    }
-    std::uint32_t windowHandle() const override { return 0x1234; }
-    std::uint32_t iconHandle() const override { return 0x5678; }
-    void MsgBox(std::string_view text, std::string_view title, MsgBoxStyle style) override {
-        boxes.push_back({std::string(text), std::string(title), style});
+    void showWindow(bool shown) override { windowShown = shown; }
+    void showInTaskbar(bool shown) override { inTaskbar = shown; }
+    void addTrayIcon(const TrayIconRecord& icon) override { tray("add", icon); }
+    void modifyTrayIcon(const TrayIconRecord& icon) override { tray("modify", icon); }
+    void removeTrayIcon(const TrayIconRecord& icon) override { tray("remove", icon); }
+    MsgBoxAnswer messageBox(std::string_view text, std::string_view title, MsgBoxIcon icon,
+                            MsgBoxButtons) override {
+        boxes.push_back({std::string(text), std::string(title), icon});
         if (whileBoxOpen) whileBoxOpen();
+        return MsgBoxAnswer::Ok;
     }
-    std::string AppPath() const override { return appPath; }
-    std::string EXEName() const override { return exeName; }
-    void endProgram() override { ++endCalls; }
+    std::string executablePath() const override { return exe; }
+    void quit() override { ++quitCalls; }
+
+private:
+    void tray(const char* what, const TrayIconRecord& icon) {
+        trayCalls.push_back(std::string(what) + " " + icon.tip);
+        lastIcon = icon;
+    }
+};
+
+// A loop driven by hand: a test fires the watches and ticks it wants.
+class FakeEventLoop : public EventLoop {
+public:
+    struct Entry {
+        std::string kind;  // "read", "write", "every", "after"
+        NativeHandle handle = -1;
+        int ms = 0;
+        Callback callback;
+        bool live = true;
+    };
+    std::vector<std::shared_ptr<Entry>> entries;
+    std::optional<int> quitStatus;
+
+    Token watchReadable(NativeHandle h, Callback c) override { return add("read", h, 0, c); }
+    Token watchWritable(NativeHandle h, Callback c) override { return add("write", h, 0, c); }
+    Token everyPeriod(int ms, Callback c) override { return add("every", -1, ms, c); }
+    Token after(int ms, Callback c) override { return add("after", -1, ms, c); }
+    void quit(int status) override { quitStatus = status; }
+
+    // Live entries of a kind (and period), in the order made.
+    std::vector<std::shared_ptr<Entry>> live(const std::string& kind, int ms = -1) const {
+        std::vector<std::shared_ptr<Entry>> out;
+        for (const auto& e : entries)
+            if (e->live && e->kind == kind && (ms < 0 || e->ms == ms)) out.push_back(e);
+        return out;
+    }
+    // Runs every live periodic tick of `ms` once, `times` times.
+    void tick(int ms, int times = 1) {
+        for (int i = 0; i < times; ++i)
+            for (const auto& e : live("every", ms)) e->callback();
+    }
+
+private:
+    struct Held : Registration {
+        std::shared_ptr<Entry> entry;
+        ~Held() override { entry->live = false; }
+    };
+    Token add(const char* kind, NativeHandle h, int ms, Callback c) {
+        auto entry = std::make_shared<Entry>(Entry{kind, h, ms, std::move(c)});
+        entries.push_back(entry);
+        auto held = std::make_unique<Held>();
+        held->entry = entry;
+        return held;
+    }
 };
 
 class FakeNmeaReceiver : public NmeaReceiver {
@@ -158,12 +207,29 @@ public:
         if (failOpen)
             throw Error(2, "COM" + std::to_string(PortNumber) + ": No such file or directory");
         open = true;
+        lost = false;
+        if (PortStateChanged) PortStateChanged();
     }
     void ClosePort() override {
         calls.push_back("ClosePort");
-        open = false;
+        lost = false;
+        if (!std::exchange(open, false)) return;
+        if (PortStateChanged) PortStateChanged();
     }
     bool isOpen() const override { return open; }
+    bool deviceLost() const override { return lost; }
+    NativeHandle readHandle() const override { return open ? 7 : -1; }
+    void handleReadable() override { calls.push_back("read"); }
+    ReceptionTally takeTally() override { return std::exchange(tally, {}); }
+
+    // The device unplugged: the port closes by itself.
+    void unplug() {
+        open = false;
+        lost = true;
+        if (PortStateChanged) PortStateChanged();
+    }
+    bool lost = false;
+    ReceptionTally tally;
 };
 
 class FakeSerialPort : public SerialPort {
@@ -175,8 +241,19 @@ public:
     bool open = false;
     std::uint64_t dropped = 0;
 
+    bool lost = false;
+
     bool PortOpen() const override { return open; }
+    bool deviceLost() const override { return lost; }
+    void reopenLost() override {
+        if (!lost) return;
+        calls.push_back("reopen " + std::to_string(CommPort));
+        if (failOpen) throw Error(2, "No such file or directory");
+        open = true;
+        lost = false;
+    }
     void PortOpen(bool value) override {
+        lost = false;
         if (value == open) return;
         if (value) {
             calls.push_back("open " + std::to_string(CommPort));

@@ -16,6 +16,7 @@ public:
     ~PhaseLockedTicker() override;
 
     std::function<void()> onTick;
+    void stop() { notifier_->setEnabled(false); }
 
 private:
     void arm();

@@ -1,4 +1,4 @@
-#include "app/qt/demo.h"
+#include "app/demo.h"
 
 #include <fcntl.h>
 #include <signal.h>

@@ -1,0 +1,104 @@
+#include "app/program.h"
+
+#include "devices/port_names.h"
+#include "devices/reception_tally.h"
+#include "platform/calendar.h"
+
+namespace tidewell {
+
+namespace {
+constexpr std::size_t kPortEntrySize = 750;
+constexpr const char* kNone = "None";
+}  // namespace
+
+std::string PortMap::operator()(int port) const {
+    std::map<int, std::string> overrides;
+    if (std::string path = profile_.getString("Ports", "COM" + std::to_string(port), "",
+                                              kPortEntrySize, settingsFile_);
+        !path.empty())
+        overrides[port] = path;
+    return devicePathFor(port, overrides);
+}
+
+DateWindow receiverDates() {
+    return gpsDateWindow(calendar::parseCompilerDate(__DATE__).value_or(CivilDate{2026, 1, 1}));
+}
+
+Program::Program(OrvaneSetTime::Platform platform, OrvaneSetTime::Components components,
+                 EventLoop& loop, const PortMap& ports, std::string settingsFile, WindowView& view)
+    : window_(platform, components, std::move(settingsFile)), loop_(loop), ports_(ports),
+      view_(view), nmea_(components.nmea), serial_(components.serial) {
+    window_.addView(*this);
+    window_.addView(view);
+    nmea_.PortStateChanged = [this] {
+        gpsOpenSeconds_ = 0;
+        watchGps();
+        if (started_)
+            view_.eventLine(std::string("gps port: ") + window_.Combo1.Text() +
+                            (nmea_.isOpen() ? " open" : " closed"));
+    };
+}
+
+void Program::start() {
+    window_.Form_Load();
+    started_ = true;
+    view_.loaded(window_, nmea_.PortNumber > 0 ? ports_(nmea_.PortNumber) : "",
+                 window_.Check2.Value() == 1 ? ports_(serial_.CommPort) : "");
+    // Locked to the clock, only the broadcast timer's tick at a second boundary can see a new
+    // second; its nine other ticks would only cost wake-ups, so it ticks once a second.
+    secondTicker_ = loop_.everyPeriod(1000, [this] { secondTick(); });
+    timerChanged(window_.Timer1);
+}
+
+void Program::stop() {
+    view_.eventLine("stopping");
+    window_.Form_Unload();
+    loop_.quit(0);
+}
+
+void Program::watchGps() {
+    gpsWatch_.reset();
+    if (nmea_.readHandle() >= 0)
+        gpsWatch_ = loop_.watchReadable(nmea_.readHandle(), [this] { nmea_.handleReadable(); });
+}
+
+void Program::secondTick() {
+    window_.SendUDP.tick();
+    if (++seconds_ % kReopenEverySeconds == 0) reopenLostPorts();
+    // Rejected sentences show nothing else, and a receiver without a fix looks like a program
+    // that has stopped.
+    if (nmea_.isOpen() && ++gpsOpenSeconds_ % kReceptionReportSeconds == 0)
+        if (const std::string why = noTimeReport(nmea_.takeTally(), kReceptionReportSeconds);
+            !why.empty())
+            view_.eventLine("gps: " + why);
+}
+
+// Only the lists and the check box say what the user still wants: turning serial sync off or
+// choosing "None" does not touch a port that is already closed.
+void Program::reopenLostPorts() {
+    try {
+        if (nmea_.deviceLost() && window_.Combo1.Text() != kNone) nmea_.OpenPort();
+    } catch (const Error&) {
+        // Still gone; the next try comes in a few seconds.
+    }
+    try {
+        if (serial_.deviceLost() && window_.Check2.Value() == 1 && window_.Combo2.Text() != kNone) {
+            serial_.reopenLost();
+            view_.eventLine("serial sync: " + window_.Combo2.Text() + " open again");
+        }
+    } catch (const Error&) {
+    }
+}
+
+// The display timer exists only while it is enabled (the window shown).
+void Program::timerChanged(const Timer& timer) {
+    if (&timer != &window_.Timer1) return;
+    if (!timer.Enabled()) {
+        displayTicker_.reset();
+    } else if (!displayTicker_) {
+        displayTicker_ = loop_.everyPeriod(timer.Interval(), [this] { window_.Timer1.tick(); });
+        window_.Timer1.tick();  // refreshed at once, not one interval later
+    }
+}
+
+}  // namespace tidewell

@@ -1,0 +1,72 @@
+#pragma once
+// The running program on any platform: the window model over its components, driven by the
+// platform's event loop. It opens ports through the settings file's port map, watches the GPS
+// port, ticks the broadcast once a second on the second, follows the display timer, opens
+// unplugged ports again once they are back, and tells when the GPS gives no valid time.
+#include <memory>
+#include <string>
+
+#include "app/orvane_set_time.h"
+#include "app/window_view.h"
+#include "devices/nmea_decode.h"
+#include "platform/event_loop.h"
+#include "platform/profile_store.h"
+
+namespace tidewell {
+
+// COMn's device: the settings file's [Ports] entry when there is one, read afresh at every
+// open so a user can point a port at another device without restarting; else the platform's.
+class PortMap {
+public:
+    PortMap(ProfileStore& profile, std::string settingsFile)
+        : profile_(profile), settingsFile_(std::move(settingsFile)) {}
+    std::string operator()(int port) const;
+
+private:
+    ProfileStore& profile_;
+    std::string settingsFile_;
+};
+
+// RMC dates a receiver may deliver: none before this build's own date (a receiver with the
+// week-number rollover fault would set the PC back about twenty years), none beyond one
+// week-number cycle after it.
+DateWindow receiverDates();
+
+class Program : private WindowView {
+public:
+    static constexpr int kReopenEverySeconds = 5;
+    static constexpr int kReceptionReportSeconds = 60;
+
+    Program(OrvaneSetTime::Platform platform, OrvaneSetTime::Components components, EventLoop& loop,
+            const PortMap& ports, std::string settingsFile, WindowView& view);
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+
+    // Loads the window and starts the ticks.
+    void start();
+    // Ends the run as closing the window does: the port closes, the icon goes, nothing saved.
+    void stop();
+
+    OrvaneSetTime& window() { return window_; }
+
+private:
+    void watchGps();
+    void secondTick();
+    void reopenLostPorts();
+    void timerChanged(const Timer& timer) override;
+
+    OrvaneSetTime window_;
+    EventLoop& loop_;
+    const PortMap& ports_;
+    WindowView& view_;
+    NmeaReceiver& nmea_;
+    SerialPort& serial_;
+    EventLoop::Token gpsWatch_;
+    EventLoop::Token secondTicker_;
+    EventLoop::Token displayTicker_;
+    bool started_ = false;
+    int seconds_ = 0;
+    int gpsOpenSeconds_ = 0;
+};
+
+}  // namespace tidewell

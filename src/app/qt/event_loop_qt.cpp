@@ -1,0 +1,64 @@
+#include "app/qt/event_loop_qt.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include "app/qt/phase_locked_ticker.h"
+
+namespace tidewell {
+
+namespace {
+
+// Stopped at once but deleted later, so a callback may drop its own registration.
+template <class T> class Held : public EventLoop::Registration {
+public:
+    explicit Held(T* object) : object_(object) {}
+    ~Held() override {
+        if constexpr (std::is_same_v<T, QSocketNotifier>)
+            object_->setEnabled(false);
+        else
+            object_->stop();
+        object_->deleteLater();
+    }
+
+private:
+    T* object_;
+};
+
+EventLoop::Token watch(NativeHandle handle, QSocketNotifier::Type type,
+                       EventLoop::Callback onReady) {
+    auto* notifier = new QSocketNotifier(qintptr(handle), type);
+    QObject::connect(notifier, &QSocketNotifier::activated, std::move(onReady));
+    return std::make_unique<Held<QSocketNotifier>>(notifier);
+}
+
+}  // namespace
+
+EventLoop::Token QtEventLoop::watchReadable(NativeHandle handle, Callback onReady) {
+    return watch(handle, QSocketNotifier::Read, std::move(onReady));
+}
+
+EventLoop::Token QtEventLoop::watchWritable(NativeHandle handle, Callback onReady) {
+    return watch(handle, QSocketNotifier::Write, std::move(onReady));
+}
+
+EventLoop::Token QtEventLoop::everyPeriod(int periodMs, Callback onTick) {
+    auto* ticker = new PhaseLockedTicker(periodMs);
+    ticker->onTick = std::move(onTick);
+    return std::make_unique<Held<PhaseLockedTicker>>(ticker);
+}
+
+EventLoop::Token QtEventLoop::after(int delayMs, Callback onTimeout) {
+    auto* timer = new QTimer;
+    timer->setSingleShot(true);
+    QObject::connect(timer, &QTimer::timeout, std::move(onTimeout));
+    timer->start(delayMs);
+    return std::make_unique<Held<QTimer>>(timer);
+}
+
+void QtEventLoop::quit(int status) {
+    QCoreApplication::exit(status);
+}
+
+}  // namespace tidewell

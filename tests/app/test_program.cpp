@@ -1,0 +1,106 @@
+#include "app/program.h"
+
+#include <functional>
+
+#include "window_fixture.h"
+
+namespace tidewell {
+namespace {
+
+using Strings = std::vector<std::string>;
+
+struct ProgramTest : WindowTest {
+    fakes::FakeEventLoop loop;
+    PortMap ports{profile, "Tidewell.ini"};
+    std::unique_ptr<Program> program;
+
+    OrvaneSetTime& start() {
+        program =
+            std::make_unique<Program>(platform(), components(), loop, ports, "Tidewell.ini", view);
+        program->start();
+        return program->window();
+    }
+};
+
+TEST_F(ProgramTest, TicksOnTheSecondAndFollowsTheDisplayTimer) {
+    stored("UDP", "SendUDP", " 1");
+    stored("UDP", "UDPrate", "once per second");
+    OrvaneSetTime& w = start();
+    ASSERT_EQ(loop.live("every", 1000).size(), 1u);
+    EXPECT_TRUE(loop.live("every", 100).empty()) << "no display timer while hidden";
+
+    loop.tick(1000);
+    EXPECT_EQ(udp.sent.size(), 1u);
+
+    w.trayClicked(TrayButton::Left);
+    ASSERT_EQ(loop.live("every", 100).size(), 1u);
+    EXPECT_EQ(w.txtPCtime.Text(), "12-06-2026   09:05:01") << "refreshed at once";
+    w.Command4_Click();
+    EXPECT_TRUE(loop.live("every", 100).empty());
+}
+
+TEST_F(ProgramTest, TheGpsPortIsWatchedWhileOpenAndStopClosesIt) {
+    stored("GPS", "COMPORT", "COM2");
+    start();
+    ASSERT_EQ(loop.live("read").size(), 1u);
+    loop.live("read")[0]->callback();
+    EXPECT_EQ(nmea.calls.back(), "read");
+
+    nmea.unplug();
+    EXPECT_TRUE(loop.live("read").empty());
+    EXPECT_EQ(view.lines.back(), "gps port: COM2 closed");
+
+    program->stop();
+    EXPECT_EQ(loop.quitStatus, 0);
+    EXPECT_EQ(shell.trayCalls.back(), "remove Set PC Time from GPS");
+}
+
+// What the user does while the receiver and the display are unplugged, and which of them
+// opens again once the devices are back.
+TEST_F(ProgramTest, OnlyAPortTheUserStillWantsIsReopened) {
+    const struct {
+        const char* what;
+        std::function<void(OrvaneSetTime&)> action;
+        bool gpsBack, serialBack;
+    } rows[] = {
+        {"nothing", [](OrvaneSetTime&) {}, true, true},
+        {"serial sync off", [](OrvaneSetTime& w) { w.Check2.Value(0); }, true, false},
+        {"serial port None", [](OrvaneSetTime& w) { w.Combo2.choose(0); }, true, false},
+        {"gps port None", [](OrvaneSetTime& w) { w.Combo1.choose(0); }, false, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        stored("GPS", "COMPORT", "COM1");
+        stored("SerialSync", "SendSync", " 1");
+        stored("SerialSync", "COMPORT", "COM3");
+        nmea = {}, serial = {};
+        OrvaneSetTime& w = start();
+        nmea.unplug();
+        serial.open = false, serial.lost = true;
+        row.action(w);
+
+        loop.tick(1000, Program::kReopenEverySeconds - 1);
+        EXPECT_FALSE(nmea.open || serial.open) << "not before the retry is due";
+        loop.tick(1000);
+        EXPECT_EQ(nmea.open, row.gpsBack);
+        EXPECT_EQ(serial.open, row.serialBack);
+    }
+}
+
+TEST_F(ProgramTest, AMinuteWithoutValidTimeIsToldOnce) {
+    stored("GPS", "COMPORT", "COM1");
+    start();
+    nmea.tally.bytes = 4000;
+    nmea.tally.sentences = 60;
+    nmea.tally.rmc = 60;
+    nmea.tally.rejected["status V"] = 60;
+    loop.tick(1000, Program::kReceptionReportSeconds);
+    EXPECT_EQ(view.lines.back(), "gps: no valid time in the last 60 s: 60 status V");
+    view.lines.clear();
+    nmea.tally.times = 1;
+    loop.tick(1000, Program::kReceptionReportSeconds);
+    EXPECT_TRUE(view.lines.empty()) << "a minute with a valid time says nothing";
+}
+
+}  // namespace
+}  // namespace tidewell
