@@ -15,14 +15,10 @@
 
 namespace tidewell::testing {
 
+// One row of a .expected.tsv; its line number and sentence columns are for people.
 struct ExpectedRmc {
-    int line = 0;
-    std::string sentence, checksum, status, utc;
+    std::string checksum, status, utc;
 };
-
-inline std::filesystem::path nmeaLogsDir() {
-    return TIDEWELL_NMEA_LOGS_DIR;
-}
 
 inline constexpr std::size_t kNmeaLogCount = 24;
 
@@ -31,7 +27,7 @@ inline constexpr std::size_t kNmeaLogCount = 24;
 inline std::vector<std::filesystem::path> nmeaLogs() {
     namespace fs = std::filesystem;
     constexpr std::string_view kTsv = ".expected.tsv";
-    const fs::path dir = nmeaLogsDir();
+    const fs::path dir = TIDEWELL_NMEA_LOGS_DIR;
     std::vector<fs::path> logs;
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(dir, ec)) {
@@ -60,12 +56,9 @@ inline std::vector<ExpectedRmc> readExpected(std::filesystem::path log) {
     std::vector<ExpectedRmc> rows;
     std::istringstream in(readBytes(log.replace_extension(".expected.tsv")));
     for (std::string text; std::getline(in, text);) {
-        std::vector<std::string> cols;
-        std::istringstream fields(text);
-        for (std::string col; std::getline(fields, col, '\t');) cols.push_back(col);
-        if (text.ends_with('\t')) cols.emplace_back();
-        if (cols.size() != 5) continue;
-        rows.push_back({std::stoi(cols[0]), cols[1], cols[2], cols[3], cols[4]});
+        std::vector<std::string> cols(1);  // line, sentence, checksum, status, utc
+        for (char c : text) c == '\t' ? void(cols.emplace_back()) : cols.back().push_back(c);
+        if (cols.size() == 5) rows.push_back({cols[2], cols[3], cols[4]});
     }
     return rows;
 }
