@@ -4,13 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <cstdlib>
+#include <chrono>
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <vector>
 
+#include "../settings/temp_folder.h"
 #include "broadcast/scheduler.h"
 #include "gps/clock_update.h"
 #include "gps/rmc_time.h"
@@ -19,20 +20,15 @@
 namespace tidewell {
 namespace {
 
-class ZoneScope {
-public:
-    explicit ZoneScope(const char* zone) {
-        if (const char* tz = std::getenv("TZ")) saved_ = tz;
-        setenv("TZ", zone, 1);
-        tzset();
-    }
-    ~ZoneScope() {
-        saved_ ? setenv("TZ", saved_->c_str(), 1) : unsetenv("TZ");
-        tzset();
-    }
+using namespace std::chrono;
 
-private:
-    std::optional<std::string> saved_;
+// TZ for one scope, read again on entry and on leaving: localtime_r need not look at it.
+struct ZoneScope {
+    struct Reread {
+        ~Reread() { tzset(); }
+    } reread;  // destroyed after `tz` is restored
+    testing::EnvOverride tz;
+    explicit ZoneScope(const char* zone) : tz("TZ", zone) { tzset(); }
 };
 
 std::string strftimeOf(std::time_t t, const char* pattern, bool utc) {
@@ -43,11 +39,8 @@ std::string strftimeOf(std::time_t t, const char* pattern, bool utc) {
     return buf;
 }
 
-std::time_t utcInstant(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {
-    std::tm tm{};
-    tm.tm_year = y - 1900, tm.tm_mon = mo - 1, tm.tm_mday = d;
-    tm.tm_hour = h, tm.tm_min = mi, tm.tm_sec = s;
-    return timegm(&tm);
+std::time_t utcInstant(year_month_day day, seconds time = {}) {
+    return system_clock::to_time_t(sys_days(day) + time);
 }
 
 // Every instant in [from, to) at which the current zone's offset changes.
@@ -65,19 +58,19 @@ std::vector<std::time_t> offsetChanges(std::time_t from, std::time_t to) {
     return changes;
 }
 
+// Days since 1899-12-30, which is 25569 days before 1970-01-01.
 DateValue dateValueAt(std::time_t t) {
-    std::tm tm{};
-    gmtime_r(&t, &tm);
-    return *dateValueOf(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
-                        tm.tm_sec);
+    return 25569 + t / 86400 + t % 86400 / 86400.0;
 }
 
 // A Linux clock whose reads and sets go through seams: the machine's clock is never touched.
 struct SeamClock {
     timespec now{};
-    std::vector<timespec> sets;
+    std::vector<std::pair<std::time_t, long>> sets;
+    bool refuse = false;
     LinuxSystemClock clock{[this](const timespec& ts) {
-                               sets.push_back(ts);
+                               sets.emplace_back(ts.tv_sec, ts.tv_nsec);
+                               if (refuse) return errno = EPERM, -1;
                                now = ts;
                                return 0;
                            },
@@ -93,8 +86,8 @@ TEST_P(ZoneChanges, ShownSetAndSentTimesAreTheTrueInstant) {
         FAIL() << "tzdata lacks " << GetParam();
     ZoneScope zone(GetParam());
     // A zone without changes (Kathmandu's 5:45) is still checked across a new year.
-    auto changes = offsetChanges(utcInstant(2000, 1, 1), utcInstant(2037, 12, 31));
-    changes.push_back(utcInstant(2027, 1, 1));
+    auto changes = offsetChanges(utcInstant(2000y / 1 / 1), utcInstant(2037y / 12 / 31));
+    changes.push_back(utcInstant(2027y / 1 / 1));
 
     SeamClock pc;
     ClockUpdate update(pc.clock);
@@ -116,11 +109,8 @@ TEST_P(ZoneChanges, ShownSetAndSentTimesAreTheTrueInstant) {
             const bool due = update.apply(local, gps, 1).due;
             if (t >= first) {
                 EXPECT_TRUE(due);
-                ASSERT_EQ(pc.sets.size(), due ? 2u : 0u);
-                EXPECT_EQ(pc.sets[0].tv_sec, t) << "the date set keeps the clock's instant";
-                EXPECT_EQ(pc.sets[0].tv_nsec, 400'000'000);
-                EXPECT_EQ(pc.sets[1].tv_sec, shown);
-                EXPECT_EQ(pc.sets[1].tv_nsec, 0);
+                EXPECT_EQ(pc.sets, (decltype(pc.sets){{t, 400'000'000}, {shown, 0}}))
+                    << "the date set keeps the clock's instant, the time set is the shown second";
             }
 
             for (bool utc : {true, false}) {
@@ -146,28 +136,21 @@ INSTANTIATE_TEST_SUITE_P(Zones, ZoneChanges,
                                            "Pacific/Kiritimati"),
                          [](const auto& info) {
                              std::string name = info.param;
-                             for (char& c : name)
-                                 if (c == '/') c = '_';
+                             std::replace(name.begin(), name.end(), '/', '_');
                              return name;
                          });
 
 TEST(LinuxClock, RefusalsAndImpossibleFieldsThrowAndNothingImpossibleIsSet) {
     ZoneScope zone("Europe/Berlin");
-    std::vector<timespec> sets;
-    LinuxSystemClock clock{[&](const timespec& ts) {
-                               sets.push_back(ts);
-                               errno = EPERM;
-                               return -1;
-                           },
-                           [] {
-                               return timespec{utcInstant(2026, 12, 6, 8, 5, 1), 0};
-                           }};
+    SeamClock pc;
+    pc.now = {utcInstant(2026y / 12 / 6, 8h + 5min + 1s), 0};
+    pc.refuse = true;
     const ZonedTime target{{2026, 12, 0, 6, 9, 5, 1, 0}, {2026, 12, 0, 6, 8, 5, 1, 0}};
-    EXPECT_THROW(clock.setLocalTimeOfDay(target), Error);
+    EXPECT_THROW(pc.clock.setLocalTimeOfDay(target), Error);
     ZonedTime impossible = target;
     impossible.local.wMonth = 2, impossible.local.wDay = 29, impossible.local.wYear = 2025;
-    EXPECT_THROW(clock.setLocalDate(impossible), Error);
-    EXPECT_EQ(sets.size(), 1u) << "impossible fields never reach the clock";
+    EXPECT_THROW(pc.clock.setLocalDate(impossible), Error);
+    EXPECT_EQ(pc.sets.size(), 1u) << "impossible fields never reach the clock";
 }
 
 }  // namespace
