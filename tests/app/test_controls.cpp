@@ -86,15 +86,5 @@ TEST(OptionButton, SelectingOneDeselectsTheOtherWithoutItsClick) {
     EXPECT_EQ(clicks.size(), 2u) << "deselecting from code raises nothing";
 }
 
-TEST(Timer, TicksOnlyWhileEnabled) {
-    Timer timer("Timer1", 100, true);
-    int ticks = 0;
-    timer.Tick = [&] { ++ticks; };
-    timer.tick();
-    timer.Enabled(false);
-    timer.tick();
-    EXPECT_EQ(ticks, 1);
-}
-
 }  // namespace
 }  // namespace tidewell

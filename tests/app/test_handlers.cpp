@@ -158,18 +158,6 @@ TEST_F(Broadcast, AFailedSerialWriteIsCountedAndDropped) {
     EXPECT_TRUE(shell.boxes.empty());
 }
 
-TEST_F(Broadcast, UtcOptionSwitchesTheFrameToUtcOrder) {
-    OrvaneSetTime& w = outputsOn();
-    clock.offsetMinutes = 60;
-    w.Option1[0].Value(true);
-    nextSecond();
-    // 09:05:02 local on 6 December is 08:05:02 UTC: month before day.
-    EXPECT_EQ(udp.sent.back().data, "*020508120620260000000001000000000#");
-    w.Option1[1].Value(true);
-    nextSecond();
-    EXPECT_EQ(udp.sent.back().data, "*03050906122026         1         #");
-}
-
 // ---- GPS port choice ---------------------------------------------------------------------
 
 TEST_F(Handlers, TheGpsPortIsRefusedOnlyWhenItIsTheSerialSyncPortWhileSyncIsOn) {
@@ -202,13 +190,6 @@ TEST_F(Handlers, TheGpsPortIsRefusedOnlyWhenItIsTheSerialSyncPortWhileSyncIsOn) 
     }
 }
 
-TEST_F(Handlers, PickingAPortReopensItEvenWhenAlreadyOpen) {
-    OrvaneSetTime& w = start();
-    w.Combo1.choose(2);
-    w.Combo1.choose(2);
-    EXPECT_EQ(nmea.calls, (Strings{"ClosePort", "OpenPort 2", "ClosePort", "OpenPort 2"}));
-}
-
 TEST_F(Handlers, AGpsPortThatFailsToOpenKeepsThePreviousChoiceStored) {
     stored("GPS", "COMPORT", "COM1");
     OrvaneSetTime& w = start();
@@ -222,35 +203,34 @@ TEST_F(Handlers, AGpsPortThatFailsToOpenKeepsThePreviousChoiceStored) {
 
 // ---- Serial sync settings ----------------------------------------------------------------
 
-TEST_F(Handlers, ChoosingTheGpsPortForSerialSyncIsRefused) {
-    stored("GPS", "COMPORT", "COM3");
-    OrvaneSetTime& w = start();
-    w.Combo2.choose(3);
-    ASSERT_EQ(shell.boxes.size(), 1u);
-    EXPECT_EQ(w.Combo2.Text(), "None");
-    EXPECT_EQ(profile.get("SerialSync", "COMPORT"), "None");
-    EXPECT_FALSE(serial.PortOpen());
-}
-
-TEST_F(Handlers, ChoosingASerialPortOpensItEvenWithSyncOff) {
-    OrvaneSetTime& w = start();
-    w.Combo2.choose(4);
-    EXPECT_EQ(serial.calls, (Strings{"open 4"}));
-    EXPECT_EQ(profile.get("SerialSync", "COMPORT"), "COM4");
-    w.Combo2.choose(0);
-    EXPECT_EQ(serial.calls.back(), "close");
-    EXPECT_EQ(serial.CommPort, 4) << "None keeps the port number";
-    EXPECT_EQ(profile.get("SerialSync", "COMPORT"), "None");
-}
-
-TEST_F(Handlers, ASerialPortThatFailsToOpenIsReportedOnceAndNotStored) {
-    stored("SerialSync", "COMPORT", "COM2");
-    OrvaneSetTime& w = start();
-    serial.failOpen = true;
-    w.Combo2.choose(6);
-    EXPECT_EQ(shell.boxes.size(), 1u);
-    EXPECT_EQ(profile.get("SerialSync", "COMPORT"), "COM2");
-    EXPECT_FALSE(serial.PortOpen());
+TEST_F(Handlers, ASerialPortPickOpensItStoresItOrIsRefused) {
+    const struct {
+        const char* what;
+        int pick;
+        bool failOpen;
+        Strings calls;
+        std::string stored;
+        std::size_t boxes;
+    } rows[] = {
+        {"opens even with sync off", 4, false, {"open 4"}, "COM4", 0},
+        {"None closes and keeps the number", 0, false, {"open 2", "close"}, "None", 0},
+        {"the GPS port is refused", 3, false, {}, "None", 1},
+        {"a port that fails is not stored", 6, true, {"open 6"}, "COM2", 1},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        stored("GPS", "COMPORT", "COM3");
+        stored("SerialSync", "COMPORT", "COM2");
+        OrvaneSetTime& w = start();
+        serial = {};
+        serial.failOpen = r.failOpen;
+        if (r.pick == 0) w.Combo2.choose(2);
+        w.Combo2.choose(r.pick);
+        EXPECT_EQ(serial.calls, r.calls);
+        EXPECT_EQ(profile.get("SerialSync", "COMPORT"), r.stored);
+        EXPECT_EQ(shell.boxes.size(), r.boxes);
+        EXPECT_EQ(serial.CommPort, r.pick == 0 ? 2 : r.pick == 3 ? 1 : r.pick);
+    }
 }
 
 TEST_F(Handlers, SerialSyncBoxOpensAndClosesThePort) {

@@ -23,22 +23,21 @@
 
 namespace tidewell::fakes {
 
-// A clock at a fixed local time and a fixed offset from UTC (minutes east), unless
-// `offsetAt` gives the offset for a UTC instant. Sets are recorded and move `now`.
+// A clock at a fixed local time and a fixed offset from UTC (minutes east). Sets are recorded
+// and move `now`.
 class FakeClock : public SystemClock {
 public:
     SystemTime now{2026, 12, 0, 6, 9, 5, 1, 0};
     int offsetMinutes = 0;
-    std::function<int(const SystemTime& utc)> offsetAt;
     bool refuse = false;
     std::vector<std::string> sets;  // "date 2026-12-06", "time 09:05:01"
 
     SystemTime localNow() const override { return now; }
     SystemTime utcNow() const override {
-        return shifted(now, -(offsetAt ? offsetAt(now) : offsetMinutes));
+        return shifted(now, -offsetMinutes);
     }
     SystemTime utcToLocal(const SystemTime& utc) const override {
-        return shifted(utc, offsetAt ? offsetAt(utc) : offsetMinutes);
+        return shifted(utc, offsetMinutes);
     }
     void setLocalDate(const ZonedTime& t) override {
         record("date", t.local.wYear, t.local.wMonth, t.local.wDay, '-');
