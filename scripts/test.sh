@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test; then runs the integration tests again, unbuilt, with
 # the clock faked by libfaketime to awkward instants: hours 02 and 15, and both passes of
-# Berlin's repeated autumn hour.
+# Berlin's repeated autumn hour; last, every test again built with the sanitizers.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -36,4 +36,22 @@ fakedPass 2 UTC "$tomorrow 02:29:50"
 fakedPass 3 UTC "$tomorrow 15:29:50"
 fakedPass 4 Europe/Berlin "$berlin 00:29:50"
 fakedPass 5 Europe/Berlin "$berlin 01:29:50"
-[ ${#failed[@]} -eq 0 ] || { echo "Failed under libfaketime: pass ${failed[*]}" >&2; exit 1; }
+
+echo "=== Pass 6: every test, built with AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake --preset sanitize >/dev/null
+cmake --build --preset sanitize
+ctest --preset sanitize || failed+=(6)
+
+echo "=== Pass 7: the Debian package holds the program, the unit, the .desktop file and the icons"
+notPackaged() { # prints each expected file the package lacks, or that there is no package
+    local deb listing f
+    deb=$(scripts/package.sh) && listing=$(dpkg-deb -c "$deb") || { echo "(no package)"; return; }
+    for f in bin/tidewell lib/systemd/system/tidewell.service share/applications/tidewell.desktop \
+        share/icons/hicolor/{16x16,32x32}/apps/tidewell.png share/icons/hicolor/scalable/apps/tidewell.svg; do
+        grep -q " \./usr/$f\$" <<<"$listing" || echo "/usr/$f"
+    done
+}
+missing=$(notPackaged)
+[ -z "$missing" ] || { echo "Not in the package:" $missing >&2; failed+=(7); }
+
+[ ${#failed[@]} -eq 0 ] || { echo "Failed: pass ${failed[*]}" >&2; exit 1; }
