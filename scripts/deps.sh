@@ -7,6 +7,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     qt6-base-dev
     iproute2 util-linux tzdata faketime
+    dpkg-dev
 )
 
 missing=()
