@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test; then runs the integration tests again, unbuilt, with
 # the clock faked by libfaketime to awkward instants: hours 02 and 15, and both passes of
-# Berlin's repeated autumn hour; last, every test again built with the sanitizers.
+# Berlin's repeated autumn hour; then every test again built with the sanitizers; last, the
+# Debian package is built and its file list checked.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
