@@ -46,13 +46,13 @@ ctest --preset sanitize || failed+=(6)
 echo "=== Pass 7: the Debian package holds the program, the unit, the .desktop file and the icons"
 notPackaged() { # prints each expected file the package lacks, or that there is no package
     local deb listing f
-    deb=$(scripts/package.sh) && listing=$(dpkg-deb -c "$deb") || { echo "(no package)"; return; }
+    if ! deb=$(scripts/package.sh) || ! listing=$(dpkg-deb -c "$deb"); then echo "(no package)"; return; fi
     for f in bin/tidewell lib/systemd/system/tidewell.service share/applications/tidewell.desktop \
         share/icons/hicolor/{16x16,32x32}/apps/tidewell.png share/icons/hicolor/scalable/apps/tidewell.svg; do
         grep -q " \./usr/$f\$" <<<"$listing" || echo "/usr/$f"
     done
 }
 missing=$(notPackaged)
-[ -z "$missing" ] || { echo "Not in the package:" $missing >&2; failed+=(7); }
+[ -z "$missing" ] || { echo "Not in the package: ${missing//$'\n'/ }" >&2; failed+=(7); }
 
 [ ${#failed[@]} -eq 0 ] || { echo "Failed: pass ${failed[*]}" >&2; exit 1; }
