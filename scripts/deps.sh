@@ -8,6 +8,7 @@ packages=(
     qt6-base-dev
     iproute2 util-linux tzdata faketime
     dpkg-dev
+    xvfb xauth xdotool trayer
 )
 
 missing=()

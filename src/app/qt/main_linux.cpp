@@ -1,16 +1,20 @@
-// The program on Linux: parts assembled over Qt's event loop, headless for now.
-#include <QCoreApplication>
+// The program on Linux: parts assembled over Qt's event loop, with the window and tray when
+// there is a display, else headless.
+#include <QApplication>
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
 
 #include "app/demo.h"
 #include "app/headless.h"
 #include "app/options.h"
 #include "app/program.h"
 #include "app/qt/event_loop_qt.h"
+#include "app/qt/qt_window.h"
 #include "devices/nmea_receiver_posix.h"
 #include "devices/serial_port_posix.h"
 #include "devices/udp_socket_posix.h"
@@ -45,11 +49,17 @@ int main(int argc, char** argv) {
     const int stopFd = ::signalfd(-1, &stopSet, SFD_NONBLOCK | SFD_CLOEXEC);
     ::signal(SIGPIPE, SIG_IGN);
 
-    QCoreApplication app(argc, argv);
+    const bool windowed =
+        !options->headless && (std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY"));
+    const auto app = windowed ? std::make_unique<QApplication>(argc, argv)
+                              : std::make_unique<QCoreApplication>(argc, argv);
     QtEventLoop loop;
+    // The report goes on beside a window: one line per event, for logs and scripts.
     ReportOutput output(STDOUT_FILENO, loop);
     HeadlessReport report(output, loop, options->noSetClock);
-    HeadlessShell shell(report, loop);
+    HeadlessShell headlessShell(report, loop);
+    QtShell desktopShell(loop);
+    Shell& shell = windowed ? static_cast<Shell&>(desktopShell) : headlessShell;
 
     const std::string appFolder = paths::folderOf(shell.executablePath());
     Demo demo;
@@ -81,12 +91,14 @@ int main(int argc, char** argv) {
 
     Program program({shell, profile, autoRun, clock}, {nmea, serial, udp}, loop, ports,
                     settingsFile, report);
-    program.window().reportClockRefusalInMessageBox = false;
+    program.window().reportClockRefusalInMessageBox = windowed;
+    const auto window = windowed ? desktopShell.openWindow(program.window()) : nullptr;
     const auto stopWatch = loop.watchReadable(stopFd, [&] {
         signalfd_siginfo info{};
         [[maybe_unused]] auto n = ::read(stopFd, &info, sizeof info);
         program.stop();
     });
     program.start();
+    if (window && options->demo) program.window().trayClicked(TrayButton::Left);
     return QCoreApplication::exec();
 }

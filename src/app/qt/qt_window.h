@@ -1,0 +1,95 @@
+#pragma once
+// The window on a Linux desktop: Qt widgets that mirror the window model's controls, placed
+// from their twips, and the desktop shell (tray icon, message boxes, quitting) around them.
+// The widgets hold no state of their own: a user's action goes to the model, and what the
+// model changes comes back through controlChanged.
+#include <QString>
+#include <QWidget>
+
+#include <functional>
+#include <map>
+#include <memory>
+
+#include "app/orvane_set_time.h"
+#include "app/window_view.h"
+#include "platform/event_loop.h"
+#include "platform/shell.h"
+
+class QSystemTrayIcon;
+
+namespace tidewell {
+
+// The fonts tried in turn for a face this desktop may lack.
+QFont desktopFont(const Font& font);
+
+class QtWindowView : public QWidget, public WindowView {
+public:
+    // The window's own font, which every control without one of its own uses.
+    static inline const Font kDialogFont{"MS Sans Serif", 8, false};
+
+    explicit QtWindowView(OrvaneSetTime& model);
+
+    void controlChanged(const Control& control) override;
+    // The widget that shows a control.
+    QWidget* widgetOf(const Control& control) const;
+    // Twips to pixels at this screen's logical DPI.
+    QRect pixels(const Geometry& g) const;
+
+    // What the title bar's close box and a minimised window's restore do.
+    std::function<void()> onClose;
+    std::function<void()> onRestore;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    void build();
+    void act(const std::function<void()>& action);
+    QString textOf(const Control& control) const;
+    // txtLocalTime, UDPaddress and Label4, which the model hides and the user never sees.
+    bool neverShown(const Control& control) const;
+
+    OrvaneSetTime& model_;
+    std::map<const Control*, QWidget*> widgets_;
+};
+
+class QtShell : public Shell {
+public:
+    static constexpr int kTrayRetries = 5;
+    static constexpr int kTrayRetryMs = 5000;
+
+    explicit QtShell(EventLoop& loop);
+    ~QtShell() override;
+
+    // Creates the window for `model` and takes the shell's part of it.
+    std::unique_ptr<QtWindowView> openWindow(OrvaneSetTime& model);
+
+    void showWindow(bool shown) override;
+    void showInTaskbar(bool) override {}
+    void addTrayIcon(const TrayIconRecord& icon) override;
+    void modifyTrayIcon(const TrayIconRecord& icon) override;
+    void removeTrayIcon(const TrayIconRecord& icon) override;
+    MsgBoxAnswer messageBox(std::string_view text, std::string_view title, MsgBoxIcon icon,
+                            MsgBoxButtons buttons) override;
+    std::string executablePath() const override;
+    void quit() override;
+
+    bool hasTray() const { return tray_ != nullptr; }
+
+private:
+    void tryTray();
+
+    EventLoop& loop_;
+    OrvaneSetTime* model_ = nullptr;
+    QtWindowView* window_ = nullptr;
+    std::unique_ptr<QSystemTrayIcon> tray_;
+    TrayIconRecord icon_;
+    bool wanted_ = false;  // added and not removed since
+    bool shownOnce_ = false;
+    int retriesLeft_ = kTrayRetries;
+    EventLoop::Token retry_;
+    EventLoop::Token showAtStart_;
+};
+
+}  // namespace tidewell
