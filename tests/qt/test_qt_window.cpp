@@ -85,6 +85,7 @@ TEST_F(QtWindowTest, EveryControlMirrorsTheModelBeforeAndAfterChangesFromCode) {
     OrvaneSetTime& w = open();
     EXPECT_EQ(view->size(), QSize(383, 447));
     EXPECT_EQ(view->windowTitle(), "Tidewell");
+    EXPECT_EQ(view->windowIcon().availableSizes(), (QList<QSize>{{16, 16}, {32, 32}}));
     EXPECT_FALSE(view->windowFlags() &
                  (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
     expectMirrors();

@@ -1,6 +1,6 @@
 #pragma once
-// The program's icon, drawn in code (a clock face at 16 and 32 pixels) so the window and the
-// tray have one without an installed file; an installed theme icon named "tidewell" wins.
+// The program's icon for the window, its message boxes and the tray: the installed theme's
+// "tidewell" when there is one, else the 16 and 32 pixel pictures built into the program.
 #include <QIcon>
 
 namespace tidewell {
