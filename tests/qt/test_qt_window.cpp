@@ -217,20 +217,30 @@ TEST_F(QtShellTest, WithoutATrayTheWindowShowsAtStartAndHideMinimises) {
 
 TEST_F(QtShellTest, MessageBoxesAreModalAndReturnOnceClosed) {
     start();
-    QString seen;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    QTimer::singleShot(50, [&] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        ASSERT_NE(box, nullptr);
-        seen = box->windowTitle() + ": " + box->text();
-        icon = box->icon();
-        box->button(QMessageBox::Ok)->click();
-    });
-    EXPECT_EQ(
-        desktop.messageBox("The host is unknown", "11001", MsgBoxIcon::Critical, MsgBoxButtons::Ok),
-        MsgBoxAnswer::Ok);
-    EXPECT_EQ(seen, "11001: The host is unknown");
-    EXPECT_EQ(icon, QMessageBox::Critical);
+    for (auto [icon, shown] : {std::pair{MsgBoxIcon::Critical, QMessageBox::Critical},
+                               std::pair{MsgBoxIcon::Exclamation, QMessageBox::Warning}}) {
+        QString seen;
+        QMessageBox::Icon seenIcon = QMessageBox::NoIcon;
+        QTimer::singleShot(50, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            seen = box->windowTitle() + ": " + box->text();
+            seenIcon = box->icon();
+            box->button(QMessageBox::Ok)->click();
+        });
+        EXPECT_EQ(desktop.messageBox("The host is unknown", "11001", icon, MsgBoxButtons::Ok),
+                  MsgBoxAnswer::Ok);
+        EXPECT_EQ(seen, "11001: The host is unknown");
+        EXPECT_EQ(seenIcon, shown);
+    }
+}
+
+TEST(TrayClicks, LeftRightAndDoubleRestoreTheWindowAndNothingElseDoes) {
+    EXPECT_EQ(trayButtonOf(QSystemTrayIcon::Trigger), TrayButton::Left);
+    EXPECT_EQ(trayButtonOf(QSystemTrayIcon::DoubleClick), TrayButton::Double);
+    EXPECT_EQ(trayButtonOf(QSystemTrayIcon::Context), TrayButton::Right);
+    EXPECT_EQ(trayButtonOf(QSystemTrayIcon::MiddleClick), std::nullopt);
+    EXPECT_EQ(trayButtonOf(QSystemTrayIcon::Unknown), std::nullopt);
 }
 
 TEST_F(QtShellTest, TheCloseBoxUnloadsWithoutSavingThePort) {

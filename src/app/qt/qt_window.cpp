@@ -55,6 +55,19 @@ protected:
 
 }  // namespace
 
+std::optional<TrayButton> trayButtonOf(QSystemTrayIcon::ActivationReason reason) {
+    switch (reason) {
+    case QSystemTrayIcon::Trigger:
+        return TrayButton::Left;
+    case QSystemTrayIcon::DoubleClick:
+        return TrayButton::Double;
+    case QSystemTrayIcon::Context:  // the right button
+        return TrayButton::Right;
+    default:
+        return std::nullopt;
+    }
+}
+
 QFont desktopFont(const Font& font) {
     QFont f;
     f.setFamilies({q(font.name), "Microsoft Sans Serif", "DejaVu Sans", "Liberation Sans"});
@@ -321,17 +334,8 @@ void QtShell::tryTray() {
     tray_->setToolTip(q(icon_.tip));
     QObject::connect(tray_.get(), &QSystemTrayIcon::activated, tray_.get(),
                      [this](QSystemTrayIcon::ActivationReason reason) {
-                         if (!model_) return;
-                         switch (reason) {
-                         case QSystemTrayIcon::Trigger:
-                             return model_->trayClicked(TrayButton::Left);
-                         case QSystemTrayIcon::DoubleClick:
-                             return model_->trayClicked(TrayButton::Double);
-                         case QSystemTrayIcon::Context:
-                             return model_->trayClicked(TrayButton::Right);
-                         default:
-                             return;  // middle click
-                         }
+                         if (const auto button = trayButtonOf(reason); button && model_)
+                             model_->trayClicked(*button);
                      });
     tray_->show();
 }

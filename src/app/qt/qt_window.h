@@ -4,20 +4,23 @@
 // The widgets hold no state of their own: a user's action goes to the model, and what the
 // model changes comes back through controlChanged.
 #include <QString>
+#include <QSystemTrayIcon>
 #include <QWidget>
 
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 
 #include "app/orvane_set_time.h"
 #include "app/window_view.h"
 #include "platform/event_loop.h"
 #include "platform/shell.h"
 
-class QSystemTrayIcon;
-
 namespace tidewell {
+
+// The tray icon's click as the model knows it; nothing for a middle click.
+std::optional<TrayButton> trayButtonOf(QSystemTrayIcon::ActivationReason reason);
 
 // The fonts tried in turn for a face this desktop may lack.
 QFont desktopFont(const Font& font);
