@@ -40,13 +40,11 @@ std::string readFile(const fs::path& path) {
 // A child process with its output in files, ended (if still running) when dropped.
 class Child {
 public:
-    Child(std::vector<std::string> args, const fs::path& out, const fs::path& err,
-          int passFd = -1) {
+    Child(std::vector<std::string> args, const fs::path& out, const fs::path& err) {
         pid_ = ::fork();
         if (pid_ != 0) return;
         ::dup2(::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
         ::dup2(::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
-        if (passFd >= 0) ::dup2(passFd, 3);
         std::vector<char*> argv;
         for (auto& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
@@ -111,19 +109,21 @@ struct DesktopTest : ::testing::Test {
         fs::remove_all(dir);
         fs::create_directories(dir);
 
-        int pipeFds[2];
-        ASSERT_EQ(::pipe(pipeFds), 0);
-        xserver =
-            std::make_unique<Child>(std::vector<std::string>{"Xvfb", "-displayfd", "3", "-screen",
-                                                             "0", "800x600x24", "-nolisten", "tcp"},
-                                    dir / "xvfb.out", dir / "xvfb.err", pipeFds[1]);
-        ::close(pipeFds[1]);
-        char number[16] = {};
-        ASSERT_GT(::read(pipeFds[0], number, sizeof number - 1), 0) << readFile(dir / "xvfb.err");
-        ::close(pipeFds[0]);
-        ::setenv("DISPLAY", (":" + std::string(number, std::strcspn(number, "\n"))).c_str(), 1);
+        int display = 100 + ::getpid() % 400;
+        while (fs::exists("/tmp/.X11-unix/X" + std::to_string(display)) ||
+               fs::exists("/tmp/.X" + std::to_string(display) + "-lock"))
+            ++display;
+        xserver = std::make_unique<Child>(
+            std::vector<std::string>{"Xvfb", ":" + std::to_string(display), "-screen", "0",
+                                     "800x600x24", "-nolisten", "tcp"},
+            dir / "xvfb.out", dir / "xvfb.err");
+        ::setenv("DISPLAY", (":" + std::to_string(display)).c_str(), 1);
+        ASSERT_TRUE(eventually([] {
+            return std::system("xdotool getmouselocation >/dev/null 2>&1") == 0;
+        })) << readFile(dir / "xvfb.err");
         ::unsetenv("WAYLAND_DISPLAY");
         ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+        ::setenv("LSAN_OPTIONS", "suppressions=" TIDEWELL_QT_TESTS "/lsan.supp", 1);
 
         std::ofstream(dir / "Tidewell.ini") << "[UDP]\nSendUDP= 1\nUDPaddress=127.0.0.1\n";
     }
@@ -191,7 +191,7 @@ TEST_F(DesktopTest, TrayIconRestoresTheWindowWhichHidesAndExits) {
     run("xdotool mousemove --window " + icon.substr(0, icon.find('\n')) + " 8 8 click 1");
     ASSERT_TRUE(eventually([&] { return !window().empty(); }));
     clickInWindow(4140 + 1275 / 2, 5760 + 375 / 2);  // Close and Exit
-    EXPECT_EQ(program->wait(10s), 0);
+    EXPECT_EQ(program->wait(10s), 0) << readFile(dir / "program.err");
     EXPECT_NE(readFile(dir / "Tidewell.ini").find("[GPS]\nGPSDATE=0\nCOMPORT=None"),
               std::string::npos)
         << readFile(dir / "Tidewell.ini");
@@ -206,7 +206,7 @@ TEST_F(DesktopTest, WithoutATrayHostTheWindowShowsAtStart) {
     EXPECT_NE(told, std::string::npos) << err;
     EXPECT_EQ(err.find("no system tray", told + 1), std::string::npos) << err;
     ::kill(program->pid(), SIGTERM);
-    EXPECT_EQ(program->wait(10s), 0);
+    EXPECT_EQ(program->wait(10s), 0) << readFile(dir / "program.err");
 }
 
 }  // namespace

@@ -16,6 +16,11 @@
 #include "app/qt/qt_window.h"
 #include "window_fixture.h"
 
+// Caches fontconfig keeps for the life of the process.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig\n";
+}
+
 namespace tidewell {
 namespace {
 
