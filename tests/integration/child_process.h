@@ -4,16 +4,14 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
-
-extern char** environ;
 
 namespace tidewell::testing {
 
@@ -30,33 +28,32 @@ inline std::string readSome(int fd, int waitMs) {
 // Its stdout read line by line; killed in the destructor so a failing test leaves none behind.
 class ChildProcess {
 public:
-    // env entries "NAME=value" are added in front, so they win over this process's own.
+    // env entries "NAME=value" are set on top of this process's own.
     ChildProcess(const std::string& program, std::vector<std::string> args,
                  std::vector<std::string> env = {}) {
         int out[2], err[2];
-        if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+        if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
+            throw std::runtime_error("no pipe for " + program);
         args.insert(args.begin(), program);
-        std::vector<char*> argv, envp;
+        std::vector<char*> argv;
         for (auto& a : args) argv.push_back(a.data());
-        for (auto& e : env) envp.push_back(e.data());
-        for (char** e = environ; *e; ++e) envp.push_back(*e);
         argv.push_back(nullptr);
-        envp.push_back(nullptr);
-        if (::posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0)
-            pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
+        if ((pid_ = ::fork()) == 0) {
+            for (auto& e : env) ::putenv(e.data());
+            ::dup2(out[1], STDOUT_FILENO);
+            ::dup2(err[1], STDERR_FILENO);
+            ::execv(program.c_str(), argv.data());
+            ::_exit(127);
+        }
         ::close(out[1]);
         ::close(err[1]);
         out_ = out[0];
         err_ = err[0];
-        ::fcntl(out_, F_SETFL, ::fcntl(out_, F_GETFL) | O_NONBLOCK);
+        ::fcntl(out_, F_SETFL, O_NONBLOCK);
+        if (pid_ < 0) throw std::runtime_error("cannot start " + program);
     }
     ~ChildProcess() {
-        if (pid_ > 0 && !status_) {
+        if (!status_) {
             ::kill(pid_, SIGKILL);
             ::waitpid(pid_, nullptr, 0);
         }
@@ -68,11 +65,9 @@ public:
 
     pid_t pid() const { return pid_; }
     int stdoutFd() const { return out_; }
-    void signal(int sig) {
-        if (pid_ > 0 && !status_) ::kill(pid_, sig);
-    }
+    const std::vector<std::string>& lines() const { return lines_; }
 
-    // Reads what is there now; false once stdout has ended.
+    // Takes in what stdout holds now; false once it has ended.
     bool pump() {
         char buffer[4096];
         ssize_t n;
@@ -85,7 +80,6 @@ public:
         }
         return !ended_;
     }
-    const std::vector<std::string>& lines() const { return lines_; }
 
     // Line number i, or "" when it does not come within the wait.
     std::string line(std::size_t i, int waitMs = 5000) {
@@ -95,11 +89,14 @@ public:
         return i < lines_.size() ? lines_[i] : std::string();
     }
 
-    // The exit status, or -1 when it did not exit normally within the wait.
-    int waitExit(int waitMs) {
+    // Sends `sig` unless 0, then waits: the exit status, or -1 when it did not exit normally
+    // within the wait. Reading stdout meanwhile keeps a talkative child from blocking; a test
+    // of a stalled reader must not.
+    int waitExit(int waitMs, int sig = 0, bool readStdout = true) {
+        if (sig && !status_) ::kill(pid_, sig);
         const auto deadline = Clock::now() + std::chrono::milliseconds(waitMs);
         for (int status = 0; !status_; ::usleep(5000)) {
-            pump();
+            if (readStdout) pump();
             if (::waitpid(pid_, &status, WNOHANG) == pid_)
                 status_ = status;
             else if (Clock::now() >= deadline)
@@ -110,11 +107,6 @@ public:
         return WIFEXITED(*status_) ? WEXITSTATUS(*status_) : -1;
     }
 
-    std::string stdoutText() const {
-        std::string text;
-        for (const auto& l : lines_) text += l + "\n";
-        return text + pending_;
-    }
     std::string stderrText() {
         std::string text;
         for (std::string got; !(got = readSome(err_, 100)).empty();) text += got;
@@ -136,27 +128,23 @@ class Pty {
 public:
     Pty() {
         char name[128];
-        if (::openpty(&master_, &slave_, name, nullptr, nullptr) != 0) return;
+        if (::openpty(&master_, &slave_, name, nullptr, nullptr) != 0)
+            throw std::runtime_error("no pseudo-terminal");
         path_ = name;
         ::fcntl(master_, F_SETFD, FD_CLOEXEC);
         ::fcntl(slave_, F_SETFD, FD_CLOEXEC);
-        ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
+        ::fcntl(master_, F_SETFL, O_NONBLOCK);
     }
     ~Pty() {
-        closeMaster();
-        if (slave_ >= 0) ::close(slave_);
+        ::close(master_);
+        ::close(slave_);
     }
     Pty(const Pty&) = delete;
     Pty& operator=(const Pty&) = delete;
 
-    bool ok() const { return master_ >= 0; }
     int master() const { return master_; }
     int slave() const { return slave_; }
     const std::string& path() const { return path_; }
-    void closeMaster() {
-        if (master_ >= 0) ::close(master_);
-        master_ = -1;
-    }
     // Up to `want` bytes, whatever arrives within the wait.
     std::string read(std::size_t want, int waitMs = 2000) {
         std::string got;

@@ -1,19 +1,19 @@
-// The receiver on real pseudo-terminals, fed by the logs and by nmea-sim; nmea-check on the logs.
+// The receiver and the serial display on real pseudo-terminals, the receiver fed by the logs
+// and by nmea-sim; nmea-check on files.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <map>
-#include <regex>
 
 #include "../devices/test_nmea_corpus.h"
 #include "child_process.h"
 #include "devices/nmea_decode.h"
-#include "gps/date_value.h"
 #include "devices/nmea_receiver_posix.h"
+#include "devices/serial_port_posix.h"
+#include "gps/date_value.h"
 #include "platform/error.h"
 
 namespace tidewell {
@@ -22,7 +22,6 @@ namespace {
 namespace fs = std::filesystem;
 using testing::ChildProcess;
 using testing::Clock;
-using testing::kAnyDate;
 using testing::Pty;
 using namespace std::chrono_literals;
 
@@ -34,84 +33,73 @@ std::string withChecksum(std::string_view body) {
     std::snprintf(sum, sizeof sum, "%02X", nmeaChecksum(body));
     return "$" + std::string(body) + "*" + sum;
 }
+const std::string kEndMark = "\r\n" + withChecksum("PTWEND") + "\r\n";
 
-struct Recorder {
-    std::vector<std::string> rmcUtc, types;
-    int stateChanges = 0;
+// COM1 on `path`, as the receiver, recording what it delivers, and as the serial display.
+struct Com1 {
+    std::string path;
+    PosixNmeaReceiver receiver{[this](int) { return path; }, testing::kAnyDate};
+    PosixSerialPort display{[this](int) { return path; }};
+    std::vector<std::string> rmcUtc, others;
 
-    explicit Recorder(PosixNmeaReceiver& r) {
-        r.SentenceReceived = [this](const NmeaSentence& s) {
-            types.push_back(s.TypeID);
-            if (s.TypeID == "RMC" && s.utc) rmcUtc.push_back(formatUtcMillis(*s.utc));
+    explicit Com1(std::string device) : path(std::move(device)) {
+        receiver.PortNumber = display.CommPort = 1;
+        receiver.SentenceReceived = [this](const NmeaSentence& s) {
+            if (s.TypeID != "RMC")
+                others.push_back(s.TypeID);
+            else if (s.utc)
+                rmcUtc.push_back(formatUtcMillis(*s.utc));
         };
-        r.PortStateChanged = [this] { ++stateChanges; };
     }
-    long count(const std::string& type) const {
-        return std::count(types.begin(), types.end(), type);
-    }
-};
 
-struct ReceiverOn : PosixNmeaReceiver {
-    explicit ReceiverOn(const std::string& path)
-        : PosixNmeaReceiver([path](int) { return path; }, kAnyDate) {
-        PortNumber = 1;
-    }
-};
-
-// Serves the receiver, writing `bytes` into the master while there are any, until `done`,
-// a hang-up or the timeout.
-bool serve(PosixNmeaReceiver& receiver, std::string_view bytes, int master,
-           const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-    const auto deadline = Clock::now() + timeout;
-    while (!done() && receiver.isOpen() && Clock::now() < deadline) {
-        pollfd fds[2] = {{receiver.readFd(), POLLIN, 0}, {bytes.empty() ? -1 : master, POLLOUT, 0}};
-        ::poll(fds, 2, 50);
-        if (fds[1].revents & POLLOUT) {
-            const ssize_t n =
-                ::write(master, bytes.data(), std::min<std::size_t>(bytes.size(), 512));
-            if (n > 0) bytes.remove_prefix(static_cast<std::size_t>(n));
+    // Reads until the end mark, a hang-up or the timeout, meanwhile writing `bytes` into
+    // `master`. True when the end mark came.
+    bool serve(std::string_view bytes, int master, std::chrono::milliseconds timeout) {
+        const auto ended = [&] { return !others.empty() && others.back() == "PTWEND"; };
+        for (const auto deadline = Clock::now() + timeout;
+             !ended() && receiver.isOpen() && Clock::now() < deadline;) {
+            pollfd fds[2] = {{receiver.readFd(), POLLIN, 0},
+                             {bytes.empty() ? -1 : master, POLLOUT, 0}};
+            ::poll(fds, 2, 50);
+            if (fds[1].revents & POLLOUT) {
+                const ssize_t n =
+                    ::write(master, bytes.data(), std::min<std::size_t>(bytes.size(), 512));
+                if (n > 0) bytes.remove_prefix(static_cast<std::size_t>(n));
+            }
+            if (fds[0].revents) receiver.handleReadable();
         }
-        if (fds[0].revents) receiver.handleReadable();
+        return ended();
     }
-    return done();
-}
+};
 
 // nmea-check's delivered RMC times, in order.
 std::vector<std::string> checkedTimes(const std::vector<std::string>& args) {
     ChildProcess check(kNmeaCheck, args);
     EXPECT_EQ(check.waitExit(10000), 0);
-    static const std::regex utc(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3})");
     std::vector<std::string> out;
     for (const auto& l : check.lines())
-        if (std::regex_match(l, utc)) out.push_back(l);
+        if (l.size() == 23 && l[4] == '-' && l[10] == 'T') out.push_back(l);
     return out;
 }
 
-TEST(NmeaLogs, ReceiverThroughAPtyAndNmeaCheckDeliverTheExpected) {
-    const auto logs = testing::nmeaLogs();
-    ASSERT_TRUE(fs::exists(kNmeaCheck));
-    const std::string endMark = "\r\n" + withChecksum("PTWEND") + "\r\n";
-    for (const auto& log : logs) {
+TEST(NmeaLogs, EveryLogDecodesAsExpectedThroughAPtyAndThroughNmeaCheck) {
+    for (const auto& log : testing::nmeaLogs()) {
         SCOPED_TRACE(log.filename().string());
-        const auto expected = testing::expectedDeliveries(testing::readExpected(log), kAnyDate);
+        const auto expected =
+            testing::expectedDeliveries(testing::readExpected(log), testing::kAnyDate);
         Pty pty;
-        ASSERT_TRUE(pty.ok());
-        ReceiverOn receiver(pty.path());
-        Recorder rec(receiver);
-        receiver.OpenPort();
-        ASSERT_TRUE(serve(
-            receiver, testing::readBytes(log) + endMark, pty.master(),
-            [&] { return rec.count("PTWEND") > 0; }, 20s));
-        EXPECT_EQ(rec.rmcUtc, expected) << "receiver";
+        Com1 gps(pty.path());
+        gps.receiver.OpenPort();
+        ASSERT_TRUE(gps.serve(testing::readBytes(log) + kEndMark, pty.master(), 20s));
+        EXPECT_EQ(gps.rmcUtc, expected) << "receiver";
         EXPECT_EQ(checkedTimes({"--earliest", "1980-01-01", log.string()}), expected)
             << "nmea-check";
     }
 }
 
-// The week-rollover date: a valid fix dated 1999 must not pass the default earliest date. The
-// recent fix is dated tomorrow (UTC): the build date is the build's local one, maybe ahead of UTC.
-TEST(NmeaLogs, BuildDateRejectsAnOldFixAndAcceptsARecentOne) {
-    ASSERT_TRUE(fs::exists(kNmeaCheck));
+// The week-rollover date: a fix dated 1999 must not pass the default earliest date. The recent
+// fix is dated tomorrow (UTC), as the build date is the build's local one, maybe ahead of UTC.
+TEST(NmeaCheck, DefaultEarliestDateIsTheBuildDate) {
     const time_t tomorrow = std::time(nullptr) + 86400;
     char date[16], iso[16];
     std::strftime(date, sizeof date, "%d%m%y", std::gmtime(&tomorrow));
@@ -127,111 +115,18 @@ TEST(NmeaLogs, BuildDateRejectsAnOldFixAndAcceptsARecentOne) {
     fs::remove(file);
 }
 
-TEST(NmeaPty, UnplugClosesThePortPromptlyWithoutSpinning) {
-    Pty pty;
-    ASSERT_TRUE(pty.ok());
-    ReceiverOn receiver(pty.path());
-    Recorder rec(receiver);
-    receiver.OpenPort();
-    ASSERT_TRUE(receiver.isOpen());
-
-    pty.closeMaster();
-    const auto start = Clock::now();
-    int wakeUps = 0;
-    for (; receiver.isOpen() && wakeUps < 20; ++wakeUps) {
-        pollfd p{receiver.readFd(), POLLIN, 0};
-        ASSERT_EQ(::poll(&p, 1, 1000), 1) << "an unplugged device must wake the loop";
-        receiver.handleReadable();
-    }
-    EXPECT_LT(wakeUps, 3) << "the hang-up is seen at once, not read over and over";
-    EXPECT_LT(Clock::now() - start, 500ms);
-    EXPECT_FALSE(receiver.isOpen());
-    EXPECT_EQ(receiver.readFd(), -1) << "nothing left for the loop to poll";
-    EXPECT_EQ(rec.stateChanges, 2) << "opened, then closed";
-    receiver.handleReadable();  // a late notification is harmless
-}
-
-TEST(NmeaPty, AnUnpluggedDeviceStaysWantedUntilItOpensAgain) {
-    auto pty = std::make_unique<Pty>();
-    ASSERT_TRUE(pty->ok());
-    std::string path = pty->path();
-    PosixNmeaReceiver receiver([&](int) { return path; }, kAnyDate);
-    receiver.PortNumber = 1;
-    receiver.OpenPort();
-    pty->closeMaster();
-    for (int i = 0; i < 5 && receiver.isOpen(); ++i) receiver.handleReadable();
-    ASSERT_FALSE(receiver.isOpen());
-    EXPECT_TRUE(receiver.deviceLost());
-
-    pty.reset();  // the device is gone for good
-    EXPECT_THROW(receiver.OpenPort(), Error);
-    EXPECT_TRUE(receiver.deviceLost()) << "a failed retry keeps it wanted";
-
-    Pty replugged;
-    path = replugged.path();
-    receiver.OpenPort();
-    EXPECT_TRUE(receiver.isOpen());
-    EXPECT_FALSE(receiver.deviceLost());
-    receiver.ClosePort();
-    EXPECT_FALSE(receiver.deviceLost()) << "a port the user closed is not reopened";
-}
-
-// A port held by another receiver, and a recording that would be replayed on every reopen.
-TEST(NmeaPty, OnlyOneReceiverHoldsThePortAndOnlyADevice) {
-    Pty pty;
-    ASSERT_TRUE(pty.ok());
-    ReceiverOn first(pty.path());
-    first.OpenPort();
-    const std::string file = TIDEWELL_NMEA_LOGS_DIR "/neo-m8n.log";
-    const std::pair<std::string, std::string> rows[] = {
-        {pty.path(), "Opening COM1 (" + pty.path() + "): Device or resource busy"},
-        {file, "COM1 (" + file + ") is not a serial device"},
-        {"/dev/null", "COM1 (/dev/null) is not a serial device"},
-    };
-    for (const auto& [path, error] : rows) {
-        ReceiverOn second(path);
-        try {
-            second.OpenPort();
-            ADD_FAILURE() << path << " opened";
-        } catch (const Error& e) {
-            EXPECT_EQ(e.description(), error);
-        }
-        EXPECT_FALSE(second.isOpen());
-    }
-    EXPECT_TRUE(first.isOpen());
-}
-
-// A byte-paced line wakes the reader for every byte: each wake-up costs one read, not a second
-// one only to hear EAGAIN.
-TEST(NmeaPty, OneReadPerByteOnAByteByByteLine) {
+// Byte by byte at 4800-baud pace, and a sentence per write at a rate beyond the line's, which
+// drops the pacing: 6 pairs then take 1 s, not 1.8 s (plus the 0.5 s linger either way). A
+// byte-paced line wakes the reader for about every byte; each wake-up costs one read, not a
+// second one only to hear EAGAIN.
+TEST(NmeaSim, ReceiverGetsWhatTheSimulatorSendsWithOneReadPerWakeUp) {
     const auto readCalls = [] {
         std::ifstream io("/proc/self/io");
-        long value = -1;
+        std::uint64_t value = 0;
         for (std::string key; io >> key >> value;)
             if (key == "syscr:") return value;
-        return -1L;
+        return value;
     };
-    Pty pty;
-    ASSERT_TRUE(pty.ok());
-    ReceiverOn receiver(pty.path());
-    Recorder rec(receiver);
-    receiver.OpenPort();
-    const std::string bytes = withChecksum("GPGGA,120000,4807.038,N") + "\r\n";
-    const long before = readCalls();
-    for (char c : bytes) {
-        ASSERT_EQ(::write(pty.master(), &c, 1), 1);
-        pollfd p{receiver.readFd(), POLLIN, 0};
-        ASSERT_EQ(::poll(&p, 1, 1000), 1);
-        receiver.handleReadable();
-    }
-    // A few more for reading /proc/self/io itself.
-    EXPECT_LE(readCalls() - before, static_cast<long>(bytes.size()) + 3);
-    EXPECT_EQ(rec.count("GGA"), 1);
-}
-
-// Byte by byte at 4800-baud pace, and a sentence per write at a rate beyond the line's, which
-// drops the pacing: 6 pairs then take 1 s, not 1.8 s (plus the 0.5 s linger either way).
-TEST(NmeaSim, ReceiverGetsWhatTheSimulatorSends) {
     for (const auto& [chunk, rate, within] :
          {std::tuple("byte", "3", 10s), std::tuple("sentence", "6", 2s)}) {
         SCOPED_TRACE(chunk);
@@ -239,25 +134,107 @@ TEST(NmeaSim, ReceiverGetsWhatTheSimulatorSends) {
         ChildProcess sim(kNmeaSim,
                          {"--start", "2024-02-29T23:59:58", "--rate", rate, "--count", "6",
                           "--bad-checksum", "3", "--junk", "2", "--void", "5", "--chunk", chunk});
-        const std::string device = sim.line(0);
-        ASSERT_FALSE(device.empty()) << "nmea-sim did not name its pty";
-        ReceiverOn receiver(device);
-        Recorder rec(receiver);
-        receiver.OpenPort();
-        serve(
-            receiver, "", -1, [] { return false; }, within);
-        EXPECT_FALSE(receiver.isOpen()) << "the simulator's exit hangs up the line";
+        Com1 gps(sim.line(0));
+        gps.receiver.OpenPort();
+        const auto readsBefore = readCalls();
+        gps.serve("", -1, within);
+        const auto reads = readCalls() - readsBefore;
+        EXPECT_FALSE(gps.receiver.isOpen()) << "the simulator's exit hangs up the line";
         EXPECT_LT(Clock::now() - started, within);
         // Sentences 3 and 6 carry bad checksums, 5 is void; junk precedes 2, 4 and 6.
-        EXPECT_EQ(rec.rmcUtc,
+        EXPECT_EQ(gps.rmcUtc,
                   (std::vector<std::string>{"2024-02-29T23:59:58.000", "2024-02-29T23:59:59.000",
                                             "2024-03-01T00:00:01.000"}));
-        EXPECT_EQ(rec.count("GGA"), 6);
-        const std::map<std::string, std::uint64_t> rejected{{"checksum mismatch", 2},
-                                                            {"status V", 1}};
-        EXPECT_EQ(receiver.takeTally().rejected, rejected);
+        EXPECT_EQ(gps.others, std::vector<std::string>(6, "GGA"));
+        const auto tally = gps.receiver.takeTally();
+        EXPECT_EQ(tally.rejected, (std::map<std::string, std::uint64_t>{{"checksum mismatch", 2},
+                                                                        {"status V", 1}}));
+        // A few more for the hang-up and for reading /proc/self/io itself.
+        EXPECT_LE(reads, tally.bytes + 3);
         EXPECT_EQ(sim.waitExit(2000), 0);
     }
+}
+
+// A port another receiver holds, a recording that would be replayed on every reopen.
+TEST(PortsOnPtys, OnlyOneHolderAndOnlyATerminalOpens) {
+    Pty pty;
+    Com1 holder(pty.path());
+    holder.receiver.OpenPort();
+    const std::string file = TIDEWELL_NMEA_LOGS_DIR "/neo-m8n.log";
+    const std::string busy = "Opening COM1 (" + pty.path() + "): Device or resource busy";
+    const struct {
+        const char* what;
+        bool receiver;
+        std::string path, error;
+    } rows[] = {
+        {"a second receiver on the port", true, pty.path(), busy},
+        {"the display on the receiver's port", false, pty.path(), busy},
+        {"a recording as the receiver", true, file, "COM1 (" + file + ") is not a serial device"},
+        {"/dev/null as the receiver", true, "/dev/null", "COM1 (/dev/null) is not a serial device"},
+        {"/dev/null as the display", false, "/dev/null",
+         "Opening COM1 (/dev/null): Inappropriate ioctl for device"},
+        {"a missing display", false, "/nonexistent/ttyS9",
+         "Opening COM1 (/nonexistent/ttyS9): No such file or directory"},
+    };
+    for (const auto& r : rows) {
+        Com1 port(r.path);
+        try {
+            r.receiver ? port.receiver.OpenPort() : port.display.PortOpen(true);
+            ADD_FAILURE() << r.what << " opened";
+        } catch (const Error& e) {
+            EXPECT_EQ(e.description(), r.error) << r.what;
+        }
+        EXPECT_FALSE(port.receiver.isOpen() || port.display.PortOpen()) << r.what;
+    }
+    holder.receiver.ClosePort();
+    holder.display.PortOpen(true);
+    EXPECT_TRUE(holder.display.PortOpen()) << "closing releases the port";
+}
+
+// Both devices unplugged: each stays wanted through a failed retry until it is back; one
+// closed on purpose is forgotten.
+TEST(PortsOnPtys, AnUnpluggedPortStaysWantedThroughFailedRetriesUntilItOpens) {
+    std::unique_ptr<Pty> gpsPty, displayPty;
+    Com1 gps(""), serial("");
+    const auto plugIn = [&] {
+        gpsPty = std::make_unique<Pty>();
+        displayPty = std::make_unique<Pty>();
+        gps.path = gpsPty->path();
+        serial.path = displayPty->path();
+    };
+    // The freed pty numbers are soon another test's: the devices are gone for good.
+    const auto unplug = [&] {
+        gpsPty.reset();
+        displayPty.reset();
+        gps.path = serial.path = "/nonexistent/tty";
+        gps.receiver.handleReadable();
+        try {
+            serial.display.Output(std::string(35, '0'));
+        } catch (const Error& e) {
+            return e.number();
+        }
+        return 0;
+    };
+    const auto lost = [&] {
+        return std::pair(gps.receiver.deviceLost(), serial.display.deviceLost());
+    };
+    plugIn();
+    gps.receiver.OpenPort();
+    serial.display.PortOpen(true);
+    EXPECT_EQ(unplug(), errors::kCollidingSystemErrorBase + EIO)
+        << "EIO is 5, the number of an invalid date";
+    EXPECT_THROW(gps.receiver.OpenPort(), Error);
+    EXPECT_THROW(serial.display.reopenLost(), Error);
+    EXPECT_EQ(lost(), std::pair(true, true)) << "unplugged, and a failed retry keeps them wanted";
+    plugIn();
+    gps.receiver.OpenPort();
+    serial.display.reopenLost();
+    EXPECT_TRUE(gps.receiver.isOpen() && serial.display.PortOpen());
+    EXPECT_EQ(lost(), std::pair(false, false));
+    unplug();
+    gps.receiver.ClosePort();
+    serial.display.PortOpen(false);
+    EXPECT_EQ(lost(), std::pair(false, false)) << "a port closed on purpose is not reopened";
 }
 
 }  // namespace
