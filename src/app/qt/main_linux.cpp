@@ -1,6 +1,7 @@
 // The program on Linux: parts assembled over Qt's event loop, with the window and tray when
 // there is a display, else headless.
 #include <QApplication>
+#include <QGuiApplication>
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
@@ -49,10 +50,21 @@ int main(int argc, char** argv) {
     const int stopFd = ::signalfd(-1, &stopSet, SFD_NONBLOCK | SFD_CLOEXEC);
     ::signal(SIGPIPE, SIG_IGN);
 
-    const bool windowed =
+    bool windowed =
         !options->headless && (std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY"));
+    // A display named but out of reach (an ssh session's stale DISPLAY) would make Qt abort:
+    // offscreen is tried last, and the program then runs headless.
+    const bool fallback = windowed && !std::getenv("QT_QPA_PLATFORM");
+    if (fallback) ::setenv("QT_QPA_PLATFORM", "xcb;wayland;offscreen", 1);
     const auto app = windowed ? std::make_unique<QApplication>(argc, argv)
                               : std::make_unique<QCoreApplication>(argc, argv);
+    if (fallback) {
+        ::unsetenv("QT_QPA_PLATFORM");  // not for the demo's simulator or anything it starts
+        if (QGuiApplication::platformName() == "offscreen") {
+            std::fputs("tidewell: no display could be opened; running without a window\n", stderr);
+            windowed = false;
+        }
+    }
     QtEventLoop loop;
     // The report goes on beside a window: one line per event, for logs and scripts.
     ReportOutput output(STDOUT_FILENO, loop);
