@@ -1,10 +1,7 @@
 // The Qt window against the window model, on the offscreen platform at 96 DPI.
 #include <QAbstractButton>
 #include <QApplication>
-#include <QCheckBox>
 #include <QComboBox>
-#include <QDir>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QTest>
@@ -26,14 +23,6 @@ namespace {
 
 using ::testing::Contains;
 
-QString shownText(QWidget* w) {
-    if (auto* l = qobject_cast<QLabel*>(w)) return l->text();
-    if (auto* e = qobject_cast<QLineEdit*>(w)) return e->text();
-    if (auto* c = qobject_cast<QComboBox*>(w)) return c->currentText();
-    if (auto* b = qobject_cast<QAbstractButton*>(w)) return b->text();
-    return "?";
-}
-
 std::string modelText(const Control& c) {
     if (auto* l = dynamic_cast<const Label*>(&c)) return l->Caption();
     if (auto* t = dynamic_cast<const TextBox*>(&c)) return t->Text();
@@ -44,217 +33,109 @@ std::string modelText(const Control& c) {
     return "?";
 }
 
+// The model and its widgets, the view listening from the start; or the desktop shell's
+// window, which the offscreen platform gives no tray.
 struct QtWindowTest : WindowTest {
     static void SetUpTestSuite() {
         static int argc = 1;
-        static char name[] = "test_qt_window";
-        static char* argv[] = {name, nullptr};
+        static char name[] = "test_qt_window", *argv[] = {name, nullptr};
         if (!qApp) new QApplication(argc, argv);
     }
-
+    QtEventLoop loop;
+    QtShell desktop{loop};
     std::unique_ptr<QtWindowView> view;
 
-    // The model, its view listening from the start, then start-up.
-    OrvaneSetTime& open() {
-        window = std::make_unique<OrvaneSetTime>(platform(), components(), "/tmp/Tidewell.ini");
-        view = std::make_unique<QtWindowView>(*window);
-        window->addView(*view);
+    OrvaneSetTime& open(Shell& on) {
+        window = std::make_unique<OrvaneSetTime>(
+            OrvaneSetTime::Platform{on, profile, autoRun, clock}, components(), file);
+        view =
+            &on == &shell ? std::make_unique<QtWindowView>(*window) : desktop.openWindow(*window);
+        if (&on == &shell) window->addView(*view);
         window->Form_Load();
         return *window;
     }
-    template <class W = QWidget> W* widget(const Control& c) {
-        return qobject_cast<W*>(view->widgetOf(c));
-    }
+    QWidget* widget(const Control& c) { return view->widgetOf(c); }
+    QLineEdit* combo1Edit() { return qobject_cast<QComboBox*>(widget(window->Combo1))->lineEdit(); }
 
     void expectMirrors() {
+        std::vector<Control*> tabOrder, chain;
+        std::map<QWidget*, Control*> focusable;
         for (Control* c : window->controls()) {
             SCOPED_TRACE(c->name());
-            QWidget* w = view->widgetOf(*c);
-            ASSERT_NE(w, nullptr);
+            QWidget* w = widget(*c);
             const Geometry& g = c->geometry();
             const auto px = [](int twips) { return int(std::lround(twips / 15.0)); };
             EXPECT_EQ(w->geometry(), QRect(px(g.left), px(g.top), px(g.width), px(g.height)));
-            EXPECT_EQ(shownText(w).toStdString(),
+            const char* text = qobject_cast<QComboBox*>(w) ? "currentText" : "text";
+            EXPECT_EQ(w->property(text).toString().toStdString(),
                       c == &window->AutoStart ? "Auto-run at Startup" : modelText(*c));
             const Font font = c->font.value_or(QtWindowView::kDialogFont);
             EXPECT_EQ(w->font().pointSize(), font.points);
             EXPECT_EQ(w->font().bold(), font.bold);
             EXPECT_EQ(w->isVisibleTo(view.get()), c->Visible());
+            if (c->takesFocus()) tabOrder.push_back(focusable[w] = c);
         }
+        std::ranges::stable_sort(tabOrder, {}, &Control::tabIndex);
+        QWidget *const first = widget(*tabOrder.front()), *at = first;
+        do
+            if (focusable.contains(at)) chain.push_back(focusable[at]);
+        while ((at = at->nextInFocusChain()) != first);
+        EXPECT_EQ(chain, tabOrder);
     }
 };
 
 TEST_F(QtWindowTest, EveryControlMirrorsTheModelBeforeAndAfterChangesFromCode) {
-    stored("UDP", "SendUDP", " 1");
-    stored("GPS", "COMPORT", "COM3");
-    OrvaneSetTime& w = open();
-    EXPECT_EQ(view->size(), QSize(383, 447));
-    EXPECT_EQ(view->windowTitle(), "Tidewell");
-    EXPECT_EQ(view->windowIcon().availableSizes(), (QList<QSize>{{16, 16}, {32, 32}}));
-    EXPECT_FALSE(view->windowFlags() &
-                 (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
+    OrvaneSetTime& w = open(shell);
     expectMirrors();
-
-    // Code changes: a check box (and the controls it shows), a combo's text, a label.
-    w.Check2.Value(1);
-    w.Check1.Value(0);
+    w.Check2.Value(1);  // shows the controls it governs
     w.Combo1.Text("typed");
     w.Label2.Caption("Version 9");
     w.Option1[1].Value(true);
     expectMirrors();
-    EXPECT_TRUE(widget<QCheckBox>(w.Check2)->isChecked());
-    EXPECT_EQ(widget<QComboBox>(w.Combo1)->count(), 9);
-
+    EXPECT_TRUE(qobject_cast<QAbstractButton*>(widget(w.Check2))->isChecked());
     std::filesystem::create_directories(TIDEWELL_BINARY_DIR "/artifacts");
     view->grab().save(TIDEWELL_BINARY_DIR "/artifacts/window-offscreen.png");
 }
 
-TEST_F(QtWindowTest, TabOrderFollowsTheModelAndSkipsLabels) {
-    OrvaneSetTime& w = open();
-    std::vector<Control*> expected;
-    for (Control* c : w.controls())
-        if (c->takesFocus()) expected.push_back(c);
-    std::ranges::stable_sort(expected, {}, &Control::tabIndex);
-
-    std::vector<Control*> chain;
-    QWidget* first = view->widgetOf(*expected.front());
-    QWidget* at = first;
-    do {
-        for (Control* c : w.controls())
-            if (c->takesFocus() && view->widgetOf(*c) == at) chain.push_back(c);
-        at = at->nextInFocusChain();
-    } while (at != first);
-    EXPECT_EQ(chain, expected);
-    EXPECT_EQ(expected[1], &w.Command1);  // the first that can be seen
-}
-
-TEST_F(QtWindowTest, UserActionsReachTheHandlers) {
-    OrvaneSetTime& w = open();
-    struct Row {
-        const char* name;
-        std::function<void()> act;
-        std::string write;  // what the handler stores
-    };
-    const std::vector<Row> rows{
-        {"click on Check1", [&] { QTest::mouseClick(widget(w.Check1), Qt::LeftButton); },
-         "UDP/SENDUDP= 1"},
-        {"click on a wrapped caption's second line",
-         [&] {
-             QWidget* box = widget(w.Check4);
-             QTest::mouseClick(box, Qt::LeftButton, {},
-                               QPoint(box->width() - 5, box->height() - 5));
-         },
-         "Analog/BATTERYSAVE= 1"},
-        {"Enter on a typed port in Combo1",
-         [&] {
-             QLineEdit* edit = widget<QComboBox>(w.Combo1)->lineEdit();
-             edit->selectAll();
-             QTest::keyClicks(edit, "COM2");
-             QTest::keyClick(edit, Qt::Key_Return);
-         },
-         "GPS/COMPORT=COM2"},
-        {"arrow key to the next port in Combo1",
-         [&] { QTest::keyClick(widget(w.Combo1), Qt::Key_Down); }, "GPS/COMPORT=COM3"},
-        {"click on LOCAL", [&] { QTest::mouseClick(widget(w.Option1[1]), Qt::LeftButton); },
-         "SerialSync/TIMELOCAL=True"},
-        {"click on AutoStart", [&] { QTest::mouseClick(widget(w.AutoStart), Qt::LeftButton); },
-         "GPS/AUTOSTART= 1"},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        profile.writes.clear();
-        row.act();
-        EXPECT_THAT(profile.writes, Contains(row.write));
-    }
-    EXPECT_EQ(w.Combo1.Text(), "COM3");
-    EXPECT_THAT(nmea.calls, Contains("OpenPort 2"));
-    EXPECT_TRUE(widget<QAbstractButton>(w.Option1[1])->isChecked());
-    EXPECT_FALSE(widget<QAbstractButton>(w.Option1[0])->isChecked());
-
-    // Typing alone is no pick, and a handler's refusal shows in the widget.
+TEST_F(QtWindowTest, UserClicksAndPicksReachTheHandlers) {
+    OrvaneSetTime& w = open(shell);
     profile.writes.clear();
-    QTest::keyClicks(widget<QComboBox>(w.Combo1)->lineEdit(), "x");
-    EXPECT_EQ(w.Combo1.Text(), "COM3x");
-    EXPECT_TRUE(profile.writes.empty());
-    w.Check2.Value(1);
-    w.Combo2.Text("COM3");
-    widget<QComboBox>(w.Combo1)->lineEdit()->clear();
-    QTest::keyClicks(widget<QComboBox>(w.Combo1)->lineEdit(), "COM3");
-    QTest::keyClick(widget<QComboBox>(w.Combo1)->lineEdit(), Qt::Key_Return);
-    EXPECT_EQ(shell.boxes.size(), 1u);
-    EXPECT_EQ(widget<QComboBox>(w.Combo1)->currentText(), "None");
+    QTest::mouseClick(widget(w.Check1), Qt::LeftButton);
+    EXPECT_THAT(profile.writes, Contains("UDP/SENDUDP= 1"));
 
-    w.trayClicked(TrayButton::Left);
-    QTest::mouseClick(widget(w.Command4), Qt::LeftButton);
-    EXPECT_FALSE(w.Timer1.Enabled());
-    EXPECT_FALSE(shell.windowShown);
+    QTest::keyClicks(combo1Edit(), "x");  // typing alone is no pick
+    EXPECT_THAT(profile.writes, ::testing::Not(Contains(::testing::StartsWith("GPS/COMPORT"))));
+    combo1Edit()->clear();
+    QTest::keyClicks(combo1Edit(), "COM2");
+    QTest::keyClick(combo1Edit(), Qt::Key_Return);
+    EXPECT_THAT(profile.writes, Contains("GPS/COMPORT=COM2"));
+    EXPECT_THAT(nmea.calls, Contains("OpenPort 2"));
 }
 
-// The desktop shell over the model, where the offscreen platform has no tray.
-struct QtShellTest : QtWindowTest {
-    QtEventLoop loop;
-    QtShell desktop{loop};
-    std::unique_ptr<QtWindowView> shown;
-
-    OrvaneSetTime& start() {
-        window = std::make_unique<OrvaneSetTime>(
-            OrvaneSetTime::Platform{desktop, profile, autoRun, clock}, components(),
-            "/tmp/Tidewell.ini");
-        shown = desktop.openWindow(*window);
-        window->Form_Load();
-        return *window;
-    }
-};
-
-TEST_F(QtShellTest, WithoutATrayTheWindowShowsAtStartAndHideMinimises) {
-    OrvaneSetTime& w = start();
-    ASSERT_FALSE(desktop.hasTray());
-    EXPECT_FALSE(shown->isVisible());
-    QTRY_VERIFY(shown->isVisible());
-    EXPECT_TRUE(w.Timer1.Enabled());
-
-    w.Command4_Click();
-    EXPECT_TRUE(shown->isMinimized());
-    shown->showNormal();  // the user restores it from the taskbar
-    QTRY_VERIFY(w.Timer1.Enabled());
-    EXPECT_TRUE(w.Visible());
+TEST(TrayClicks, LeftRightAndDoubleRestoreTheWindowAndNothingElseDoes) {
+    using R = QSystemTrayIcon;
+    for (auto [reason, button] : {std::pair{R::Trigger, std::optional{TrayButton::Left}},
+                                  {R::DoubleClick, TrayButton::Double},
+                                  {R::Context, TrayButton::Right},
+                                  {R::MiddleClick, std::nullopt}})
+        EXPECT_EQ(trayButtonOf(reason), button) << reason;
 }
 
-TEST_F(QtShellTest, MessageBoxesAreModalAndReturnOnceClosed) {
-    start();
+TEST_F(QtWindowTest, WithoutATrayTheWindowShowsAtStartAndMessageBoxesWaitForOk) {
+    open(desktop);
+    QTRY_VERIFY(view->isVisible());
     for (auto [icon, shown] : {std::pair{MsgBoxIcon::Critical, QMessageBox::Critical},
                                std::pair{MsgBoxIcon::Exclamation, QMessageBox::Warning}}) {
-        QString seen;
-        QMessageBox::Icon seenIcon = QMessageBox::NoIcon;
         QTimer::singleShot(50, [&] {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
             ASSERT_NE(box, nullptr);
-            seen = box->windowTitle() + ": " + box->text();
-            seenIcon = box->icon();
+            EXPECT_EQ(box->windowTitle() + ": " + box->text(), "11001: The host is unknown");
+            EXPECT_EQ(box->icon(), shown);
             box->button(QMessageBox::Ok)->click();
         });
         EXPECT_EQ(desktop.messageBox("The host is unknown", "11001", icon, MsgBoxButtons::Ok),
                   MsgBoxAnswer::Ok);
-        EXPECT_EQ(seen, "11001: The host is unknown");
-        EXPECT_EQ(seenIcon, shown);
     }
-}
-
-TEST(TrayClicks, LeftRightAndDoubleRestoreTheWindowAndNothingElseDoes) {
-    EXPECT_EQ(trayButtonOf(QSystemTrayIcon::Trigger), TrayButton::Left);
-    EXPECT_EQ(trayButtonOf(QSystemTrayIcon::DoubleClick), TrayButton::Double);
-    EXPECT_EQ(trayButtonOf(QSystemTrayIcon::Context), TrayButton::Right);
-    EXPECT_EQ(trayButtonOf(QSystemTrayIcon::MiddleClick), std::nullopt);
-    EXPECT_EQ(trayButtonOf(QSystemTrayIcon::Unknown), std::nullopt);
-}
-
-TEST_F(QtShellTest, TheCloseBoxUnloadsWithoutSavingThePort) {
-    start();
-    profile.writes.clear();
-    nmea.calls.clear();
-    shown->close();
-    EXPECT_THAT(nmea.calls, Contains("ClosePort"));
-    EXPECT_TRUE(profile.writes.empty());
 }
 
 }  // namespace
