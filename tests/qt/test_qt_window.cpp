@@ -46,8 +46,8 @@ struct QtWindowTest : WindowTest {
     std::unique_ptr<QtWindowView> view;
 
     OrvaneSetTime& open(Shell& on) {
-        window = std::make_unique<OrvaneSetTime>(
-            OrvaneSetTime::Platform{on, profile, autoRun, clock}, components(), file);
+        const OrvaneSetTime::Platform platform{on, profile, autoRun, clock};
+        window = std::make_unique<OrvaneSetTime>(platform, components(), "/tmp/Tidewell.ini");
         view =
             &on == &shell ? std::make_unique<QtWindowView>(*window) : desktop.openWindow(*window);
         if (&on == &shell) window->addView(*view);
