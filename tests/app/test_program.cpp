@@ -1,20 +1,15 @@
 #include "app/program.h"
-
-#include <functional>
-
 #include "window_fixture.h"
 
 namespace tidewell {
 namespace {
-
-using Strings = std::vector<std::string>;
 
 struct ProgramTest : WindowTest {
     fakes::FakeEventLoop loop;
     PortMap ports{profile, "Tidewell.ini"};
     std::unique_ptr<Program> program;
 
-    OrvaneSetTime& start() {
+    OrvaneSetTime& run() {
         program =
             std::make_unique<Program>(platform(), components(), loop, ports, "Tidewell.ini", view);
         program->start();
@@ -22,41 +17,40 @@ struct ProgramTest : WindowTest {
     }
 };
 
-TEST_F(ProgramTest, TicksOnTheSecondAndFollowsTheDisplayTimer) {
+TEST_F(ProgramTest, TicksWatchesTheGpsPortReportsEachMinuteAndFollowsTheDisplayTimer) {
     stored("UDP", "SendUDP", " 1");
     stored("UDP", "UDPrate", "once per second");
-    OrvaneSetTime& w = start();
-    ASSERT_EQ(loop.live("every", 1000).size(), 1u);
+    stored("GPS", "COMPORT", "COM2");
+    OrvaneSetTime& w = run();
     EXPECT_TRUE(loop.live("every", 100).empty()) << "no display timer while hidden";
-
     loop.tick(1000);
     EXPECT_EQ(udp.sent.size(), 1u);
+    loop.live("read").at(0)->callback();
+    EXPECT_EQ(nmea.calls.back(), "read");
 
     w.trayClicked(TrayButton::Left);
     ASSERT_EQ(loop.live("every", 100).size(), 1u);
     EXPECT_EQ(w.txtPCtime.Text(), "12-06-2026   09:05:01") << "refreshed at once";
     w.Command4_Click();
     EXPECT_TRUE(loop.live("every", 100).empty());
-}
 
-TEST_F(ProgramTest, TheGpsPortIsWatchedWhileOpenAndStopClosesIt) {
-    stored("GPS", "COMPORT", "COM2");
-    start();
-    ASSERT_EQ(loop.live("read").size(), 1u);
-    loop.live("read")[0]->callback();
-    EXPECT_EQ(nmea.calls.back(), "read");
+    nmea.tally.bytes = 4000, nmea.tally.sentences = nmea.tally.rmc = 60;
+    nmea.tally.rejected["status V"] = 60;
+    loop.tick(1000, Program::kReceptionReportSeconds);
+    EXPECT_EQ(view.lines.back(), "gps: no valid time in the last 60 s: 60 status V");
+    view.lines.clear(), nmea.tally.times = 1;
+    loop.tick(1000, Program::kReceptionReportSeconds);
+    EXPECT_TRUE(view.lines.empty()) << "a minute with a valid time says nothing";
 
     nmea.unplug();
     EXPECT_TRUE(loop.live("read").empty());
     EXPECT_EQ(view.lines.back(), "gps port: COM2 closed");
-
     program->stop();
     EXPECT_EQ(loop.quitStatus, 0);
-    EXPECT_EQ(shell.trayCalls.back(), "remove Set PC Time from GPS");
+    EXPECT_EQ(shell.trayCalls.back(), "remove");
 }
 
-// What the user does while the receiver and the display are unplugged, and which of them
-// opens again once the devices are back.
+// What the user does while the receiver and the display are unplugged decides which reopens.
 TEST_F(ProgramTest, OnlyAPortTheUserStillWantsIsReopened) {
     const struct {
         const char* what;
@@ -74,32 +68,16 @@ TEST_F(ProgramTest, OnlyAPortTheUserStillWantsIsReopened) {
         stored("SerialSync", "SendSync", " 1");
         stored("SerialSync", "COMPORT", "COM3");
         nmea = {}, serial = {};
-        OrvaneSetTime& w = start();
+        OrvaneSetTime& w = run();
         nmea.unplug();
         serial.open = false, serial.lost = true;
         row.action(w);
-
         loop.tick(1000, Program::kReopenEverySeconds - 1);
         EXPECT_FALSE(nmea.open || serial.open) << "not before the retry is due";
         loop.tick(1000);
         EXPECT_EQ(nmea.open, row.gpsBack);
         EXPECT_EQ(serial.open, row.serialBack);
     }
-}
-
-TEST_F(ProgramTest, AMinuteWithoutValidTimeIsToldOnce) {
-    stored("GPS", "COMPORT", "COM1");
-    start();
-    nmea.tally.bytes = 4000;
-    nmea.tally.sentences = 60;
-    nmea.tally.rmc = 60;
-    nmea.tally.rejected["status V"] = 60;
-    loop.tick(1000, Program::kReceptionReportSeconds);
-    EXPECT_EQ(view.lines.back(), "gps: no valid time in the last 60 s: 60 status V");
-    view.lines.clear();
-    nmea.tally.times = 1;
-    loop.tick(1000, Program::kReceptionReportSeconds);
-    EXPECT_TRUE(view.lines.empty()) << "a minute with a valid time says nothing";
 }
 
 }  // namespace

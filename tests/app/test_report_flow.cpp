@@ -7,8 +7,7 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-// "A" fails every second from 0 to 150, "B" at 10 and 20; the limiter is asked at every
-// second up to 250 as the report's timer would ask it.
+// "A" fails every second from 0 to 150, "B" at 10 and 20; the limiter is asked every second.
 TEST(RepeatLimiter, AnIdenticalLineAtMostOnceAMinuteWithItsCount) {
     RepeatLimiter limiter;
     Strings printed;

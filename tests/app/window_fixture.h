@@ -8,24 +8,14 @@
 
 namespace tidewell {
 
-// What a view hears, one line per event, as a headless view would print it.
+using Strings = std::vector<std::string>;
+
+// What a view hears, one line per event the tests look at.
 struct RecordingView : WindowView {
-    std::vector<std::string> lines;
-    void gpsTimeShown(const std::string& g, const std::string& l) override {
-        lines.push_back(g + " | " + l);
-    }
-    void sentenceFailed(const Error& e) override { lines.push_back("failed: " + e.description()); }
-    void clockSet(const ClockUpdate::Outcome& o, DateValue) override {
-        lines.push_back(o.dateSet ? "set date and time" : "set time");
-    }
-    void clockRefused(const Error& e, DateValue) override {
-        lines.push_back("refused: " + e.description());
-    }
+    Strings lines;
+    void clockRefused(const Error& e, DateValue) override { lines.push_back(e.description()); }
     void frameSent(Output o, const std::string&) override {
         lines.push_back(o == Output::Serial ? "sent serial" : "sent udp");
-    }
-    void frameFailed(Output o, const Error& e) override {
-        lines.push_back((o == Output::Serial ? "serial " : "udp ") + std::to_string(e.number()));
     }
     void settingReadAs(std::string_view, std::string_view key, const std::string&,
                        const std::string& how) override {
@@ -38,6 +28,8 @@ struct RecordingView : WindowView {
 struct WindowTest : ::testing::Test {
     fakes::FakeShell shell;
     fakes::FakeProfileStore profile;
+    ProfileStore* store = &profile;
+    std::string file = "/opt/tidewell/Tidewell.ini";
     fakes::FakeAutoRun autoRun;
     fakes::FakeClock clock;
     fakes::FakeNmeaReceiver nmea;
@@ -46,11 +38,10 @@ struct WindowTest : ::testing::Test {
     RecordingView view;
     std::unique_ptr<OrvaneSetTime> window;
 
-    OrvaneSetTime::Platform platform() { return {shell, profile, autoRun, clock}; }
+    OrvaneSetTime::Platform platform() { return {shell, *store, autoRun, clock}; }
     OrvaneSetTime::Components components() { return {nmea, serial, udp}; }
     OrvaneSetTime& load() {
-        window =
-            std::make_unique<OrvaneSetTime>(platform(), components(), "/opt/tidewell/Tidewell.ini");
+        window = std::make_unique<OrvaneSetTime>(platform(), components(), file);
         window->addView(view);
         window->Form_Load();
         return *window;
@@ -58,15 +49,12 @@ struct WindowTest : ::testing::Test {
     void stored(std::string_view section, std::string_view key, std::string_view value) {
         profile.set(section, key, value);
     }
-    // Forget what start-up wrote and did, to look at one handler alone.
-    void clearRecords() {
-        profile.writes.clear();
-        nmea.calls.clear();
-        serial.calls.clear();
-        shell.boxes.clear();
-        shell.trayCalls.clear();
-        autoRun.calls.clear();
-        view.lines.clear();
+    // Start-up, then forget what it wrote and did, to look at the handlers alone.
+    OrvaneSetTime& start() {
+        load();
+        profile.writes.clear(), nmea.calls.clear(), serial.calls.clear(), shell.boxes.clear();
+        shell.trayCalls.clear(), view.lines.clear();
+        return *window;
     }
 };
 
