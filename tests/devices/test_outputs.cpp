@@ -1,10 +1,10 @@
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
 #include "../integration/child_process.h"
 #include "devices/port_names.h"
 #include "devices/serial_port_posix.h"
 #include "devices/udp_socket_posix.h"
-#include "loopback_receiver.h"
 #include "platform/error.h"
 
 namespace tidewell {
@@ -60,7 +60,17 @@ struct ManualLookup : HostLookup {
 
 TEST(UdpSocketLookup, PendingIsTransientAFailureHoldsForTheBackOffAFoundNameSends) {
     using Status = HostLookup::Status;
-    testing::LoopbackReceiver receiver;
+    const int receiver = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    sockaddr_in addr{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t length = sizeof addr;
+    ASSERT_EQ(::bind(receiver, reinterpret_cast<sockaddr*>(&addr), length), 0);
+    ::getsockname(receiver, reinterpret_cast<sockaddr*>(&addr), &length);
+    const auto received = [&](int waitMs) {
+        char got[64];
+        pollfd p{receiver, POLLIN, 0};
+        const ssize_t n = ::poll(&p, 1, waitMs) == 1 ? ::recv(receiver, got, sizeof got, 0) : 0;
+        return std::string(got, n > 0 ? static_cast<std::size_t>(n) : 0);
+    };
     std::vector<std::string> started;
     Status status{};
     std::chrono::steady_clock::time_point now{};
@@ -71,7 +81,7 @@ TEST(UdpSocketLookup, PendingIsTransientAFailureHoldsForTheBackOffAFoundNameSend
                           },
                           [&] { return now; }};
     socket.Protocol = UdpSocket::UdpProtocol;
-    socket.RemotePort = receiver.port();
+    socket.RemotePort = ntohs(addr.sin_port);
     socket.RemoteHost = "clocks.local";
     const auto send = [&] {
         try {
@@ -82,7 +92,7 @@ TEST(UdpSocketLookup, PendingIsTransientAFailureHoldsForTheBackOffAFoundNameSend
         }
     };
     EXPECT_EQ(send(), errors::TransientSend);
-    EXPECT_EQ(receiver.receive(100).data, "") << "nothing goes out while the name is pending";
+    EXPECT_EQ(received(100), "") << "nothing goes out while the name is pending";
     status = Status::Failed;
     EXPECT_EQ(send(), errors::HostNotFound);
     now += PosixUdpSocket::kRetryAfter - 1s;
@@ -91,8 +101,9 @@ TEST(UdpSocketLookup, PendingIsTransientAFailureHoldsForTheBackOffAFoundNameSend
     EXPECT_EQ(send(), errors::TransientSend) << "a new lookup is under way";
     status = Status::Found;
     EXPECT_EQ(send(), 0);
-    EXPECT_EQ(receiver.receive().data, kFrame);
+    EXPECT_EQ(received(2000), kFrame);
     EXPECT_EQ(started, std::vector<std::string>(2, "clocks.local")) << "one lookup per try";
+    ::close(receiver);
 }
 
 }  // namespace

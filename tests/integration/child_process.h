@@ -20,9 +20,8 @@ using Clock = std::chrono::steady_clock;
 inline std::string readSome(int fd, int waitMs) {
     pollfd p{fd, POLLIN, 0};
     char buffer[4096];
-    if (::poll(&p, 1, waitMs) != 1) return {};
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+    const ssize_t n = ::poll(&p, 1, waitMs) == 1 ? ::read(fd, buffer, sizeof buffer) : 0;
+    return std::string(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
 }
 
 // Its stdout read line by line; killed in the destructor so a failing test leaves none behind.
@@ -53,10 +52,7 @@ public:
         if (pid_ < 0) throw std::runtime_error("cannot start " + program);
     }
     ~ChildProcess() {
-        if (!status_) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
+        if (!status_) ::kill(pid_, SIGKILL), ::waitpid(pid_, nullptr, 0);
         ::close(out_);
         ::close(err_);
     }
@@ -71,8 +67,7 @@ public:
     bool pump() {
         char buffer[4096];
         ssize_t n;
-        while ((n = ::read(out_, buffer, sizeof buffer)) > 0)
-            pending_.append(buffer, static_cast<std::size_t>(n));
+        while ((n = ::read(out_, buffer, sizeof buffer)) > 0) pending_.append(buffer, static_cast<std::size_t>(n));
         ended_ = ended_ || n == 0;
         for (auto nl = pending_.find('\n'); nl != std::string::npos; nl = pending_.find('\n')) {
             lines_.push_back(pending_.substr(0, nl));
@@ -102,8 +97,7 @@ public:
             else if (Clock::now() >= deadline)
                 return -1;
         }
-        for (pollfd p{out_, POLLIN, 0}; pump() && ::poll(&p, 1, 1000) == 1;) {
-        }
+        for (pollfd p{out_, POLLIN, 0}; pump() && ::poll(&p, 1, 1000) == 1;) continue;
         return WIFEXITED(*status_) ? WEXITSTATUS(*status_) : -1;
     }
 
@@ -135,10 +129,7 @@ public:
         ::fcntl(slave_, F_SETFD, FD_CLOEXEC);
         ::fcntl(master_, F_SETFL, O_NONBLOCK);
     }
-    ~Pty() {
-        ::close(master_);
-        ::close(slave_);
-    }
+    ~Pty() { ::close(master_), ::close(slave_); }
     Pty(const Pty&) = delete;
     Pty& operator=(const Pty&) = delete;
 
