@@ -1,10 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <string>
-#include <vector>
-
-#include "devices/nmea_decode.h"
+#include "../integration/nmea_logs.h"
 #include "devices/nmea_framer.h"
 #include "devices/reception_tally.h"
 #include "gps/date_value.h"
@@ -12,6 +8,7 @@
 namespace tidewell {
 namespace {
 
+using testing::withChecksum;
 
 std::vector<std::string> frame(const std::string& bytes, std::size_t chunk) {
     std::vector<std::string> lines;
@@ -49,12 +46,6 @@ TEST(NmeaFramer, ResetDropsTheSentenceCutOff) {
     framer.reset();
     framer.feed("56,A*00\r\n$GPZDA*00\r\n", sink);
     EXPECT_EQ(lines, std::vector<std::string>{"$GPZDA*00"});
-}
-
-std::string withChecksum(const std::string& body) {
-    char sum[4];
-    std::snprintf(sum, sizeof sum, "%02X", nmeaChecksum(body));
-    return "$" + body + "*" + sum;
 }
 
 std::string rmc(const std::string& time, const std::string& status, const std::string& date) {

@@ -60,17 +60,9 @@ struct ManualLookup : HostLookup {
 
 TEST(UdpSocketLookup, PendingIsTransientAFailureHoldsForTheBackOffAFoundNameSends) {
     using Status = HostLookup::Status;
-    const int receiver = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    sockaddr_in addr{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-    socklen_t length = sizeof addr;
-    ASSERT_EQ(::bind(receiver, reinterpret_cast<sockaddr*>(&addr), length), 0);
-    ::getsockname(receiver, reinterpret_cast<sockaddr*>(&addr), &length);
-    const auto received = [&](int waitMs) {
-        char got[64];
-        pollfd p{receiver, POLLIN, 0};
-        const ssize_t n = ::poll(&p, 1, waitMs) == 1 ? ::recv(receiver, got, sizeof got, 0) : 0;
-        return std::string(got, n > 0 ? static_cast<std::size_t>(n) : 0);
-    };
+    int receiver = -1;
+    const int port = testing::boundUdp(receiver, "127.0.0.1");
+    const auto received = [&](int waitMs) { return testing::readSome(receiver, waitMs); };
     std::vector<std::string> started;
     Status status{};
     std::chrono::steady_clock::time_point now{};
@@ -81,7 +73,7 @@ TEST(UdpSocketLookup, PendingIsTransientAFailureHoldsForTheBackOffAFoundNameSend
                           },
                           [&] { return now; }};
     socket.Protocol = UdpSocket::UdpProtocol;
-    socket.RemotePort = ntohs(addr.sin_port);
+    socket.RemotePort = port;
     socket.RemoteHost = "clocks.local";
     const auto send = [&] {
         try {

@@ -22,15 +22,6 @@ namespace {
 
 using namespace std::chrono;
 
-// TZ for one scope, read again on entry and on leaving: localtime_r need not look at it.
-struct ZoneScope {
-    struct Reread {
-        ~Reread() { tzset(); }
-    } reread;  // destroyed after `tz` is restored
-    testing::EnvOverride tz;
-    explicit ZoneScope(const char* zone) : tz("TZ", zone) { tzset(); }
-};
-
 std::string strftimeOf(std::time_t t, const char* pattern, bool utc) {
     std::tm tm{};
     utc ? gmtime_r(&t, &tm) : localtime_r(&t, &tm);
@@ -84,7 +75,7 @@ class ZoneChanges : public ::testing::TestWithParam<const char*> {};
 TEST_P(ZoneChanges, ShownSetAndSentTimesAreTheTrueInstant) {
     if (!std::filesystem::exists(std::string("/usr/share/zoneinfo/") + GetParam()))
         FAIL() << "tzdata lacks " << GetParam();
-    ZoneScope zone(GetParam());
+    testing::EnvOverride zone("TZ", GetParam());
     // A zone without changes (Kathmandu's 5:45) is still checked across a new year.
     auto changes = offsetChanges(utcInstant(2000y / 1 / 1), utcInstant(2037y / 12 / 31));
     changes.push_back(utcInstant(2027y / 1 / 1));
@@ -141,7 +132,7 @@ INSTANTIATE_TEST_SUITE_P(Zones, ZoneChanges,
                          });
 
 TEST(LinuxClock, RefusalsAndImpossibleFieldsThrowAndNothingImpossibleIsSet) {
-    ZoneScope zone("Europe/Berlin");
+    testing::EnvOverride zone("TZ", "Europe/Berlin");
     SeamClock pc;
     pc.now = {utcInstant(2026y / 12 / 6, 8h + 5min + 1s), 0};
     pc.refuse = true;

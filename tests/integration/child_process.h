@@ -1,5 +1,6 @@
 #pragma once
-// Built programs run as children, and pseudo-terminals standing in for serial devices.
+// Built programs run as children, pseudo-terminals standing in for serial devices, UDP sockets.
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -24,6 +25,20 @@ inline std::string readSome(int fd, int waitMs) {
     return std::string(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
 }
 
+// A UDP socket bound to `address`:`port`, 0 for a free one; the port it got.
+inline int boundUdp(int& fd, const char* address, int port = 0) {
+    fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{AF_INET, htons(static_cast<std::uint16_t>(port)), {}, {}};
+    socklen_t length = sizeof addr;
+    const int on = 1;
+    if (::inet_pton(AF_INET, address, &addr.sin_addr) != 1 ||
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
+        ::bind(fd, reinterpret_cast<sockaddr*>(&addr), length) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) != 0)
+        throw std::runtime_error(std::string("cannot bind a UDP socket to ") + address);
+    return ntohs(addr.sin_port);
+}
+
 // Its stdout read line by line; killed in the destructor so a failing test leaves none behind.
 class ChildProcess {
 public:
@@ -44,20 +59,15 @@ public:
             ::execv(program.c_str(), argv.data());
             ::_exit(127);
         }
-        ::close(out[1]);
-        ::close(err[1]);
-        out_ = out[0];
-        err_ = err[0];
+        ::close(out[1]), ::close(err[1]);
+        out_ = out[0], err_ = err[0];
         ::fcntl(out_, F_SETFL, O_NONBLOCK);
         if (pid_ < 0) throw std::runtime_error("cannot start " + program);
     }
     ~ChildProcess() {
         if (!status_) ::kill(pid_, SIGKILL), ::waitpid(pid_, nullptr, 0);
-        ::close(out_);
-        ::close(err_);
+        ::close(out_), ::close(err_);
     }
-    ChildProcess(const ChildProcess&) = delete;
-    ChildProcess& operator=(const ChildProcess&) = delete;
 
     pid_t pid() const { return pid_; }
     int stdoutFd() const { return out_; }
@@ -102,8 +112,8 @@ public:
     }
 
     std::string stderrText() {
-        std::string text;
-        for (std::string got; !(got = readSome(err_, 100)).empty();) text += got;
+        std::string text, got;
+        while (!(got = readSome(err_, 100)).empty()) text += got;
         return text;
     }
 
@@ -125,13 +135,10 @@ public:
         if (::openpty(&master_, &slave_, name, nullptr, nullptr) != 0)
             throw std::runtime_error("no pseudo-terminal");
         path_ = name;
-        ::fcntl(master_, F_SETFD, FD_CLOEXEC);
-        ::fcntl(slave_, F_SETFD, FD_CLOEXEC);
+        ::fcntl(master_, F_SETFD, FD_CLOEXEC), ::fcntl(slave_, F_SETFD, FD_CLOEXEC);
         ::fcntl(master_, F_SETFL, O_NONBLOCK);
     }
     ~Pty() { ::close(master_), ::close(slave_); }
-    Pty(const Pty&) = delete;
-    Pty& operator=(const Pty&) = delete;
 
     int master() const { return master_; }
     int slave() const { return slave_; }

@@ -3,22 +3,21 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <cstdio>
 #include <sstream>
-#include <string>
 #include <vector>
 
+#include "../settings/temp_folder.h"
 #include "devices/nmea_decode.h"
 
 namespace tidewell::testing {
 
 inline constexpr DateWindow kAnyDate{};
 
-inline std::string readBytes(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
+inline std::string withChecksum(std::string_view body) {
+    char sum[4];
+    std::snprintf(sum, sizeof sum, "%02X", nmeaChecksum(body));
+    return "$" + std::string(body) + "*" + sum;
 }
 
 // Every *.log, by name; fewer or more than the repository holds fails the calling test.

@@ -2,7 +2,6 @@
 // and by nmea-sim.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <fstream>
 #include <map>
 
@@ -24,12 +23,7 @@ using namespace std::chrono_literals;
 
 const std::string kNmeaSim = TIDEWELL_BINARY_DIR "/tools/nmea-sim";
 
-std::string withChecksum(std::string_view body) {
-    char sum[4];
-    std::snprintf(sum, sizeof sum, "%02X", nmeaChecksum(body));
-    return "$" + std::string(body) + "*" + sum;
-}
-const std::string kEndMark = "\r\n" + withChecksum("PTWEND") + "\r\n";
+const std::string kEndMark = "\r\n" + testing::withChecksum("PTWEND") + "\r\n";
 
 // COM1 on `path`, as the receiver, recording what it delivers, and as the serial display.
 struct Com1 {

@@ -2,7 +2,6 @@
 // outputs' frames.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <sched.h>
 
 #include <cerrno>
@@ -19,17 +18,8 @@ namespace {
 
 using testing::ChildProcess;
 
-// A UDP socket bound to `address`:`port`, 0 for a free one; the port it got.
-int boundUdp(int& fd, const char* address, int port = 0) {
-    fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{AF_INET, htons(static_cast<std::uint16_t>(port)), {}, {}};
-    ::inet_pton(AF_INET, address, &addr.sin_addr);
-    socklen_t length = sizeof addr;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), length) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) != 0)
-        throw std::runtime_error("cannot bind a UDP socket");
-    return ntohs(addr.sin_port);
-}
+using testing::boundUdp;
+
 // A port that was free a moment ago on every address.
 int freeUdpPort() {
     int fd = -1;

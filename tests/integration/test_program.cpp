@@ -3,9 +3,6 @@
 // standard output, its command line and its demo.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <termios.h>
 
 #include <ctime>
@@ -64,22 +61,18 @@ struct Received {
 struct ProgramRun {
     fs::path dir;
     testing::Pty serial;
-    int udp = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    int udp = -1;
     std::string serialBytes;
     std::vector<Received> serialFrames, datagrams;
     std::optional<ChildProcess> program;
     std::size_t seen = 0;
 
     ProgramRun() {
-        sockaddr_in addr{AF_INET, htons(16000), {}, {}};
-        ::inet_pton(AF_INET, kDisplayAddress.c_str(), &addr.sin_addr);
-        const int on = 1;
-        ::setsockopt(udp, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        std::string folder = (fs::temp_directory_path() / "tidewell-e2e-XXXXXX").string();
         // Narrower than the program's own INADDR_ANY:16000, so this display wins.
-        if (::bind(udp, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-            !::mkdtemp(folder.data()))
-            throw std::runtime_error("cannot set up the UDP display and a folder");
+        testing::boundUdp(udp, kDisplayAddress.c_str(), 16000);
+        ::fcntl(udp, F_SETFL, O_NONBLOCK);
+        std::string folder = (fs::temp_directory_path() / "tidewell-e2e-XXXXXX").string();
+        if (!::mkdtemp(folder.data())) throw std::runtime_error("cannot make a folder");
         dir = folder;
     }
     ~ProgramRun() {
@@ -146,9 +139,8 @@ struct ProgramRun {
 
 // nmea-sim dated `start`, one sentence a second; its first line names its pty.
 std::vector<std::string> simArgs(time_t start, int count) {
-    return {"--start", format("%Y-%m-%dT%H:%M:%S", start),
-            "--rate",  "1",
-            "--count", std::to_string(count)};
+    return {"--start", format("%Y-%m-%dT%H:%M:%S", start), "--rate", "1", "--count",
+            std::to_string(count)};
 }
 
 double cpuSeconds(pid_t pid) {
@@ -178,10 +170,9 @@ TEST_P(ProgramEndToEnd, ShowsSetsTheClockSendsFramesAtTheirRatesAndOutlivesAnUnp
     const fs::path gps = run.dir / "gps";
     fs::create_symlink(sim.line(0, 3000), gps);
     fs::create_symlink(replugged.line(0, 3000), run.dir / "replugged");
-    const std::string serialPath = run.serial.path();
     std::ostringstream settings;
     settings << "[GPS]\nCOMPORT=COM1\nGPSDATE=" << utc << "\n[Ports]\nCOM1=" << gps.string()
-             << "\nCOM2=" << serialPath << "\n[SerialSync]\nSENDSYNC= 1\nCOMPORT=COM2\n"
+             << "\nCOM2=" << run.serial.path() << "\n[SerialSync]\nSENDSYNC= 1\nCOMPORT=COM2\n"
              << "SERIALRATE=once per second\nTIMEUTC=" << (utc ? "True" : "False")
              << "\nTIMELOCAL=" << (utc ? "False" : "True") << "\n[UDP]\nSENDUDP= 1\n"
              << "UDPADDRESS=" << kDisplayAddress << "\nUDPRATE=" << udpRate
@@ -214,7 +205,7 @@ TEST_P(ProgramEndToEnd, ShowsSetsTheClockSendsFramesAtTheirRatesAndOutlivesAnUnp
                   "settings: " + run.settingsFile(),
                   "gps port: COM1 " + gps.string() + " open, sets " +
                       (utc ? "date and time" : "time only"),
-                  "serial sync: on COM2 " + serialPath + " open, once per second",
+                  "serial sync: on COM2 " + run.serial.path() + " open, once per second",
                   "udp sync: on to " + kDisplayAddress + ":16000, " + udpRate,
                   utc ? "frames: UTC, battery save" : "frames: local time, battery save"}));
     std::vector<std::string> expected, before, after;
@@ -314,11 +305,11 @@ TEST(ProgramCommandLine, ExitStatusAndWhereEachMessageGoes) {
         int status;
         std::string out, err;  // how each starts; empty: nothing
     } rows[] = {
-        {"help", {"--help"}, 0, "Usage: tidewell [OPTIONS]\n", ""},
-        {"version", {"--version"}, 0, "Tidewell ", ""},
-        {"unknown option", {"--bogus"}, 2, "", "tidewell: unknown option: --bogus\nUsage: "},
+        {"help", {"--no-set-clock", "--help"}, 0, "Usage: tidewell [OPTIONS]\n", ""},
+        {"version", {"--no-set-clock", "--version"}, 0, "Tidewell ", ""},
+        {"unknown option", {"--no-set-clock", "--bogus"}, 2, "", "tidewell: unknown option: --bogus\nUsage: "},
         {"missing settings folder",
-         {"--headless", "--settings", "/nonexistent/Tidewell.ini"},
+         {"--no-set-clock", "--headless", "--settings", "/nonexistent/Tidewell.ini"},
          2,
          "",
          "tidewell: --settings /nonexistent/Tidewell.ini: the folder /nonexistent does not "
@@ -326,9 +317,7 @@ TEST(ProgramCommandLine, ExitStatusAndWhereEachMessageGoes) {
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.what);
-        std::vector<std::string> args{"--no-set-clock"};
-        args.insert(args.end(), r.args.begin(), r.args.end());
-        ChildProcess program(kProgram, args);
+        ChildProcess program(kProgram, r.args);
         EXPECT_EQ(program.waitExit(3000), r.status);
         std::string out;
         for (const auto& line : program.lines()) out += line + "\n";

@@ -96,8 +96,7 @@ TEST_F(IniProfileFile, WriteCutShortByTheDiskLeavesTheOriginalAndNoTemporary) {
     rlimit old{};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
     const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = old;
-    small.rlim_cur = 64;
+    const rlimit small{64, old.rlim_max};
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
     const bool written = store.writeString("A", "k", std::string(200, 'v'), path);
     ::setrlimit(RLIMIT_FSIZE, &old);

@@ -1,6 +1,7 @@
 #pragma once
 // A fresh temp folder removed afterwards, and an environment variable restored afterwards.
 #include <stdlib.h>
+#include <time.h>
 
 #include <filesystem>
 #include <fstream>
@@ -31,24 +32,22 @@ struct TempFolder {
     }
 };
 
-class EnvOverride {
-public:
-    EnvOverride(std::string name, const std::string& value) : name_(std::move(name)) {
-        if (const char* old = std::getenv(name_.c_str())) old_ = old;
-        ::setenv(name_.c_str(), value.c_str(), 1);
+// TZ is read again on entry and on leaving: localtime_r need not look at it.
+struct EnvOverride {
+    std::string name;
+    std::optional<std::string> old;
+    EnvOverride(std::string n, const std::string& value) : name(std::move(n)) {
+        if (const char* was = std::getenv(name.c_str())) old = was;
+        ::setenv(name.c_str(), value.c_str(), 1), ::tzset();
     }
-    ~EnvOverride() { old_ ? ::setenv(name_.c_str(), old_->c_str(), 1) : ::unsetenv(name_.c_str()); }
-
-private:
-    std::string name_;
-    std::optional<std::string> old_;
+    ~EnvOverride() { (old ? ::setenv(name.c_str(), old->c_str(), 1) : ::unsetenv(name.c_str())), ::tzset(); }
 };
 
-inline void writeBytes(const std::string& path, const std::string& bytes) {
+inline void writeBytes(const std::filesystem::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
-inline std::string readBytes(const std::string& path) {
+inline std::string readBytes(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};
 }
