@@ -6,6 +6,10 @@
 
 #include "app/qt/phase_locked_ticker.h"
 
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
 namespace tidewell {
 
 namespace {
@@ -34,6 +38,30 @@ EventLoop::Token watch(NativeHandle handle, QSocketNotifier::Type type,
 }
 
 }  // namespace
+
+namespace {
+sigset_t stopSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, s);
+    return set;
+}
+}  // namespace
+
+void QtEventLoop::takeStopSignals() {
+    const sigset_t set = stopSignals();
+    sigprocmask(SIG_BLOCK, &set, nullptr);
+    ::signal(SIGPIPE, SIG_IGN);
+}
+
+EventLoop::Token QtEventLoop::watchStopSignals(Callback onStop) {
+    const sigset_t set = stopSignals();
+    const int fd = ::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
+    return watchReadable(fd, [fd, onStop = std::move(onStop)] {
+        signalfd_siginfo info{};
+        if (::read(fd, &info, sizeof info) == sizeof info) onStop();
+    });
+}
 
 EventLoop::Token QtEventLoop::watchReadable(NativeHandle handle, Callback onReady) {
     return watch(handle, QSocketNotifier::Read, std::move(onReady));

@@ -7,6 +7,13 @@ namespace tidewell {
 
 class QtEventLoop : public EventLoop {
 public:
+    // SIGINT, SIGTERM and SIGHUP come through the loop instead of ending the program, and a
+    // reader that goes away (`| head -1`) costs the report, not the program (SIGPIPE
+    // ignored). Call before any thread starts, so that every thread blocks them.
+    static void takeStopSignals();
+    // Runs `onStop` for each stop signal; takeStopSignals() must have run.
+    Token watchStopSignals(Callback onStop);
+
     Token watchReadable(NativeHandle handle, Callback onReady) override;
     Token watchWritable(NativeHandle handle, Callback onReady) override;
     Token everyPeriod(int periodMs, Callback onTick) override;

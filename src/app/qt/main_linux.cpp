@@ -1,9 +1,6 @@
 // The program on Linux: parts assembled over Qt's event loop, with the window and tray when
 // there is a display, else headless.
-#include <QApplication>
-#include <QGuiApplication>
-#include <signal.h>
-#include <sys/signalfd.h>
+#include <QCoreApplication>
 #include <unistd.h>
 
 #include <cstdio>
@@ -41,30 +38,10 @@ int main(int argc, char** argv) {
     if (const std::string problem = settingsFileProblem(options->settingsFile); !problem.empty())
         return std::fprintf(stderr, "tidewell: %s\n", problem.c_str()), 2;
 
-    // The stop signals come through the loop; a reader that goes away (`| head -1`) costs the
-    // report, not the program.
-    sigset_t stopSet;
-    sigemptyset(&stopSet);
-    for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stopSet, s);
-    sigprocmask(SIG_BLOCK, &stopSet, nullptr);
-    const int stopFd = ::signalfd(-1, &stopSet, SFD_NONBLOCK | SFD_CLOEXEC);
-    ::signal(SIGPIPE, SIG_IGN);
-
+    QtEventLoop::takeStopSignals();
     bool windowed =
         !options->headless && (std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY"));
-    // A display named but out of reach (an ssh session's stale DISPLAY) would make Qt abort:
-    // offscreen is tried last, and the program then runs headless.
-    const bool fallback = windowed && !std::getenv("QT_QPA_PLATFORM");
-    if (fallback) ::setenv("QT_QPA_PLATFORM", "xcb;wayland;offscreen", 1);
-    const auto app = windowed ? std::make_unique<QApplication>(argc, argv)
-                              : std::make_unique<QCoreApplication>(argc, argv);
-    if (fallback) {
-        ::unsetenv("QT_QPA_PLATFORM");  // not for the demo's simulator or anything it starts
-        if (QGuiApplication::platformName() == "offscreen") {
-            std::fputs("tidewell: no display could be opened; running without a window\n", stderr);
-            windowed = false;
-        }
-    }
+    const auto app = makeApplication(argc, argv, windowed);
     QtEventLoop loop;
     // The report goes on beside a window: one line per event, for logs and scripts.
     ReportOutput output(STDOUT_FILENO, loop);
@@ -105,11 +82,7 @@ int main(int argc, char** argv) {
                     settingsFile, report);
     program.window().reportClockRefusalInMessageBox = windowed;
     const auto window = windowed ? desktopShell.openWindow(program.window()) : nullptr;
-    const auto stopWatch = loop.watchReadable(stopFd, [&] {
-        signalfd_siginfo info{};
-        [[maybe_unused]] auto n = ::read(stopFd, &info, sizeof info);
-        program.stop();
-    });
+    const auto stopWatch = loop.watchStopSignals([&] { program.stop(); });
     program.start();
     if (window && options->demo) program.window().trayClicked(TrayButton::Left);
     return QCoreApplication::exec();

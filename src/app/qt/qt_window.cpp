@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFontInfo>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -17,6 +18,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 #include "app/qt/app_icon.h"
 #include "platform/paths.h"
@@ -368,6 +370,21 @@ std::string QtShell::executablePath() const {
 
 void QtShell::quit() {
     loop_.quit(0);
+}
+
+std::unique_ptr<QCoreApplication> makeApplication(int& argc, char** argv, bool& windowed) {
+    const bool fallback = windowed && !std::getenv("QT_QPA_PLATFORM");
+    if (fallback) ::setenv("QT_QPA_PLATFORM", "xcb;wayland;offscreen", 1);
+    auto app = windowed ? std::make_unique<QApplication>(argc, argv)
+                        : std::make_unique<QCoreApplication>(argc, argv);
+    if (fallback) {
+        ::unsetenv("QT_QPA_PLATFORM");  // not for the demo's simulator or anything it starts
+        if (QGuiApplication::platformName() == "offscreen") {
+            std::fputs("tidewell: no display could be opened; running without a window\n", stderr);
+            windowed = false;
+        }
+    }
+    return app;
 }
 
 }  // namespace tidewell

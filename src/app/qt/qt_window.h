@@ -3,6 +3,7 @@
 // from their twips, and the desktop shell (tray icon, message boxes, quitting) around them.
 // The widgets hold no state of their own: a user's action goes to the model, and what the
 // model changes comes back through controlChanged.
+#include <QCoreApplication>
 #include <QString>
 #include <QSystemTrayIcon>
 #include <QWidget>
@@ -56,6 +57,11 @@ private:
     OrvaneSetTime& model_;
     std::map<const Control*, QWidget*> widgets_;
 };
+
+// The application object: a QApplication for the window when `windowed`, else a
+// QCoreApplication. A display named but out of reach (an ssh session's stale DISPLAY) would
+// make Qt abort, so offscreen is tried last, and then `windowed` turns false.
+std::unique_ptr<QCoreApplication> makeApplication(int& argc, char** argv, bool& windowed);
 
 class QtShell : public Shell {
 public:
