@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -22,15 +23,18 @@ using namespace tidewell::bench;
 namespace {
 
 const char* const kUsage =
-    "usage: bench_frame_lag [--frames N] [--load]\n"
+    "usage: bench_frame_lag [--frames N] [--load] [--window]\n"
     "Runs the program with UDP frames once per second to 127.0.0.1:16000 (the PC clock is\n"
     "never set) and prints how long after the start of its second each frame arrived.\n"
     "  --frames N   frames to measure (default 60), after one discarded start-up frame\n"
-    "  --load       two busy-loop threads run meanwhile, one per core of a 2-core machine\n";
+    "  --load       two busy-loop threads run meanwhile, one per core of a 2-core machine\n"
+    "  --window     the program in window mode, its icon in a tray on an Xvfb display of\n"
+    "               its own\n";
 
 struct Options {
     int frames = 60;
     bool load = false;
+    bool window = false;
 };
 
 bool parse(int argc, char** argv, Options& o) {
@@ -38,6 +42,8 @@ bool parse(int argc, char** argv, Options& o) {
         const std::string arg = argv[i];
         if (arg == "--load") {
             o.load = true;
+        } else if (arg == "--window") {
+            o.window = true;
         } else if (arg == "--frames" && i + 1 < argc) {
             char* end = nullptr;
             const long n = std::strtol(argv[++i], &end, 10);
@@ -83,11 +89,15 @@ int main(int argc, char** argv) {
     if (!claimSyncPort(network)) return 1;
     const int listener = openSyncListener();
 
+    std::optional<VirtualDisplay> display;
+    if (o.window) display.emplace();
+
     TempDir dir;
     writeFile(dir.file("Tidewell.ini"), settingsText(""));
     const std::string log = dir.file("program.log");
-    Program program(programPath(),
-                    {"--headless", "--no-set-clock", "--settings", dir.file("Tidewell.ini")}, log);
+    std::vector<std::string> args{"--no-set-clock", "--settings", dir.file("Tidewell.ini")};
+    if (!o.window) args.insert(args.begin(), "--headless");
+    Program program(programPath(), args, log, o.window);
 
     std::atomic<bool> stopLoad{false};
     std::vector<std::thread> load;
@@ -137,6 +147,8 @@ int main(int argc, char** argv) {
 
     std::printf("bench_frame_lag: UDP frame arrival after the start of its second\n");
     std::printf("load:   %s\n", o.load ? "2 busy-loop threads" : "none");
+    std::printf("mode:   %s\n",
+                o.window ? ("window, tray on Xvfb " + display->name()).c_str() : "headless");
     std::printf("cpus:   %ld online\n", ::sysconf(_SC_NPROCESSORS_ONLN));
     std::printf("network: %s\n", network.c_str());
     printSummary(lagsMs, "ms");

@@ -16,10 +16,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -56,51 +54,6 @@ struct Result {
     long long serialBytes = 0, udpFrames = 0;
     int gpsLines = 0, notSent = 0;
 };
-
-// utime + stime in clock ticks, from /proc/<pid>/stat (fields 14 and 15).
-long long cpuTicks(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(in)), {});
-    // The command name may hold blanks and parentheses; fields restart after the last ')'.
-    const auto close = text.rfind(')');
-    if (close == std::string::npos) return -1;
-    std::istringstream fields(text.substr(close + 2));
-    std::string field;
-    long long utime = 0, stime = 0;
-    for (int i = 3; i <= 15 && fields >> field; ++i) {
-        if (i == 14) utime = std::stoll(field);
-        if (i == 15) stime = std::stoll(field);
-    }
-    return utime + stime;
-}
-
-// A "Key:   1234" line's number from a /proc status file, or -1.
-long long statusValue(const std::filesystem::path& file, const std::string& key) {
-    std::ifstream in(file);
-    std::string line;
-    while (std::getline(in, line))
-        if (line.rfind(key + ":", 0) == 0)
-            return std::strtoll(line.c_str() + key.size() + 1, nullptr, 10);
-    return -1;
-}
-
-// Nanoseconds on the CPU (schedstat, finer than clock ticks) and voluntary context switches,
-// each summed over the threads alive now: a thread's switches are not in the process's line.
-struct Usage {
-    long long nanos = 0, wakeups = 0;
-};
-Usage threadUsage(pid_t pid) {
-    Usage u;
-    std::error_code ec;
-    for (const auto& task :
-         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
-        std::ifstream in(task.path() / "schedstat");
-        long long ns = 0;
-        if (in >> ns) u.nanos += ns;
-        u.wakeups += std::max(0LL, statusValue(task.path() / "status", "voluntary_ctxt_switches"));
-    }
-    return u;
-}
 
 double seconds(std::chrono::steady_clock::duration d) {
     return std::chrono::duration<double>(d).count();

@@ -14,6 +14,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -54,7 +55,7 @@ void writeFile(const std::string& path, const std::string& text) {
 }
 
 Program::Program(const std::string& executable, const std::vector<std::string>& args,
-                 const std::string& logPath) {
+                 const std::string& logPath, bool keepDisplay) {
     const pid_t parent = ::getpid();
     pid_ = ::fork();
     if (pid_ < 0) die("fork");
@@ -62,9 +63,12 @@ Program::Program(const std::string& executable, const std::vector<std::string>& 
         ::prctl(PR_SET_PDEATHSIG, SIGTERM);
         if (::getppid() != parent) ::_exit(127);
         const int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (log < 0 || ::dup2(log, STDOUT_FILENO) < 0) ::_exit(127);
-        ::unsetenv("DISPLAY");
-        ::unsetenv("WAYLAND_DISPLAY");
+        if (log < 0 || ::dup2(log, STDOUT_FILENO) < 0 || ::dup2(log, STDERR_FILENO) < 0)
+            ::_exit(127);
+        if (!keepDisplay) {
+            ::unsetenv("DISPLAY");
+            ::unsetenv("WAYLAND_DISPLAY");
+        }
         std::vector<char*> argv{const_cast<char*>(executable.c_str())};
         for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
@@ -237,6 +241,86 @@ bool isolateNetwork(std::string& how) {
     if (!bringUpLoopback()) die("Bringing up loopback in a new network namespace");
     how = "private network namespace, loopback only";
     return true;
+}
+
+VirtualDisplay::VirtualDisplay() {
+    // Xvfb picks the first free display and writes its number to the pipe once it serves.
+    int fds[2];
+    if (::pipe(fds) != 0) die("pipe");
+    server_.emplace("/usr/bin/Xvfb",
+                    std::vector<std::string>{"-displayfd", std::to_string(fds[1]), "-nolisten",
+                                             "tcp", "-screen", "0", "1024x768x24"},
+                    dir_.file("xvfb.log"));
+    ::close(fds[1]);
+    char number[16] = {};
+    pollfd p{fds[0], POLLIN, 0};
+    const bool ready = ::poll(&p, 1, 10000) == 1 && ::read(fds[0], number, sizeof number - 1) > 0;
+    ::close(fds[0]);
+    if (!ready) {
+        std::fprintf(stderr, "Xvfb did not start (is it installed? scripts/deps.sh)\n");
+        std::exit(1);
+    }
+    name_ = ":" + std::to_string(std::atoi(number));
+    ::setenv("DISPLAY", name_.c_str(), 1);
+    ::unsetenv("WAYLAND_DISPLAY");
+    tray_.emplace("/usr/bin/trayer",
+                  std::vector<std::string>{"--edge", "top", "--align", "right", "--widthtype",
+                                           "pixel", "--width", "120", "--height", "24"},
+                  dir_.file("trayer.log"), true);
+    for (int i = 0; i < 500; ++i) {
+        if (!commandOutput("xdotool search --class trayer").empty()) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    std::fprintf(stderr, "trayer did not start on %s\n", name_.c_str());
+    std::exit(1);
+}
+
+std::string commandOutput(const std::string& command) {
+    FILE* pipe = ::popen((command + " 2>/dev/null").c_str(), "r");
+    if (!pipe) die("Running " + command);
+    std::string out;
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, pipe)) out += buffer;
+    ::pclose(pipe);
+    return out;
+}
+
+long long cpuTicks(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(in)), {});
+    // The command name may hold blanks and parentheses; fields restart after the last ')'.
+    const auto close = text.rfind(')');
+    if (close == std::string::npos) return -1;
+    std::istringstream fields(text.substr(close + 2));
+    std::string field;
+    long long utime = 0, stime = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+        if (i == 14) utime = std::stoll(field);
+        if (i == 15) stime = std::stoll(field);
+    }
+    return utime + stime;
+}
+
+long long statusValue(const std::string& file, const std::string& key) {
+    std::ifstream in(file);
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind(key + ":", 0) == 0)
+            return std::strtoll(line.c_str() + key.size() + 1, nullptr, 10);
+    return -1;
+}
+
+Usage threadUsage(pid_t pid) {
+    Usage u;
+    std::error_code ec;
+    for (const auto& task :
+         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
+        std::ifstream in(task.path() / "schedstat");
+        long long ns = 0;
+        if (in >> ns) u.nanos += ns;
+        u.wakeups += std::max(0LL, statusValue(task.path() / "status", "voluntary_ctxt_switches"));
+    }
+    return u;
 }
 
 std::string programPath() {

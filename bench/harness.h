@@ -3,6 +3,7 @@
 // listener that stands in for the wall clocks.
 #include <sys/types.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,12 +27,12 @@ private:
 
 void writeFile(const std::string& path, const std::string& text);
 
-// The program as a child process with stdout to `logPath`; it gets SIGTERM if the harness
-// dies first, and on destruction.
+// The program as a child process with stdout and stderr to `logPath`; it gets SIGTERM if the
+// harness dies first, and on destruction. Without `keepDisplay` it sees no display.
 class Program {
 public:
     Program(const std::string& executable, const std::vector<std::string>& args,
-            const std::string& logPath);
+            const std::string& logPath, bool keepDisplay = false);
     ~Program();
     Program(const Program&) = delete;
     Program& operator=(const Program&) = delete;
@@ -72,6 +73,37 @@ bool isolateNetwork(std::string& how);
 // A network namespace of our own, or else port 16000 free within a minute; false (said on
 // stderr) when neither can be had. `how` says which.
 bool claimSyncPort(std::string& how);
+
+// An Xvfb server on a free display number with trayer as its system tray, DISPLAY set to it
+// in this process; both stopped on destruction. Exits the harness if either fails to start.
+class VirtualDisplay {
+public:
+    VirtualDisplay();
+    VirtualDisplay(const VirtualDisplay&) = delete;
+    VirtualDisplay& operator=(const VirtualDisplay&) = delete;
+    const std::string& name() const { return name_; }
+
+private:
+    TempDir dir_;
+    std::string name_;
+    std::optional<Program> server_, tray_;
+};
+
+// A shell command's standard output (its stderr discarded).
+std::string commandOutput(const std::string& command);
+
+// utime + stime of a process in clock ticks (/proc/PID/stat), or -1 once it is gone.
+long long cpuTicks(pid_t pid);
+
+// A "Key:   1234" line's number from a /proc status file, or -1.
+long long statusValue(const std::string& file, const std::string& key);
+
+// Nanoseconds on the CPU (schedstat, finer than clock ticks) and voluntary context switches,
+// each summed over the threads alive now: a thread's switches are not in the process's line.
+struct Usage {
+    long long nanos = 0, wakeups = 0;
+};
+Usage threadUsage(pid_t pid);
 
 // The program's path: TIDEWELL_PROGRAM from the build, or $TIDEWELL_PROGRAM.
 std::string programPath();

@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 usage() {
-    echo "usage: scripts/bench.sh lag|latency|idle|all [options for that benchmark]" >&2
+    echo "usage: scripts/bench.sh lag|latency|idle|gui|all [options for that benchmark]" >&2
     exit 2
 }
 [ $# -ge 1 ] || usage
@@ -23,6 +23,12 @@ case "$which" in
     lag) exec "$bin/bench_frame_lag" "$@" ;;
     latency) exec "$bin/bench_clock_latency" "$@" ;;
     idle) exec "$bin/bench_idle" "$@" ;;
+    # The program in window mode under Xvfb and trayer: start, CPU and memory, then frame lag.
+    gui)
+        "$bin/bench_gui" "$@"
+        echo
+        exec "$bin/bench_frame_lag" --window
+        ;;
     all)
         [ $# -eq 0 ] || usage
         "$bin/bench_frame_lag"
@@ -32,6 +38,10 @@ case "$which" in
         "$bin/bench_clock_latency"
         echo
         "$bin/bench_idle"
+        echo
+        "$bin/bench_gui"
+        echo
+        "$bin/bench_frame_lag" --window
         ;;
     *) usage ;;
 esac

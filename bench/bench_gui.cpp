@@ -1,0 +1,192 @@
+// The program in window mode on an Xvfb display of its own with trayer as the system tray:
+// time from start to its tray icon, then CPU use and peak memory with the window hidden and
+// shown, serial (to a pseudo-terminal nobody reads) and UDP (to 127.0.0.1:16000) once a second.
+#include <poll.h>
+#include <pty.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "harness.h"
+#include "stats.h"
+
+using namespace tidewell::bench;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+const char* const kUsage =
+    "usage: bench_gui [--seconds N] [--starts N]\n"
+    "Starts Xvfb and trayer, then the program in window mode (the PC clock never set) N times\n"
+    "(default 5) and prints the median time until its tray icon is shown; then runs it with\n"
+    "serial and UDP frames once a second and prints its CPU use over N seconds (default 60)\n"
+    "with the window hidden, its peak memory, and its CPU use with the window shown (a click\n"
+    "on the tray icon).\n";
+
+// The program's mapped windows, the tray icon first to appear (xdotool search ids).
+std::vector<std::string> visibleWindows() {
+    std::istringstream out(commandOutput("xdotool search --onlyvisible --class tidewell"));
+    std::vector<std::string> ids;
+    for (std::string id; out >> id;) ids.push_back(id);
+    return ids;
+}
+
+// Polls until at least `count` windows are mapped; false after five seconds.
+bool waitForWindows(std::size_t count, std::vector<std::string>& ids) {
+    const auto end = Clock::now() + std::chrono::seconds(5);
+    while ((ids = visibleWindows()).size() < count)
+        if (Clock::now() > end) return false;
+    return true;
+}
+
+struct Cpu {
+    double percent = 0, schedPercent = 0;
+};
+
+// The program's share of a core over `seconds`, from clock ticks and from schedstat.
+Cpu measure(pid_t pid, int seconds) {
+    const long long ticks0 = cpuTicks(pid);
+    const Usage u0 = threadUsage(pid);
+    const auto t0 = Clock::now();
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    const long long ticks1 = cpuTicks(pid);
+    const Usage u1 = threadUsage(pid);
+    const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
+    return {100.0 * double(ticks1 - ticks0) / double(::sysconf(_SC_CLK_TCK)) / wall,
+            100.0 * double(u1.nanos - u0.nanos) / 1e9 / wall};
+}
+
+// Reads whatever waits on `fd` without blocking; returns the reads that got something.
+int drain(int fd) {
+    char buffer[4096];
+    int reads = 0;
+    pollfd p{fd, POLLIN, 0};
+    while (::poll(&p, 1, 0) == 1 && (p.revents & POLLIN) && ::read(fd, buffer, sizeof buffer) > 0)
+        ++reads;
+    return reads;
+}
+
+void printLog(const std::string& path) {
+    std::fprintf(stderr, "program output:\n%s", commandOutput("cat '" + path + "'").c_str());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int runSeconds = 60, starts = 5;
+    for (int i = 1; i < argc; ++i) {
+        int* target = std::strcmp(argv[i], "--seconds") == 0  ? &runSeconds
+                      : std::strcmp(argv[i], "--starts") == 0 ? &starts
+                                                              : nullptr;
+        char* end = nullptr;
+        if (target && i + 1 < argc && (*target = int(std::strtol(argv[++i], &end, 10))) > 0 &&
+            *end == '\0')
+            continue;
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    std::string network;
+    if (!claimSyncPort(network)) return 1;
+    const int listener = openSyncListener();
+    VirtualDisplay display;
+
+    int master = -1, slave = -1;
+    char slaveName[256];
+    if (::openpty(&master, &slave, slaveName, nullptr, nullptr) != 0) {
+        std::perror("openpty");
+        return 1;
+    }
+    TempDir dir;
+    writeFile(dir.file("Tidewell.ini"), settingsText(slaveName));
+    const std::string log = dir.file("program.log");
+    const std::vector<std::string> args{"--no-set-clock", "--settings", dir.file("Tidewell.ini")};
+
+    std::printf("bench_gui: the program in window mode, serial and UDP frames once per second\n");
+    std::printf("display: Xvfb %s, trayer as the system tray\n", display.name().c_str());
+    std::printf("network: %s\n", network.c_str());
+    std::printf("cpus:    %ld online\n\n", ::sysconf(_SC_NPROCESSORS_ONLN));
+
+    // Start to tray icon, polled with xdotool (each poll a few ms: the figures' resolution).
+    std::vector<double> startMs;
+    for (int i = 0; i < starts; ++i) {
+        std::vector<std::string> ids;
+        const auto t0 = Clock::now();
+        Program program(programPath(), args, log, true);
+        if (!waitForWindows(1, ids)) {
+            std::fprintf(stderr, "no tray icon within 5 s\n");
+            printLog(log);
+            return 1;
+        }
+        startMs.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+        program.stop();
+        while (!visibleWindows().empty())
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    std::printf("start to tray icon, %d starts (ms):\n", starts);
+    printSummary(startMs, "ms");
+    std::sort(startMs.begin(), startMs.end());
+    const double startMedian = percentile(startMs, 50);
+    std::printf("target median <= 300 ms: %s\n\n", startMedian <= 300 ? "met" : "MISSED");
+    std::fflush(stdout);
+
+    drain(listener);
+    drain(master);
+    Program program(programPath(), args, log, true);
+    std::vector<std::string> ids;
+    if (!waitForWindows(1, ids)) {
+        std::fprintf(stderr, "no tray icon within 5 s\n");
+        printLog(log);
+        return 1;
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    drain(listener);
+    const Cpu hidden = measure(program.pid(), runSeconds);
+    const int udpFrames = drain(listener);
+    const int serialReads = drain(master);
+    const double hwmMb =
+        double(statusValue("/proc/" + std::to_string(program.pid()) + "/status", "VmHWM")) / 1024;
+
+    // A left click on the tray icon shows the window.
+    const std::string icon = ids.front();
+    commandOutput("xdotool mousemove --window " + icon + " 5 5 click 1");
+    if (!waitForWindows(2, ids)) {
+        std::fprintf(stderr, "the window did not open on a click on the tray icon\n");
+        printLog(log);
+        return 1;
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const Cpu shown = measure(program.pid(), runSeconds);
+    const bool alive = program.running();
+    program.stop();
+    ::close(slave);
+    ::close(master);
+    ::close(listener);
+    if (!alive) {
+        std::fprintf(stderr, "the program exited during the run\n");
+        printLog(log);
+        return 1;
+    }
+
+    std::printf("%d s per case after a 1 s warm-up; cpu from clock ticks and (sched) from "
+                "schedstat\n",
+                runSeconds);
+    std::printf("%-8s %8s %9s %8s  %s\n", "window", "cpu %", "(sched)", "peak MB", "target");
+    std::printf("%-8s %8.3f %9.4f %8.1f  <= 0.1 %% and <= 30 MB: %s\n", "hidden", hidden.percent,
+                hidden.schedPercent, hwmMb,
+                hidden.percent <= 0.1 && hidden.schedPercent <= 0.1 && hwmMb <= 30 ? "met"
+                                                                                   : "MISSED");
+    std::printf("%-8s %8.3f %9.4f %8s  <= 1 %%: %s\n", "shown", shown.percent, shown.schedPercent,
+                "", shown.percent <= 1 && shown.schedPercent <= 1 ? "met" : "MISSED");
+    std::printf("while hidden: %d UDP frames, serial written %s\n", udpFrames,
+                serialReads ? "(pty had data)" : "NOT SEEN");
+    return 0;
+}
