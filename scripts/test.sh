@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test; then runs the integration tests again, unbuilt, with
-# the clock faked by libfaketime to awkward instants: hours 02 and 15, and both passes of
-# Berlin's repeated autumn hour; then every test again built with the sanitizers; last, the
-# Debian package is built and its file list checked.
+# Builds everything and runs every test, for Linux and, cross-built, for Windows under Wine;
+# then runs the integration tests again, unbuilt, with the clock faked by libfaketime to
+# awkward instants: hours 02 and 15, and both passes of Berlin's repeated autumn hour; then
+# every test again built with the sanitizers; last, the Debian package is built and its file
+# list checked.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -10,6 +11,11 @@ cmake --preset default >/dev/null
 cmake --build --preset default
 echo "=== Pass 1: every test, real clock"
 ctest --preset default
+
+echo "=== Pass 1w: the Windows build's tests, under Wine"
+cmake --preset windows >/dev/null
+cmake --build --preset windows
+ctest --preset windows
 
 libfaketime=$(dpkg -L libfaketime | grep '/libfaketime\.so\.1$')
 # Future instants: the program refuses GPS dates before its build date.

@@ -4,6 +4,7 @@
 #include <time.h>
 
 #include <filesystem>
+#include <random>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -14,9 +15,13 @@ namespace tidewell::testing {
 
 struct TempFolder {
     std::filesystem::path root = [] {
-        std::string pattern = (std::filesystem::temp_directory_path() / "tidewell-XXXXXX").string();
-        if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-        return std::filesystem::path(pattern);
+        std::random_device random;
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            auto path = std::filesystem::temp_directory_path() /
+                        ("tidewell-" + std::to_string(random()));
+            if (std::filesystem::create_directory(path)) return path;
+        }
+        throw std::runtime_error("no temp folder");
     }();
     ~TempFolder() {
         std::error_code ec;
@@ -38,9 +43,17 @@ struct EnvOverride {
     std::optional<std::string> old;
     EnvOverride(std::string n, const std::string& value) : name(std::move(n)) {
         if (const char* was = std::getenv(name.c_str())) old = was;
-        ::setenv(name.c_str(), value.c_str(), 1), ::tzset();
+        set(value.c_str());
     }
-    ~EnvOverride() { (old ? ::setenv(name.c_str(), old->c_str(), 1) : ::unsetenv(name.c_str())), ::tzset(); }
+    ~EnvOverride() { set(old ? old->c_str() : nullptr); }
+    void set(const char* value) {
+#ifdef _WIN32
+        ::_putenv_s(name.c_str(), value ? value : "");
+#else
+        value ? ::setenv(name.c_str(), value, 1) : ::unsetenv(name.c_str());
+#endif
+        ::tzset();
+    }
 };
 
 inline void writeBytes(const std::filesystem::path& path, const std::string& bytes) {
