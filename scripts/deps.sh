@@ -9,7 +9,7 @@ packages=(
     iproute2 util-linux tzdata faketime
     dpkg-dev
     xvfb xauth xdotool trayer
-    g++-mingw-w64-x86-64-posix wine wine64
+    g++-mingw-w64-x86-64-posix wine wine64 nsis
 )
 
 missing=()

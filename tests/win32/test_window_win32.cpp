@@ -1,0 +1,202 @@
+// The native window against the window model, in this process at 96 DPI; then the installed
+// program from the outside, as a user and the installer see it. Needs a display (Xvfb).
+#include "app/win32/window_win32.h"
+#include "window_fixture.h"
+
+#include <gdiplus.h>
+#include <gmock/gmock.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "platform/text_win32.h"
+
+namespace tidewell {
+namespace {
+
+using ::testing::ElementsAre;
+namespace fs = std::filesystem;
+
+std::vector<std::string> trayCalls;  // "0 0x200 Set PC Time from GPS": command, callback, tip
+BOOL WINAPI recordNotifyIcon(DWORD command, PNOTIFYICONDATAA data) {
+    trayCalls.push_back(std::to_string(command) + " 0x200 " + data->szTip);
+    return data->cbSize == sizeof *data && data->hIcon && data->uCallbackMessage == 0x200;
+}
+
+std::string textOf(HWND h) {
+    wchar_t text[256] = L"";
+    ::GetWindowTextW(h, text, 256);
+    return win32::utf8(text);
+}
+
+struct Win32WindowTest : WindowTest {
+    fakes::FakeEventLoop loop;
+    Win32Shell desktop{loop, recordNotifyIcon};
+    std::unique_ptr<Win32WindowView> view;
+    HWND hwnd = nullptr;
+
+    void SetUp() override {
+        trayCalls.clear();
+        window = std::make_unique<OrvaneSetTime>(
+            OrvaneSetTime::Platform{desktop, profile, autoRun, clock}, components(), file);
+        view = desktop.openWindow(*window);
+        window->Form_Load();
+        hwnd = view->hwnd();
+    }
+    void notify(const Control& c, WORD code) {
+        HWND h = view->handleOf(c);
+        ::SendMessageW(hwnd, WM_COMMAND, MAKEWPARAM(::GetDlgCtrlID(h), code), LPARAM(h));
+    }
+};
+
+TEST_F(Win32WindowTest, ControlsSitAsLaidOutInTabOrderWithTheirTextsAndFonts) {
+    RECT client;
+    ::GetClientRect(hwnd, &client);
+    EXPECT_EQ(client.right * 10000 + client.bottom, 383 * 10000 + 447);
+    EXPECT_EQ(::GetWindowLongW(hwnd, GWL_STYLE) & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME),
+              0);
+    EXPECT_EQ(::GetWindowLongW(hwnd, GWL_EXSTYLE) & WS_EX_APPWINDOW, 0);  // no taskbar button
+    EXPECT_FALSE(::IsWindowVisible(hwnd));
+
+    std::vector<Control*> order = window->controls();
+    std::ranges::stable_sort(order, {}, &Control::tabIndex);
+    HWND h = ::GetWindow(hwnd, GW_CHILD);  // z-order: the order Tab follows
+    for (Control* c : order) {
+        SCOPED_TRACE(c->name());
+        ASSERT_EQ(h, view->handleOf(*c));
+        wchar_t kind[32];
+        ::GetClassNameW(h, kind, 32);
+        EXPECT_EQ(win32::utf8(::CharLowerW(kind)), dynamic_cast<Label*>(c)      ? "static"
+                                                   : dynamic_cast<TextBox*>(c)  ? "edit"
+                                                   : dynamic_cast<ComboBox*>(c) ? "combobox"
+                                                                                : "button");
+        RECT r;
+        ::GetWindowRect(h, &r);
+        ::MapWindowPoints(nullptr, hwnd, reinterpret_cast<POINT*>(&r), 2);
+        const Geometry& g = c->geometry();
+        EXPECT_NEAR(r.left, g.left / 15.0, 1);
+        EXPECT_NEAR(r.top, g.top / 15.0, 1);
+        EXPECT_NEAR(r.right - r.left, g.width / 15.0, 1);
+        EXPECT_NEAR(r.bottom - r.top, g.height / 15.0, 1);
+        const bool hidden =
+            c == &window->txtLocalTime || c == &window->UDPaddress || c == &window->Label4;
+        const LONG style = ::GetWindowLongW(h, GWL_STYLE);
+        EXPECT_EQ(bool(style & WS_VISIBLE), c->Visible() && !hidden);
+        // Of the options, none selected, the first takes the group's tab stop.
+        EXPECT_EQ(bool(style & WS_TABSTOP), c->takesFocus() && c != &window->Option1[1]);
+        LOGFONTW font{};
+        ::GetObjectW(HFONT(::SendMessageW(h, WM_GETFONT, 0, 0)), sizeof font, &font);
+        if (c->font) {
+            EXPECT_EQ(win32::utf8(font.lfFaceName) + (font.lfWeight >= FW_BOLD ? " bold " : " ") +
+                          std::to_string(font.lfHeight),
+                      c->font->name + (c->font->bold ? " bold " : " ") + "-16");
+        }
+        h = ::GetWindow(h, GW_HWNDNEXT);
+    }
+    EXPECT_EQ(textOf(view->handleOf(window->AutoStart)), "Auto-run at Windows Startup");
+}
+
+TEST_F(Win32WindowTest, TrayShowsButtonsActAndOnlyCloseAndExitSavesThePort) {
+    ::SendMessageW(hwnd, WM_MOUSEMOVE, 0, 512);
+    EXPECT_FALSE(::IsWindowVisible(hwnd));
+    ::SendMessageW(hwnd, WM_MOUSEMOVE, 0, 513);
+    EXPECT_TRUE(::IsWindowVisible(hwnd) && window->Timer1.Enabled());
+    notify(window->Command4, BN_CLICKED);
+    EXPECT_FALSE(::IsWindowVisible(hwnd) || window->Timer1.Enabled());
+    ::SendMessageW(hwnd, ::RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+    EXPECT_THAT(trayCalls,
+                ElementsAre("0 0x200 Set PC Time from GPS", "0 0x200 Set PC Time from GPS"));
+
+    profile.writes.clear();
+    notify(window->Check1, BN_CLICKED);
+    ::SendMessageW(view->handleOf(window->Combo1), CB_SETCURSEL, 2, 0);
+    notify(window->Combo1, CBN_SELCHANGE);
+    for (MSG m; ::PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE);) ::DispatchMessageW(&m);
+    EXPECT_THAT(profile.writes, ElementsAre("UDP/SENDUDP= 1", "GPS/COMPORT=COM2"));
+
+    profile.writes.clear();
+    ::SendMessageW(hwnd, WM_ENDSESSION, TRUE, 0);
+    EXPECT_TRUE(profile.writes.empty());
+    EXPECT_EQ(loop.quitStatus, 0);
+    notify(window->Command1, BN_CLICKED);
+    EXPECT_THAT(profile.writes, ElementsAre("GPS/COMPORT=COM2"));
+    EXPECT_EQ(trayCalls.back(), "2 0x200 Set PC Time from GPS");  // NIM_DELETE
+}
+
+// ---- The installed program ------------------------------------------------------------------
+
+PROCESS_INFORMATION start(std::wstring commandLine) {
+    STARTUPINFOW info{};
+    info.cb = sizeof info;
+    PROCESS_INFORMATION process{};
+    ::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                     &info, &process);
+    return process;
+}
+
+DWORD run(const std::wstring& commandLine) {
+    const PROCESS_INFORMATION process = start(commandLine);
+    DWORD status = DWORD(-1);
+    ::WaitForSingleObject(process.hProcess, 60'000);
+    ::GetExitCodeProcess(process.hProcess, &status);
+    return status;
+}
+
+bool hasRunValue() {
+    return ::RegGetValueW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run",
+                          L"Tidewell", RRF_RT_REG_SZ, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+}
+
+// What the screen shows of the window, for a person to look at.
+void savePng(HWND hwnd, const fs::path& file) {
+    RECT r;
+    ::GetWindowRect(hwnd, &r);
+    const HDC screen = ::GetDC(nullptr), dc = ::CreateCompatibleDC(screen);
+    const HBITMAP bitmap = ::CreateCompatibleBitmap(screen, r.right - r.left, r.bottom - r.top);
+    ::SelectObject(dc, bitmap);
+    ::BitBlt(dc, 0, 0, r.right - r.left, r.bottom - r.top, screen, r.left, r.top, SRCCOPY);
+    ULONG_PTR token;
+    Gdiplus::GdiplusStartupInput input;
+    Gdiplus::GdiplusStartup(&token, &input, nullptr);
+    const CLSID png{0x557cf406, 0x1a04, 0x11d3, {0x9a, 0x73, 0x00, 0x00, 0xf8, 0x1e, 0xf3, 0x2e}};
+    Gdiplus::Bitmap(bitmap, nullptr).Save(file.wstring().c_str(), &png, nullptr);
+    Gdiplus::GdiplusShutdown(token);
+}
+
+TEST(InstalledProgram, StartsFromItsFolderOpensFromTheTrayAndUninstallsKeepingItsSettings) {
+    const fs::path setup = TIDEWELL_INSTALLER, dir = fs::temp_directory_path() / "Tidewell test";
+    if (!fs::exists(setup)) GTEST_SKIP() << "no installer: makensis was not found";
+    fs::remove_all(dir);
+    ASSERT_EQ(run(setup.wstring() + L" /S /D=" + dir.wstring()), 0u);
+    // UDP stays on loopback; auto-run on, so the program writes the Run value.
+    std::ofstream(dir / "Tidewell.ini") << "[UDP]\nUDPaddress=127.0.0.1\n[GPS]\nAutoStart= 1\n";
+
+    const PROCESS_INFORMATION program =
+        start(L"\"" + (dir / "tidewell.exe").wstring() + L"\" --no-set-clock");
+    HWND hwnd = nullptr;
+    for (int i = 0; i < 200 && !hwnd; ++i, ::Sleep(100))
+        hwnd = ::FindWindowW(Win32WindowView::kClassName, L"Tidewell");
+    ASSERT_TRUE(hwnd) << "the program's window did not appear";
+    ::SendMessageW(hwnd, WM_MOUSEMOVE, 0, 513);
+    EXPECT_TRUE(::IsWindowVisible(hwnd));
+    ::Sleep(500);  // painted, and the PC time shown
+    fs::create_directories(TIDEWELL_BINARY_DIR "/artifacts");
+    savePng(hwnd, TIDEWELL_BINARY_DIR "/artifacts/window.png");
+    HWND exit = ::FindWindowExW(hwnd, nullptr, L"Button", L"Close and Exit");
+    ::PostMessageW(hwnd, WM_COMMAND, MAKEWPARAM(::GetDlgCtrlID(exit), BN_CLICKED), LPARAM(exit));
+    EXPECT_EQ(::WaitForSingleObject(program.hProcess, 10'000), WAIT_OBJECT_0);
+    char port[16] = "";
+    ::GetPrivateProfileStringA("GPS", "COMPORT", "", port, 16,
+                               (dir / "Tidewell.ini").string().c_str());
+    EXPECT_STREQ(port, "None");
+    EXPECT_TRUE(hasRunValue());
+
+    EXPECT_EQ(run(L"\"" + (dir / "uninstall.exe").wstring() + L"\" /S"), 0u);
+    for (int i = 0; i < 100 && fs::exists(dir / "uninstall.exe"); ++i) ::Sleep(100);
+    EXPECT_FALSE(fs::exists(dir / "tidewell.exe") || fs::exists(dir / "uninstall.exe"));
+    EXPECT_TRUE(fs::exists(dir / "Tidewell.ini"));
+    EXPECT_FALSE(hasRunValue());
+}
+
+}  // namespace
+}  // namespace tidewell
