@@ -353,6 +353,14 @@ void OrvaneSetTime::Form_Load() {
     restoreRate(SerialRate, "SerialSync", "serialrate", SerialRateCode);
     restoreOption(0, "TimeUTC");
     restoreOption(1, "TimeLocal");
+    // Read only: a file without the key sets the clock and never gains it.
+    skipOnError([&] {
+        const std::string text = setting("GPS", "SETCLOCK");
+        if (text.empty()) return;
+        setsClock_ = numberPrefix(text) != 0;
+        if (!isPlainNumber(text))
+            readAs("GPS", "SETCLOCK", text, "is read as " + std::string(setsClock_ ? "1" : "0"));
+    });
 }
 
 // ---- Tray, hide and exit ---------------------------------------------------------------
@@ -545,6 +553,7 @@ void OrvaneSetTime::NMEA1_SentenceReceived(const NmeaSentence& sentence) {
         tellViews([&](WindowView& v) { v.sentenceFailed(e); });
         return;
     }
+    if (!setsClock_) return;
     try {
         const ClockUpdate::Outcome outcome = clockUpdate_.apply(local, gps, Check3.Value());
         if (outcome.due) tellViews([&](WindowView& v) { v.clockSet(outcome, local); });

@@ -50,8 +50,12 @@ public:
     void Visible(bool visible);
     // Twips per screen pixel: the tray's event code arrives in X, in twips.
     double twipsPerPixel = 15.0;
-    // Whether a refused clock change also opens a message box (once per run).
+    // Whether a refused clock change, or another program keeping the clock, also opens a
+    // message box (once per run).
     bool reportClockRefusalInMessageBox = true;
+    // False when the settings say SETCLOCK=0 under [GPS]: a PC that takes its time from
+    // elsewhere only shows it and feeds the displays.
+    bool setsClock() const { return setsClock_; }
 
     // Views hear every control and timer change and every event, in the order added.
     void addView(WindowView& view) { views_.push_back(&view); }
@@ -154,6 +158,7 @@ private:
     bool visible_ = true;
     bool udpErrorOpen_ = false;
     bool clockRefusalShown_ = false;
+    bool setsClock_ = true;
     std::uint64_t serialFailures_ = 0;
     std::vector<WindowView*> views_;
 };

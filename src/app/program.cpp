@@ -25,9 +25,11 @@ DateWindow receiverDates() {
 }
 
 Program::Program(OrvaneSetTime::Platform platform, OrvaneSetTime::Components components,
-                 EventLoop& loop, const PortMap& ports, std::string settingsFile, WindowView& view)
+                 EventLoop& loop, const PortMap& ports, std::string settingsFile, WindowView& view,
+                 TimeServiceProbe* timeServices)
     : window_(platform, components, std::move(settingsFile)), loop_(loop), ports_(ports),
-      view_(view), nmea_(components.nmea), serial_(components.serial) {
+      view_(view), nmea_(components.nmea), serial_(components.serial), shell_(platform.shell),
+      timeServices_(timeServices) {
     window_.addView(*this);
     window_.addView(view);
     nmea_.PortStateChanged = [this] {
@@ -48,6 +50,10 @@ void Program::start() {
     // second; its nine other ticks would only cost wake-ups, so it ticks once a second.
     secondTicker_ = loop_.everyPeriod(1000, [this] { secondTick(); });
     timerChanged(window_.Timer1);
+    if (!window_.setsClock())
+        view_.eventLine("clock: never set (SETCLOCK=0 under [GPS]); the displays and frames go on");
+    else if (timeServices_)
+        checkTimeServices();
 }
 
 void Program::stop() {
@@ -88,6 +94,31 @@ void Program::reopenLostPorts() {
         }
     } catch (const Error&) {
     }
+}
+
+// A service found once is not looked for again: the user has been told.
+void Program::checkTimeServices() {
+    timeServiceCheck_ = loop_.after(kTimeServiceCheckMs, [this] { checkTimeServices(); });
+    timeServices_->probe([this](std::optional<std::string> service) {
+        if (service && !timeServiceTold_) tellTimeService(*service);
+    });
+}
+
+// Told once per run, as a refused set is: a line, and a box when there is a window.
+void Program::tellTimeService(const std::string& service) {
+    timeServiceTold_ = true;
+    timeServiceCheck_.reset();
+    view_.eventLine("time service: " + service +
+                    " also sets the clock, which will not settle; turn it off, or set SETCLOCK=0 "
+                    "under [GPS] to only show the time and feed the displays");
+    if (!window_.reportClockRefusalInMessageBox) return;
+    shell_.messageBox(
+        service + " also sets this PC's clock. Each minute Tidewell sets it from the GPS and " +
+            service + " moves it back, so the clock never settles.\n\nTurn " + service +
+            " off, or let Tidewell only show the GPS time and feed the wall clocks: "
+            "set SETCLOCK=0 in section [GPS] of " +
+            window_.settingsFile() + ".",
+        "Tidewell", MsgBoxIcon::Exclamation, MsgBoxButtons::Ok);
 }
 
 // The display timer exists only while it is enabled (the window shown).

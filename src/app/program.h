@@ -11,6 +11,7 @@
 #include "devices/nmea_decode.h"
 #include "platform/event_loop.h"
 #include "platform/profile_store.h"
+#include "platform/time_service.h"
 
 namespace tidewell {
 
@@ -36,9 +37,13 @@ class Program : private WindowView {
 public:
     static constexpr int kReopenEverySeconds = 5;
     static constexpr int kReceptionReportSeconds = 60;
+    static constexpr int kTimeServiceCheckMs = 3600 * 1000;
 
+    // `timeServices`, when given, is asked at start and then hourly whether another program
+    // keeps the PC clock; it must outlive the program.
     Program(OrvaneSetTime::Platform platform, OrvaneSetTime::Components components, EventLoop& loop,
-            const PortMap& ports, std::string settingsFile, WindowView& view);
+            const PortMap& ports, std::string settingsFile, WindowView& view,
+            TimeServiceProbe* timeServices = nullptr);
     Program(const Program&) = delete;
     Program& operator=(const Program&) = delete;
 
@@ -53,6 +58,8 @@ private:
     void watchGps();
     void secondTick();
     void reopenLostPorts();
+    void checkTimeServices();
+    void tellTimeService(const std::string& service);
     void timerChanged(const Timer& timer) override;
 
     OrvaneSetTime window_;
@@ -61,10 +68,14 @@ private:
     WindowView& view_;
     NmeaReceiver& nmea_;
     SerialPort& serial_;
+    Shell& shell_;
+    TimeServiceProbe* timeServices_;
     EventLoop::Token gpsWatch_;
     EventLoop::Token secondTicker_;
     EventLoop::Token displayTicker_;
+    EventLoop::Token timeServiceCheck_;
     bool started_ = false;
+    bool timeServiceTold_ = false;
     int seconds_ = 0;
     int gpsOpenSeconds_ = 0;
 };

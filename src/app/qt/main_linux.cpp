@@ -13,6 +13,7 @@
 #include "app/program.h"
 #include "app/qt/event_loop_qt.h"
 #include "app/qt/qt_window.h"
+#include "app/qt/time_service_linux.h"
 #include "devices/nmea_receiver_posix.h"
 #include "devices/serial_port_posix.h"
 #include "devices/udp_socket_posix.h"
@@ -78,8 +79,10 @@ int main(int argc, char** argv) {
     PosixSerialPort serial(ports);
     PosixUdpSocket udp;
 
+    // A clock left alone is not fought over.
+    LinuxTimeServiceProbe timeServices(QDBusConnection::systemBus());
     Program program({shell, profile, autoRun, clock}, {nmea, serial, udp}, loop, ports,
-                    settingsFile, report);
+                    settingsFile, report, options->noSetClock ? nullptr : &timeServices);
     program.window().reportClockRefusalInMessageBox = windowed;
     const auto window = windowed ? desktopShell.openWindow(program.window()) : nullptr;
     const auto stopWatch = loop.watchStopSignals([&] { program.stop(); });
