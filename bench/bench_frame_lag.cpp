@@ -147,8 +147,9 @@ int main(int argc, char** argv) {
 
     std::printf("bench_frame_lag: UDP frame arrival after the start of its second\n");
     std::printf("load:   %s\n", o.load ? "2 busy-loop threads" : "none");
-    std::printf("mode:   %s\n",
-                o.window ? ("window, tray on Xvfb " + display->name()).c_str() : "headless");
+    std::printf("mode:   %s%s\n",
+                o.window ? ("window, tray on Xvfb " + display->name()).c_str() : "headless",
+                underWine() ? ", tidewell.exe under Wine" : "");
     std::printf("cpus:   %ld online\n", ::sysconf(_SC_NPROCESSORS_ONLN));
     std::printf("network: %s\n", network.c_str());
     printSummary(lagsMs, "ms");
@@ -162,7 +163,10 @@ int main(int argc, char** argv) {
                     repeats, kSyncPort);
     std::sort(lagsMs.begin(), lagsMs.end());
     const double median = percentile(lagsMs, 50), p99 = percentile(lagsMs, 99);
-    std::printf("target median < 1 ms: %s; target p99 < 5 ms: %s\n", median < 1 ? "met" : "MISSED",
-                p99 < 5 ? "met" : "MISSED");
+    // Wine's timers and sockets pass through its server: twice the native bounds.
+    const double medianTarget = underWine() ? 2 : 1, p99Target = underWine() ? 10 : 5;
+    std::printf("target median < %g ms: %s; target p99 < %g ms: %s\n", medianTarget,
+                median < medianTarget ? "met" : "MISSED", p99Target,
+                p99 < p99Target ? "met" : "MISSED");
     return 0;
 }

@@ -52,7 +52,7 @@ const Case kCases[] = {
 struct Result {
     double wall = 0, cpuPercent = 0, precisePercent = 0, wakeupsPerSecond = 0, hwmMb = 0;
     long long serialBytes = 0, udpFrames = 0;
-    int gpsLines = 0, notSent = 0;
+    int gpsLines = 0, notSent = 0, processes = 1;
 };
 
 double seconds(std::chrono::steady_clock::duration d) {
@@ -126,19 +126,22 @@ bool runCase(const Case& c, int runSeconds, int listener, Result& r) {
                     {"--headless", "--no-set-clock", "--settings", dir.file("Tidewell.ini")}, log);
     const pid_t pid = program.pid();
 
-    std::this_thread::sleep_for(std::chrono::seconds(1));
-    const long long ticks0 = cpuTicks(pid), serial0 = serialBytes, udp0 = udpFrames;
-    const Usage usage0 = threadUsage(pid);
+    // Wine's start takes a few seconds and several processes.
+    std::this_thread::sleep_for(std::chrono::seconds(underWine() ? 4 : 1));
+    const std::vector<pid_t> measured = measuredProcesses(pid);
+    const long long ticks0 = cpuTicks(measured), serial0 = serialBytes, udp0 = udpFrames;
+    const Usage usage0 = threadUsage(measured);
     const int gps0 = countLines(log, "gps: ");
     const auto t0 = std::chrono::steady_clock::now();
     std::this_thread::sleep_for(std::chrono::seconds(runSeconds));
-    const long long ticks1 = cpuTicks(pid);
-    const Usage usage1 = threadUsage(pid);
+    const long long ticks1 = cpuTicks(measured);
+    const Usage usage1 = threadUsage(measured);
     const auto t1 = std::chrono::steady_clock::now();
     r.serialBytes = serialBytes - serial0;
     r.udpFrames = udpFrames - udp0;
     r.gpsLines = countLines(log, "gps: ") - gps0;
-    const long long hwmKb = statusValue("/proc/" + std::to_string(pid) + "/status", "VmHWM");
+    const long long hwmKb = memoryKb(measured);
+    r.processes = int(measured.size());
     const bool alive = program.running();
     program.stop();
     stop = true;
@@ -187,7 +190,9 @@ int main(int argc, char** argv) {
     std::printf("window:  %d s per case after a 1 s warm-up; cpu from clock ticks and (sched) "
                 "from schedstat; wake-ups are voluntary context switches\n",
                 runSeconds);
-    std::printf("network: %s\n\n", network.c_str());
+    std::printf("network: %s\n", network.c_str());
+    std::printf("program: %s\n\n", underWine() ? "tidewell.exe under Wine, with Wine's processes"
+                                                : programPath().c_str());
     std::printf("%-9s %8s %9s %11s %8s %10s %14s  %s\n", "receiver", "cpu %", "(sched)",
                 "wake-ups/s", "peak MB", "gps lines", "serial/udp", "target");
     int status = 0;
@@ -200,14 +205,20 @@ int main(int argc, char** argv) {
         }
         // A receiver case whose sentences were not shown measured nothing useful.
         const bool fed = !c.chunk || r.gpsLines >= runSeconds - 2;
-        const bool met = fed && r.cpuPercent <= c.targetPercent &&
-                         r.precisePercent <= c.targetPercent && r.hwmMb < 20;
+        // Under Wine its own processes count too, and bear the larger bounds.
+        const double cpuTarget = underWine() ? 0.5 : c.targetPercent;
+        const double mbTarget = underWine() ? 40 : 20;
+        const bool met = fed && r.cpuPercent <= cpuTarget && r.precisePercent <= cpuTarget &&
+                         r.hwmMb < mbTarget;
         std::printf(
-            "%-9s %8.3f %9.4f %11.1f %8.1f %10d %7lld/%-6lld  <= %.1f %% and < 20 MB: %s%s\n",
+            "%-9s %8.3f %9.4f %11.1f %8.1f %10d %7lld/%-6lld  <= %.1f %% and < %g MB: %s%s\n",
             c.name, r.cpuPercent, r.precisePercent, r.wakeupsPerSecond, r.hwmMb, r.gpsLines,
-            r.serialBytes / 35, r.udpFrames, c.targetPercent, met ? "met" : "MISSED",
+            r.serialBytes / 35, r.udpFrames, cpuTarget, mbTarget, met ? "met" : "MISSED",
             fed ? "" : " (receiver not delivering)");
         if (r.notSent) std::printf("          %d frames not sent\n", r.notSent);
+        if (underWine())
+            std::printf("          summed over %d Wine processes; memory: their PSS\n",
+                        r.processes);
         std::fflush(stdout);
     }
     ::close(listener);

@@ -2,6 +2,8 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <linux/if_packet.h>
+#include <net/ethernet.h>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -34,7 +36,24 @@ namespace {
     std::exit(1);
 }
 
+const char* wineExe() {
+    const char* exe = std::getenv("TIDEWELL_WINE_EXE");
+    return exe && *exe ? exe : nullptr;
+}
+
+// A Linux path as the Windows program names it.
+std::string winePath(const std::string& arg) {
+    if (arg.empty() || arg[0] != '/') return arg;
+    std::string path = "Z:" + arg;
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+}
+
 }  // namespace
+
+bool underWine() {
+    return wineExe() != nullptr;
+}
 
 TempDir::TempDir() {
     const char* base = std::getenv("TMPDIR");
@@ -69,10 +88,13 @@ Program::Program(const std::string& executable, const std::vector<std::string>& 
             ::unsetenv("DISPLAY");
             ::unsetenv("WAYLAND_DISPLAY");
         }
-        std::vector<char*> argv{const_cast<char*>(executable.c_str())};
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        std::vector<std::string> command{executable};
+        if (underWine()) command = {"/usr/bin/wine", wineExe()};
+        for (const auto& a : args) command.push_back(underWine() ? winePath(a) : a);
+        std::vector<char*> argv;
+        for (auto& a : command) argv.push_back(a.data());
         argv.push_back(nullptr);
-        ::execv(executable.c_str(), argv.data());
+        ::execv(argv[0], argv.data());
         std::fprintf(stderr, "Starting %s: %s\n", executable.c_str(), std::strerror(errno));
         ::_exit(127);
     }
@@ -108,12 +130,20 @@ int Program::stop() {
 }
 
 std::string settingsText(const std::string& serialDevice, const std::string& gpsDevice) {
+    if (underWine()) {
+        const std::filesystem::path links = std::filesystem::path(std::getenv("WINEPREFIX")) / "dosdevices";
+        for (const auto& [name, device] : {std::pair("com1", gpsDevice), {"com2", serialDevice}}) {
+            std::error_code ec;
+            std::filesystem::remove(links / name, ec);
+            if (!device.empty()) std::filesystem::create_symlink(device, links / name);
+        }
+    }
     std::ostringstream ini;
     ini << "[GPS]\nCOMPORT=" << (gpsDevice.empty() ? "None" : "COM1") << "\nGPSDATE=0\n"
         << "[UDP]\nSENDUDP= 1\nUDPADDRESS=127.0.0.1\nUDPRATE=once per second\n"
         << "[Ports]\n";
-    if (!gpsDevice.empty()) ini << "COM1=" << gpsDevice << "\n";
-    if (!serialDevice.empty()) ini << "COM2=" << serialDevice << "\n";
+    if (!gpsDevice.empty() && !underWine()) ini << "COM1=" << gpsDevice << "\n";
+    if (!serialDevice.empty() && !underWine()) ini << "COM2=" << serialDevice << "\n";
     ini << "[SerialSync]\n"
         << (serialDevice.empty() ? "SENDSYNC= 0\nCOMPORT=None\n" : "SENDSYNC= 1\nCOMPORT=COM2\n")
         << "SERIALRATE=once per second\nTIMEUTC=False\nTIMELOCAL=True\n";
@@ -121,9 +151,21 @@ std::string settingsText(const std::string& serialDevice, const std::string& gps
 }
 
 int openSyncListener() {
+    const int on = 1;
+    if (underWine()) {
+        const int fd = ::socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC, htons(ETH_P_IP));
+        sockaddr_ll lo{};
+        lo.sll_family = AF_PACKET;
+        lo.sll_protocol = htons(ETH_P_IP);
+        lo.sll_ifindex = int(::if_nametoindex("lo"));
+        if (fd < 0 || ::setsockopt(fd, SOL_PACKET, PACKET_IGNORE_OUTGOING, &on, sizeof on) != 0 ||
+            ::setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) != 0 ||
+            ::bind(fd, reinterpret_cast<const sockaddr*>(&lo), sizeof lo) != 0)
+            die("Reading the loopback interface");
+        return fd;
+    }
     const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0) die("Creating the UDP listener");
-    const int on = 1;
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(kSyncPort);
@@ -135,7 +177,24 @@ int openSyncListener() {
     return fd;
 }
 
+bool receiveOne(int fd, int timeoutMs, std::string& data, long long& arrivalNs);
+
 bool receiveStamped(int fd, int timeoutMs, std::string& data, long long& arrivalNs) {
+    if (!receiveOne(fd, timeoutMs, data, arrivalNs)) return false;
+    // Off the interface: an IPv4 packet, of which only UDP to port 16000 is a frame.
+    while (underWine()) {
+        const std::size_t ip = data.empty() ? 0 : (data[0] & 15u) * 4u;
+        if (data.size() >= ip + 8 && data[9] == IPPROTO_UDP &&
+            ((std::uint8_t(data[ip + 2]) << 8) | std::uint8_t(data[ip + 3])) == kSyncPort) {
+            data.erase(0, ip + 8);
+            break;
+        }
+        if (!receiveOne(fd, timeoutMs, data, arrivalNs)) return false;
+    }
+    return true;
+}
+
+bool receiveOne(int fd, int timeoutMs, std::string& data, long long& arrivalNs) {
     pollfd p{fd, POLLIN, 0};
     const int ready = ::poll(&p, 1, timeoutMs);
     if (ready < 0 && errno != EINTR) die("poll");
@@ -323,12 +382,59 @@ Usage threadUsage(pid_t pid) {
     return u;
 }
 
+std::vector<pid_t> measuredProcesses(pid_t program) {
+    if (!underWine()) return {program};
+    std::vector<pid_t> pids;
+    const std::string mark = std::string("WINEPREFIX=") + std::getenv("WINEPREFIX");
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
+        const std::string name = entry.path().filename();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::ifstream in(entry.path() / "environ");
+        for (std::string var; std::getline(in, var, '\0');)
+            if (var == mark) pids.push_back(pid_t(std::stol(name)));
+    }
+    return pids;
+}
+
+long long cpuTicks(const std::vector<pid_t>& pids) {
+    long long sum = 0;
+    for (pid_t pid : pids) sum += std::max(0LL, cpuTicks(pid));
+    return sum;
+}
+
+Usage threadUsage(const std::vector<pid_t>& pids) {
+    Usage sum;
+    for (pid_t pid : pids) {
+        const Usage u = threadUsage(pid);
+        sum.nanos += u.nanos, sum.wakeups += u.wakeups;
+    }
+    return sum;
+}
+
+long long memoryKb(const std::vector<pid_t>& pids) {
+    if (pids.size() == 1) return statusValue("/proc/" + std::to_string(pids[0]) + "/status", "VmHWM");
+    long long sum = 0;
+    for (pid_t pid : pids)
+        sum += std::max(0LL, statusValue("/proc/" + std::to_string(pid) + "/smaps_rollup", "Pss"));
+    return sum;
+}
+
 std::string programPath() {
     if (const char* p = std::getenv("TIDEWELL_PROGRAM"); p && *p) return p;
     return TIDEWELL_PROGRAM;
 }
 
 bool claimSyncPort(std::string& how) {
+    if (underWine()) {
+        if (!std::getenv("WINEPREFIX")) return std::fprintf(stderr, "no WINEPREFIX\n"), false;
+        // Wine's server makes the sockets, so it must start in the namespace; a prefix is
+        // made once, which takes many seconds.
+        if (!isolateNetwork(how)) return std::fprintf(stderr, "%s\n", how.c_str()), false;
+        std::system("wineserver -k 2>/dev/null; test -f \"$WINEPREFIX/system.reg\" || wineboot -i");
+        std::atexit([] { std::system("wineserver -k"); });
+        return true;
+    }
     if (isolateNetwork(how) || waitForFreeSyncPort(60)) return true;
     std::fprintf(stderr, "UDP port %d stayed in use; not measuring\n", kSyncPort);
     return false;

@@ -108,4 +108,17 @@ Usage threadUsage(pid_t pid);
 // The program's path: TIDEWELL_PROGRAM from the build, or $TIDEWELL_PROGRAM.
 std::string programPath();
 
+// With $TIDEWELL_WINE_EXE set, the program measured is that tidewell.exe under Wine, in the
+// prefix $WINEPREFIX: Program starts it through wine (paths on its command line in Wine's Z:
+// form), settingsText maps COM1 and COM2 through the prefix's dosdevices links, the sync
+// listener reads the frames off the loopback interface (the program's socket holds port 16000
+// without sharing it), and the processes measured are all of the prefix's (wineserver too).
+bool underWine();
+std::vector<pid_t> measuredProcesses(pid_t program);
+long long cpuTicks(const std::vector<pid_t>& pids);
+Usage threadUsage(const std::vector<pid_t>& pids);
+// Peak resident memory (VmHWM) of one process; of several (Wine's), the proportional set sizes
+// now summed, which count the pages they share once.
+long long memoryKb(const std::vector<pid_t>& pids);
+
 }  // namespace tidewell::bench
