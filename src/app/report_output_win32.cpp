@@ -69,7 +69,7 @@ Writer& writerOf(const EventLoop::Token& token) {
 
 ReportOutput::ReportOutput(int fd, EventLoop& loop, std::size_t queueLimit)
     : fd_(fd), queue_(queueLimit), loop_(loop) {
-    const auto out = reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
+    const auto out = fd < 0 ? INVALID_HANDLE_VALUE : reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
     if (out == INVALID_HANDLE_VALUE || !out) {
         gone_ = true;  // no standard output at all (started from Explorer)
         return;

@@ -163,7 +163,6 @@ void WindowsEventLoop::fire(Entry& entry) {
 }
 
 int WindowsEventLoop::run() {
-    quitting_ = false;
     std::vector<std::shared_ptr<Entry>> waiting;
     std::vector<HANDLE> handles;
     while (!quitting_) {

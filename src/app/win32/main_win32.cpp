@@ -1,0 +1,170 @@
+// The program on Windows: parts assembled over the message loop, with the window and tray
+// icon unless --headless (or no desktop can be had, as under Wine without a display). The
+// report goes to the console the program was started from, or the standard output it was given.
+// The portable headers first: notify_icon.h names constants that windows.h defines as macros.
+#include "app/headless.h"
+#include "app/options.h"
+#include "app/program.h"
+#include "platform/dry_run_clock.h"
+#include "platform/paths.h"
+#include "settings/file_ops.h"
+#include "settings/ini_profile.h"
+#include "settings/settings_path.h"
+
+#include <windows.h>
+
+#include <shellapi.h>
+
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/win32/event_loop_win32.h"
+#include "app/win32/window_win32.h"
+#include "devices/nmea_receiver_win32.h"
+#include "devices/serial_port_win32.h"
+#include "devices/udp_socket_win32.h"
+#include "platform/system_clock_win32.h"
+#include "platform/text_win32.h"
+#include "settings/autorun_registry.h"
+
+using namespace tidewell;
+
+namespace {
+
+// A program of the GUI subsystem gets standard handles only when its starter redirected them
+// (a pipe under a test or a service wrapper); otherwise it writes to the console of the
+// command prompt it was started from, if any.
+void attachStandardOutput() {
+    bool attached = false;
+    for (auto [id, stream] : {std::pair{STD_OUTPUT_HANDLE, stdout}, {STD_ERROR_HANDLE, stderr}}) {
+        const HANDLE h = ::GetStdHandle(id);
+        if (h && h != INVALID_HANDLE_VALUE && ::GetFileType(h) != FILE_TYPE_UNKNOWN) continue;
+        if (!attached && !(attached = ::AttachConsole(ATTACH_PARENT_PROCESS))) return;
+        if (std::freopen("CONOUT$", "w", stream)) std::setvbuf(stream, nullptr, _IONBF, 0);
+    }
+}
+
+// The command line as UTF-8, whatever the ANSI code page cannot spell.
+std::vector<std::string> arguments() {
+    int count = 0;
+    wchar_t** args = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    std::vector<std::string> out;
+    for (int i = 1; i < count; ++i) out.push_back(win32::utf8(args[i]));
+    ::LocalFree(args);
+    return out;
+}
+
+// Without the window, a window never shown hears what Windows asks of windows: WM_CLOSE from
+// taskkill, and the end of the session. Where no desktop can be had, a message-only window
+// still hears WM_CLOSE posted to it.
+class StopWindow {
+public:
+    explicit StopWindow(std::function<void()> onStop) : onStop_(std::move(onStop)) {
+        WNDCLASSW wc{};
+        wc.lpfnWndProc = procedure;
+        wc.hInstance = ::GetModuleHandleW(nullptr);
+        wc.lpszClassName = L"TidewellHeadless";
+        ::RegisterClassW(&wc);
+        for (HWND parent : {HWND(nullptr), HWND_MESSAGE}) {
+            hwnd_ = ::CreateWindowExW(0, wc.lpszClassName, L"Tidewell", WS_OVERLAPPED, 0, 0, 0, 0,
+                                      parent, nullptr, wc.hInstance, this);
+            if (hwnd_) break;
+        }
+    }
+    ~StopWindow() {
+        if (hwnd_) ::DestroyWindow(hwnd_);
+    }
+
+private:
+    static LRESULT CALLBACK procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+        if (message == WM_NCCREATE)
+            ::SetWindowLongPtrW(hwnd, GWLP_USERDATA,
+                                LONG_PTR(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams));
+        auto* self = reinterpret_cast<StopWindow*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+        switch (message) {
+        case WM_CLOSE:
+            if (self) self->onStop_();
+            return 0;
+        case WM_QUERYENDSESSION:
+            return TRUE;
+        case WM_ENDSESSION:
+            // The process may end as soon as this returns: stop now.
+            if (wParam && self) self->onStop_();
+            return 0;
+        default:
+            return ::DefWindowProcW(hwnd, message, wParam, lParam);
+        }
+    }
+
+    std::function<void()> onStop_;
+    HWND hwnd_ = nullptr;
+};
+
+int run(const Options& options) {
+    const bool windowed = !options.headless && Win32Shell::desktopAvailable();
+    WindowsEventLoop loop;
+    // The report goes on beside a window: one line per event, for logs and scripts.
+    ReportOutput output(_fileno(stdout), loop);
+    HeadlessReport report(output, loop, options.noSetClock);
+    HeadlessShell headlessShell(report, loop);
+    Win32Shell desktopShell(loop);
+    Shell& shell = windowed ? static_cast<Shell&>(desktopShell) : headlessShell;
+
+    const std::string appFolder = paths::folderOf(shell.executablePath());
+    const std::string settingsFile = settingsFilePath(appFolder, options.settingsFile);
+    // A writer killed mid-write leaves its temporary file beside the settings file.
+    files::removeStaleTemporaryFiles(settingsFile);
+
+    IniProfileStore profile;
+    RegistryAutoRun autoRun;
+    Win32SystemClock realClock;
+    DryRunClock dryRun(realClock);
+    SystemClock& clock = options.noSetClock ? static_cast<SystemClock&>(dryRun) : realClock;
+    const PortMap ports(profile, settingsFile);
+    WindowsNmeaReceiver nmea(ports, receiverDates());
+    WindowsSerialPort serial(ports);
+    WindowsUdpSocket udp;
+
+    Program program({shell, profile, autoRun, clock}, {nmea, serial, udp}, loop, ports,
+                    settingsFile, report);
+    program.window().reportClockRefusalInMessageBox = windowed;
+    const auto window = windowed ? desktopShell.openWindow(program.window()) : nullptr;
+    if (window) loop.messageFilter = [&](MSG& message) { return window->dialogMessage(message); };
+    bool stopping = false;
+    const auto stop = [&] {
+        if (!std::exchange(stopping, true)) program.stop();
+    };
+    std::optional<StopWindow> stopWindow;
+    if (!windowed) stopWindow.emplace(stop);
+    const auto consoleStop = loop.watchConsoleStop(stop);
+    program.start();
+    return loop.run();
+}
+
+}  // namespace
+
+int main() {
+    attachStandardOutput();
+    std::string error;
+    const auto options = parseOptions(arguments(), error);
+    if (!options) return std::fprintf(stderr, "tidewell: %s\n%s", error.c_str(), kUsage), 2;
+    if (options->help) return std::fputs(kUsage, stdout), 0;
+    if (options->version)
+        return std::printf("Tidewell %d.%d.%d\n", TIDEWELL_VERSION_MAJOR, TIDEWELL_VERSION_MINOR,
+                           TIDEWELL_VERSION_REVISION),
+               0;
+    if (options->demo)
+        return std::fputs("tidewell: --demo is not available on Windows: its simulated receiver "
+                          "needs a pseudo-terminal\n",
+                          stderr),
+               2;
+    if (const std::string problem = settingsFileProblem(options->settingsFile); !problem.empty())
+        return std::fprintf(stderr, "tidewell: %s\n", problem.c_str()), 2;
+    try {
+        return run(*options);
+    } catch (const std::exception& e) {
+        return std::fprintf(stderr, "tidewell: %s\n", e.what()), 1;
+    }
+}
