@@ -1,0 +1,183 @@
+#include "devices/nmea_receiver_win32.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <optional>
+#include <vector>
+
+#include "devices/port_names.h"
+#include "devices/serial_port_win32.h"
+#include "devices/windows_error_win32.h"
+#include "platform/error.h"
+
+namespace tidewell {
+
+namespace {
+
+std::optional<DWORD> speedOf(int baudRate) {
+    switch (baudRate) {
+    case 0:
+    case 4800:
+        return CBR_4800;
+    case 1200:
+    case 2400:
+    case 9600:
+    case 19200:
+    case 38400:
+        return static_cast<DWORD>(baudRate);
+    default:
+        return std::nullopt;
+    }
+}
+
+}  // namespace
+
+struct WindowsNmeaReceiver::Read {
+    OVERLAPPED overlapped{};
+    char buffer[4096];
+};
+
+WindowsNmeaReceiver::WindowsNmeaReceiver(std::function<std::string(int)> devicePath,
+                                         DateWindow dates)
+    : devicePath_(std::move(devicePath)), dates_(dates), port_(INVALID_HANDLE_VALUE),
+      read_(std::make_unique<Read>()) {
+    read_->overlapped.hEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+}
+
+WindowsNmeaReceiver::~WindowsNmeaReceiver() {
+    closeHandle();
+    if (read_->overlapped.hEvent) ::CloseHandle(read_->overlapped.hEvent);
+}
+
+bool WindowsNmeaReceiver::isOpen() const {
+    return port_ != INVALID_HANDLE_VALUE;
+}
+
+NativeHandle WindowsNmeaReceiver::readHandle() const {
+    return isOpen() ? reinterpret_cast<NativeHandle>(read_->overlapped.hEvent) : -1;
+}
+
+void WindowsNmeaReceiver::OpenPort() {
+    // A failed try to reopen a lost device leaves it lost, so it is tried again later.
+    const bool wasLost = deviceLost_;
+    try {
+        openDevice();
+    } catch (...) {
+        deviceLost_ = wasLost;
+        throw;
+    }
+}
+
+void WindowsNmeaReceiver::openDevice() {
+    ClosePort();
+    const std::string port = "COM" + std::to_string(PortNumber);
+    const std::string path =
+        PortNumber > 0 && devicePath_ ? devicePath_(PortNumber) : std::string();
+    if (path.empty()) throw Error(errors::InvalidPropertyValue, port + ": no such port");
+    const auto speed = speedOf(BaudRate);
+    if (!speed)
+        throw Error(errors::InvalidPropertyValue,
+                    port + ": unsupported baud rate " + std::to_string(BaudRate));
+
+    const std::string label = portLabel(PortNumber, path);
+    port_ = openComPort(path, label, *speed, kReadTimeoutMs);
+    framer_.reset();
+    tally_ = {};
+    ++generation_;
+    if (const DWORD number = startRead(); number != 0) {
+        closeHandle();
+        throw windowsError(number, "Reading " + label);
+    }
+    if (PortStateChanged) PortStateChanged();
+}
+
+// A read asks for what is waiting, or else for one byte: it then ends as soon as the line
+// brings something, also where a driver (or Wine) waits out the total timeout of the
+// COMMTIMEOUTS that mean "return at once" on Windows.
+unsigned long WindowsNmeaReceiver::startRead() {
+    COMSTAT status{};
+    DWORD lineErrors = 0;
+    // Fails once the adapter has gone.
+    if (!::ClearCommError(port_, &lineErrors, &status)) return ::GetLastError();
+    const DWORD want =
+        std::clamp<DWORD>(status.cbInQue, 1, static_cast<DWORD>(sizeof read_->buffer));
+
+    OVERLAPPED& overlapped = read_->overlapped;
+    const HANDLE event = overlapped.hEvent;
+    overlapped = OVERLAPPED{};
+    overlapped.hEvent = event;
+    // One that completes at once sets the event too, so every read ends in handleReadable.
+    if (!::ReadFile(port_, read_->buffer, want, nullptr, &overlapped)) {
+        const DWORD number = ::GetLastError();
+        if (number != ERROR_IO_PENDING) return number;
+    }
+    reading_ = true;
+    return 0;
+}
+
+void WindowsNmeaReceiver::ClosePort() {
+    deviceLost_ = false;
+    if (!isOpen()) return;
+    closeHandle();
+    if (PortStateChanged) PortStateChanged();
+}
+
+void WindowsNmeaReceiver::closeHandle() {
+    deviceLost_ = false;
+    if (!isOpen()) return;
+    if (reading_) {
+        // The OVERLAPPED and the buffer must stay until the cancelled read has finished.
+        DWORD n = 0;
+        ::CancelIoEx(port_, &read_->overlapped);
+        ::GetOverlappedResult(port_, &read_->overlapped, &n, TRUE);
+        reading_ = false;
+    }
+    ::CloseHandle(port_);
+    port_ = INVALID_HANDLE_VALUE;
+    ::ResetEvent(read_->overlapped.hEvent);
+    framer_.reset();
+    ++generation_;
+}
+
+void WindowsNmeaReceiver::handleReadable() {
+    if (!isOpen() || !reading_) return;
+    const auto generation = generation_;
+    std::vector<std::string> lines;
+    bool gone = false;
+
+    DWORD n = 0;
+    if (::GetOverlappedResult(port_, &read_->overlapped, &n, FALSE)) {
+        reading_ = false;
+        // Nothing after the timeout is a silent line; the next read tells whether the device
+        // is still there.
+        tally_.bytes += n;
+        framer_.feed(std::string_view(read_->buffer, n),
+                     [&](std::string_view line) { lines.emplace_back(line); });
+        gone = startRead() != 0;
+    } else if (::GetLastError() == ERROR_IO_INCOMPLETE) {
+        return;
+    } else {
+        // ERROR_OPERATION_ABORTED, ERROR_ACCESS_DENIED, ERROR_DEVICE_NOT_CONNECTED, ... after
+        // an unplug: they would repeat.
+        reading_ = false;
+        gone = true;
+    }
+
+    for (const auto& line : lines) {
+        auto result = decodeNmeaSentence(line, dates_);
+        tally_.add(result);
+        if (result.sentence) {
+            if (SentenceReceived) SentenceReceived(*result.sentence);
+        } else if (SentenceRejected) {
+            SentenceRejected(line, result);
+        }
+        if (generation_ != generation) return;
+    }
+    if (gone) {
+        ClosePort();
+        deviceLost_ = true;
+    }
+}
+
+}  // namespace tidewell

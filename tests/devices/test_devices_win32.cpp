@@ -1,0 +1,170 @@
+// The Windows devices on Wine's real Winsock and serial layers: UDP on loopback only, COM
+// ports on a linked pair of pseudo-terminals that com_pair.py makes.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "../integration/nmea_logs.h"
+#include "devices/nmea_receiver_win32.h"
+#include "devices/port_names.h"
+#include "devices/serial_port_win32.h"
+#include "devices/udp_socket_win32.h"
+#include "devices/windows_error_win32.h"
+#include "platform/error.h"
+
+namespace tidewell {
+namespace {
+
+const std::string kFrame = "*161103120620260000000001000000000#";
+
+std::string lastError;
+
+int outcome(const std::function<void()>& call) {
+    try {
+        call();
+        return 0;
+    } catch (const Error& e) {
+        lastError = e.description();
+        return e.number();
+    }
+}
+
+// Repeats `call` while it fails with 126 (a name still being looked up), for up to 30 s.
+int settled(const std::function<void()>& call) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    int number;
+    while ((number = outcome(call)) == errors::TransientSend &&
+           std::chrono::steady_clock::now() < end)
+        ::Sleep(20);
+    return number;
+}
+
+struct LoopbackReceiver {
+    SOCKET s = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    int port = 0;
+    LoopbackReceiver() {
+        sockaddr_in a{AF_INET, 0, {}, {}};
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        int size = sizeof a;
+        const DWORD waitMs = 2000;
+        ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&waitMs), 4);
+        ::bind(s, reinterpret_cast<sockaddr*>(&a), size);
+        ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &size);
+        port = ntohs(a.sin_port);
+    }
+    ~LoopbackReceiver() { ::closesocket(s); }
+    // The next datagram and its source port.
+    std::pair<std::string, int> read() {
+        char buffer[100];
+        sockaddr_in from{};
+        int size = sizeof from;
+        const int n = ::recvfrom(s, buffer, 100, 0, reinterpret_cast<sockaddr*>(&from), &size);
+        return {std::string(buffer, std::max(n, 0)), ntohs(from.sin_port)};
+    }
+};
+
+TEST(WindowsUdpSocket, WholeDatagramsFromLocalPortToAddressesAndNames) {
+    WSADATA data;
+    ::WSAStartup(MAKEWORD(2, 2), &data);
+    LoopbackReceiver receiver, taken;
+    const int localPort = LoopbackReceiver().port;  // free a moment ago
+    WindowsUdpSocket udp;
+    udp.Protocol = UdpSocket::UdpProtocol;
+    udp.LocalPort = localPort;
+    udp.RemotePort = receiver.port;
+    for (const char* host : {"127.0.0.1", "127.0.0.1", "localhost"}) {
+        udp.RemoteHost = host;
+        ASSERT_EQ(settled([&] { udp.SendData(kFrame); }), 0) << host;
+        EXPECT_EQ(receiver.read(), std::make_pair(kFrame, localPort)) << host;
+    }
+    udp.RemoteHost = "no-such-host.invalid";
+    EXPECT_EQ(settled([&] { udp.SendData(kFrame); }), errors::HostNotFound);
+    EXPECT_EQ(lastError, "Resolving no-such-host.invalid: " + windowsErrorText(WSAHOST_NOT_FOUND));
+
+    udp.RemoteHost = "127.0.0.1";
+    udp.LocalPort = taken.port;
+    EXPECT_EQ(outcome([&] { udp.SendData(kFrame); }), WSAEADDRINUSE);
+    EXPECT_EQ(lastError, "Binding UDP port " + std::to_string(taken.port) + ": " +
+                             windowsErrorText(WSAEADDRINUSE));
+    EXPECT_EQ(lastError.find("system error"), std::string::npos) << "in the system's words";
+}
+
+// com_pair.py (COM41 <-> COM42) as a Linux process, which only Wine can start. It runs while
+// C:\com_pair.run exists, which goes when our handle closes: at unplug or when the test ends.
+struct ComPair {
+    HANDLE alive = ::CreateFileA("C:\\com_pair.run", GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                 CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    bool started = [] {
+        std::string command = "/usr/bin/python3 " TIDEWELL_DEVICES_TEST_DIR "/com_pair.py 41 42";
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process{};
+        return ::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                nullptr, &startup, &process) != 0;
+    }();
+    ~ComPair() { unplug(); }
+    void unplug() { ::CloseHandle(std::exchange(alive, nullptr)); }
+};
+
+TEST(WindowsComPorts, SentencesInWholeFramesOutAnUnplugNoticed) {
+    WindowsSerialPort sync(defaultDevicePath);
+    sync.CommPort = 41;
+    EXPECT_EQ(outcome([&] { sync.Output(kFrame); }), errors::PortClosed);
+    EXPECT_EQ(outcome([&] { sync.PortOpen(true); }), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(lastError, "Opening COM41 (\\\\.\\COM41): " + windowsErrorText(ERROR_FILE_NOT_FOUND));
+    ComPair pair;
+    if (!pair.started) GTEST_SKIP() << "needs Wine and python3 for the pseudo-terminals";
+    for (int i = 0; i < 100 && outcome([&] { sync.PortOpen(true); }) != 0; ++i) ::Sleep(50);
+    ASSERT_TRUE(sync.PortOpen());
+
+    WindowsNmeaReceiver gps(defaultDevicePath, {});
+    int stateChanges = 0;
+    std::vector<NmeaSentence> got;
+    gps.PortStateChanged = [&] { ++stateChanges; };
+    gps.SentenceReceived = [&](const NmeaSentence& s) { got.push_back(s); };
+    gps.PortNumber = 42;
+    gps.OpenPort();
+    // The test is the event loop: every signal of the read's event goes to handleReadable.
+    const auto pump = [&](int ms) {
+        for (const auto end = ::GetTickCount64() + ms; gps.isOpen() && ::GetTickCount64() < end;)
+            if (::WaitForSingleObject(reinterpret_cast<HANDLE>(gps.readHandle()), 50) ==
+                WAIT_OBJECT_0)
+                gps.handleReadable();
+    };
+
+    sync.Output(testing::withChecksum("GPRMC,120620,A,5130.0,N,00007.0,W,0.0,0.0,161126,,,A") +
+                "\r\n$GPGGA,bad*00\r\n");
+    pump(1000);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].TypeID, "RMC");
+    gps.takeTally();
+    int sent = 0;
+    for (; sent < 50; ++sent) sync.Output(kFrame);
+    pump(1000);
+    EXPECT_EQ(gps.takeTally().bytes, (sent - sync.droppedWrites()) * kFrame.size())
+        << "every frame whole or not at all";
+
+    pair.unplug();
+    pump(3000);
+    EXPECT_FALSE(gps.isOpen());
+    EXPECT_TRUE(gps.deviceLost());
+    EXPECT_EQ(gps.readHandle(), -1);
+    EXPECT_EQ(stateChanges, 2);
+    // The write that finds the port gone fails, at once or at the next frame.
+    EXPECT_NE(outcome([&] { sync.Output(kFrame), sync.Output(kFrame); }), 0);
+    EXPECT_FALSE(sync.PortOpen());
+    EXPECT_TRUE(sync.deviceLost());
+}
+
+}  // namespace
+}  // namespace tidewell
