@@ -1,14 +1,27 @@
-// The program on a real X server under a tray host: a click on its tray icon maps the window,
-// and "Close and Exit" ends the program with the GPS port saved.
+// The program on a real X server under a tray host: its tray icon docks again in a restarted
+// panel, a click on it maps the window, laid out as its twips say at 96 DPI, "Hide Program"
+// unmaps it, and "Close and Exit" ends the program with the GPS port saved.
+#include <QGuiApplication>
+#include <QImage>
+#include <QPixmap>
+#include <QScreen>
+
 #include <gmock/gmock.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <thread>
+#include <tuple>
 
 #include "child_process.h"
+
+// What the X and font libraries keep for the life of the process.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig\nleak:libdbus-1\nleak:libX11\nleak:libxcb\n";
+}
 
 namespace {
 
@@ -24,15 +37,33 @@ std::string run(const std::string& command) {
     return out.substr(0, out.find('\n'));
 }
 
-// The first line the command prints within ten seconds, or "".
-std::string eventually(const std::string& command) {
+// The first line the command prints within ten seconds, or ""; with `printing` false, waits
+// instead until it prints nothing.
+std::string eventually(const std::string& command, bool printing = true) {
     std::string out;
-    for (int i = 0; i < 200 && (out = run(command)).empty(); ++i)
+    for (int i = 0; i < 200 && (out = run(command)).empty() == printing; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     return out;
 }
 
-TEST(DesktopX, ClickOnTheTrayIconShowsTheWindowAndCloseAndExitSavesThePort) {
+void click(const std::string& window, int x, int y, int button = 1) {
+    run("xdotool mousemove --window " + window + " " + std::to_string(x) + " " +
+        std::to_string(y) + " click " + std::to_string(button));
+}
+
+// Walking from `at` by `step`, where the colour first changes clearly: x or y, along the step.
+int edge(const QImage& image, QPoint at, QPoint step) {
+    const QRgb from = image.pixel(at);
+    const auto near = [&](QRgb c) { return std::abs(qGray(c) - qGray(from)) < 20; };
+    while (image.rect().contains(at + step) && near(image.pixel(at += step))) {}
+    return step.x() ? at.x() : at.y();
+}
+
+constexpr int px(int twips) {
+    return twips * 96 / 1440;
+}
+
+TEST(DesktopX, TrayIconOutlivesThePanelAndShowsHidesAndClosesTheWindow) {
     for (std::string tool : {"Xvfb", "xdotool", "trayer"})
         if (run("command -v " + tool).empty()) GTEST_SKIP() << tool << " is not installed";
     int display = 100 + ::getpid() % 400;
@@ -47,24 +78,62 @@ TEST(DesktopX, ClickOnTheTrayIconShowsTheWindowAndCloseAndExitSavesThePort) {
     ::setenv("QT_QPA_PLATFORM", "xcb", 1);
     ::setenv("LSAN_OPTIONS", "suppressions=" TIDEWELL_QT_TESTS "/lsan.supp", 1);
     ASSERT_NE(eventually("xdotool getmouselocation"), "") << xserver.stderrText();
-    ChildProcess trayHost(run("command -v trayer"), {"--widthtype", "request"});
+    const std::string trayer = run("command -v trayer"), anyIcon =
+        "xdotool search --onlyvisible --class tidewell";
+    std::optional<ChildProcess> panel(std::in_place, trayer, std::vector<std::string>{});
     ASSERT_NE(eventually("xdotool search --onlyvisible --class trayer"), "");
 
     const std::string ini = std::filesystem::temp_directory_path() / ("tidewell-x" + name);
     std::ofstream(ini) << "[UDP]\nSendUDP= 1\nUDPaddress=127.0.0.1\n";
     ChildProcess program(TIDEWELL_BINARY_DIR "/tidewell", {"--no-set-clock", "--settings", ini});
-    const std::string icon = eventually("xdotool search --onlyvisible --class tidewell");
+    ASSERT_NE(eventually(anyIcon), "") << program.stderrText();
+    // The panel restarts; the icon docks in the new one, not as a window of its own.
+    panel->waitExit(5000, SIGTERM);
+    ASSERT_EQ(eventually(anyIcon, false), "");
+    panel.emplace(trayer, std::vector<std::string>{});
+    const std::string icon = eventually(anyIcon);
     ASSERT_NE(icon, "") << program.stderrText();
-    run("xdotool mousemove --window " + icon + " 8 8 click 1");
+    EXPECT_EQ(run("xdotool search --maxdepth 1 --onlyvisible --class tidewell"), "");
+
+    click(icon, 8, 8);
     const std::string shown = eventually("xdotool search --onlyvisible --name '^Tidewell$'");
     ASSERT_NE(shown, "");
-    // Close and Exit, at its centre in twips, 15 a pixel.
-    run("xdotool mousemove --window " + shown + " " + std::to_string((4140 + 1275 / 2) / 15) + " " +
-        std::to_string((5760 + 375 / 2) / 15) + " click 1");
+    static int argc = 1;
+    static char arg0[] = "test_desktop_x", *argv[] = {arg0, nullptr};
+    QGuiApplication screen(argc, argv);
+    const auto grab = [&] {
+        return QGuiApplication::primaryScreen()->grabWindow(std::stoul(shown)).toImage();
+    };
+    QImage shot = grab();
+    // Grabbed again until painted: Line1 dark, where its twips say, against the window above it.
+    for (int i = 0; i < 100 && edge(shot, {px(2805), px(2900)}, {0, 1}) != px(3030); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        shot = grab();
+    }
+    std::filesystem::create_directories(TIDEWELL_BINARY_DIR "/artifacts");
+    shot.save(TIDEWELL_BINARY_DIR "/artifacts/window.png");
+    EXPECT_EQ(shot.size(), QSize(px(5745), px(6705)));
+    // Line1's ends, Command4's left and top, the empty txtGPStime's bottom.
+    for (auto [from, step, twips] : std::initializer_list<std::tuple<QPoint, QPoint, int>>{
+             {{px(2805), px(3030)}, {-1, 0}, 300},
+             {{px(2805), px(3030)}, {1, 0}, 5310},
+             {{px(2400) + 8, px(5790) + 3}, {-1, 0}, 2400},
+             {{px(2400) + 37, px(5790) + 8}, {0, -1}, 5790},
+             {{px(1050) + 100, px(810) + 10}, {0, 1}, 810 + 315}})
+        EXPECT_NEAR(edge(shot, from, step), px(twips), 1) << from.x() << "," << from.y();
+
+    // Hide Program, at its centre; then the icon brings the window back.
+    click(shown, px(2400 + 1125 / 2), px(5790 + 375 / 2));
+    EXPECT_EQ(eventually("xdotool search --onlyvisible --name '^Tidewell$'", false), "");
+    click(icon, 8, 8, 3);  // the right button as the left
+    ASSERT_EQ(eventually("xdotool search --onlyvisible --name '^Tidewell$'"), shown);
+    // Close and Exit.
+    click(shown, px(4140 + 1275 / 2), px(5760 + 375 / 2));
     EXPECT_EQ(program.waitExit(10000), 0) << program.stderrText();
     const std::string saved(std::istreambuf_iterator<char>(std::ifstream(ini).rdbuf()), {});
     EXPECT_THAT(saved, ::testing::HasSubstr("[GPS]\nGPSDATE=0\nCOMPORT=None"));
     std::filesystem::remove(ini);
+    panel.reset();
     xserver.waitExit(5000, SIGTERM);
 }
 
