@@ -4,7 +4,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QFontInfo>
+#include <QFontDatabase>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -15,6 +15,8 @@
 #include <QStyleOptionButton>
 #include <QStylePainter>
 #include <QSystemTrayIcon>
+
+#include <malloc.h>
 
 #include <cmath>
 #include <cstdio>
@@ -47,8 +49,12 @@ protected:
         const QString text = option.text;
         option.text.clear();
         p.drawControl(kRadio ? QStyle::CE_RadioButton : QStyle::CE_CheckBox, option);
-        const QRect contents = this->style()->subElementRect(
-            kRadio ? QStyle::SE_RadioButtonContents : QStyle::SE_CheckBoxContents, &option, this);
+        // The caption close beside the indicator, as on Windows; the style's wider gap would
+        // wrap captions the window was laid out to show in fewer lines.
+        const QRect indicator = this->style()->subElementRect(
+            kRadio ? QStyle::SE_RadioButtonIndicator : QStyle::SE_CheckBoxIndicator, &option, this);
+        const QRect contents = this->rect().adjusted(
+            indicator.right() + 1 + this->fontMetrics().averageCharWidth() / 2, 0, 0, 0);
         p.drawItemText(contents, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap,
                        option.palette, this->isEnabled(), text, QPalette::WindowText);
     }
@@ -70,16 +76,22 @@ std::optional<TrayButton> trayButtonOf(QSystemTrayIcon::ActivationReason reason)
     }
 }
 
-QFont desktopFont(const Font& font) {
-    QFont f;
-    f.setFamilies({q(font.name), "Microsoft Sans Serif", "DejaVu Sans", "Liberation Sans"});
-    f.setPointSize(font.points);
+QFont QtWindowView::fontOf(const Font& font) const {
+    // The face itself, its successor or a metric twin; else the usual stand-in, whose
+    // semi-condensed cut is about as wide. Picked by name, so no face is opened only to look.
+    const QStringList installed = QFontDatabase::families();
+    QString family = "DejaVu Sans";
+    for (const QString& name : {q(font.name), QString("Microsoft Sans Serif"),
+                                QString("Liberation Sans"), QString("Arimo")})
+        if (installed.contains(name, Qt::CaseInsensitive)) {
+            family = name;
+            break;
+        }
+    QFont f(family);
+    // Whole pixels from the points, rounded as Windows does, so captions wrap as they do there.
+    f.setPixelSize(int(std::lround(font.points * logicalDpiY() / 72.0)));
     f.setBold(font.bold);
-    // The stand-ins run wider than the face the twips were laid out for; their condensed
-    // cut keeps captions inside their controls at the same size.
-    if (const QString chosen = QFontInfo(f).family();
-        chosen != f.families().at(0) && chosen != f.families().at(1))
-        f.setStretch(QFont::SemiCondensed);
+    if (family == "DejaVu Sans") f.setStretch(QFont::SemiCondensed);
     return f;
 }
 
@@ -90,7 +102,10 @@ QtWindowView::QtWindowView(OrvaneSetTime& model) : model_(model) {
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setWindowTitle(OrvaneSetTime::Caption);
     setWindowIcon(appIcon());
-    setFont(desktopFont(kDialogFont));
+    // The application's too: a line edit lays out its text in that font before it takes its
+    // own, and message boxes use it; one face loaded, not two.
+    QApplication::setFont(fontOf(kDialogFont));
+    setFont(fontOf(kDialogFont));
     setFixedSize(pixels({0, 0, OrvaneSetTime::ClientWidth, OrvaneSetTime::ClientHeight}).size());
     build();
 }
@@ -155,7 +170,7 @@ void QtWindowView::build() {
         if (!w) continue;
         w->setObjectName(q(c->name()));
         w->setGeometry(pixels(c->geometry()));
-        if (c->font) w->setFont(desktopFont(*c->font));
+        if (c->font) w->setFont(fontOf(*c->font));
         if (!c->takesFocus()) w->setFocusPolicy(Qt::NoFocus);
         widgets_[c] = w;
         controlChanged(*c);
@@ -373,10 +388,17 @@ void QtShell::quit() {
 }
 
 std::unique_ptr<QCoreApplication> makeApplication(int& argc, char** argv, bool& windowed) {
+    // The program runs on one thread; Qt's few helper threads need no malloc arenas of their own.
+    ::mallopt(M_ARENA_MAX, 1);
+    // Qt's own event dispatcher rather than GLib's: the loop watches descriptors and timers only,
+    // and GLib's costs a fifth of a megabyte more.
+    const bool noGlib = !std::getenv("QT_NO_GLIB");
+    if (noGlib) ::setenv("QT_NO_GLIB", "1", 1);
     const bool fallback = windowed && !std::getenv("QT_QPA_PLATFORM");
     if (fallback) ::setenv("QT_QPA_PLATFORM", "xcb;wayland;offscreen", 1);
     auto app = windowed ? std::make_unique<QApplication>(argc, argv)
                         : std::make_unique<QCoreApplication>(argc, argv);
+    if (noGlib) ::unsetenv("QT_NO_GLIB");  // nor for anything the program starts
     if (fallback) {
         ::unsetenv("QT_QPA_PLATFORM");  // not for the demo's simulator or anything it starts
         if (QGuiApplication::platformName() == "offscreen") {

@@ -23,9 +23,6 @@ namespace tidewell {
 // The tray icon's click as the model knows it; nothing for a middle click.
 std::optional<TrayButton> trayButtonOf(QSystemTrayIcon::ActivationReason reason);
 
-// The fonts tried in turn for a face this desktop may lack.
-QFont desktopFont(const Font& font);
-
 class QtWindowView : public QWidget, public WindowView {
 public:
     // The window's own font, which every control without one of its own uses.
@@ -49,6 +46,8 @@ protected:
 
 private:
     void build();
+    // The nearest this desktop has to a face the window was laid out with.
+    QFont fontOf(const Font& font) const;
     void act(const std::function<void()>& action);
     QString textOf(const Control& control) const;
     // txtLocalTime, UDPaddress and Label4, which the model hides and the user never sees.
