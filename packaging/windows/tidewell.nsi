@@ -1,7 +1,8 @@
 ; Tidewell-setup.exe: installs tidewell.exe for the current user, without administrator rights.
 ;   makensis -DEXE=build/tidewell.exe -DOUT=Tidewell-setup.exe -DVERSION=2.1.1 tidewell.nsi
 ; Silent: Tidewell-setup.exe /S [/D=folder], and uninstall.exe /S (keeps Tidewell.ini).
-Unicode true
+; A 64-bit installer for a 64-bit program (and Wine without its 32-bit half runs it).
+Target amd64-unicode
 !include "WinMessages.nsh"
 !ifndef EXE | OUT | VERSION
   !error "define EXE, OUT and VERSION"
@@ -56,11 +57,11 @@ SectionEnd
 Section "un.Tidewell"
   SectionIn RO
   !insertmacro CloseRunning
-  Delete "$INSTDIR\tidewell.exe"
-  Delete "$INSTDIR\uninstall.exe"
-  Delete "$SMPROGRAMS\Tidewell.lnk"
   DeleteRegValue HKCU "${RUN_KEY}" "Tidewell"
   DeleteRegKey HKCU "${UNINSTALL_KEY}"
+  Delete "$SMPROGRAMS\Tidewell.lnk"
+  Delete "$INSTDIR\tidewell.exe"
+  Delete "$INSTDIR\uninstall.exe"  ; last: a caller waits for it to go
   RMDir "$INSTDIR"  ; stays while the settings do
 SectionEnd
 

@@ -164,7 +164,8 @@ void savePng(HWND hwnd, const fs::path& file) {
 }
 
 TEST(InstalledProgram, StartsFromItsFolderOpensFromTheTrayAndUninstallsKeepingItsSettings) {
-    const fs::path setup = TIDEWELL_INSTALLER, dir = fs::temp_directory_path() / "Tidewell test";
+    const fs::path setup = fs::absolute(TIDEWELL_INSTALLER).make_preferred();
+    const fs::path dir = fs::temp_directory_path() / "Tidewell test";
     if (!fs::exists(setup)) GTEST_SKIP() << "no installer: makensis was not found";
     fs::remove_all(dir);
     ASSERT_EQ(run(setup.wstring() + L" /S /D=" + dir.wstring()), 0u);

@@ -352,6 +352,12 @@ Win32Shell::~Win32Shell() {
     if (owner_) ::DestroyWindow(owner_);
 }
 
+bool Win32Shell::desktopAvailable() {
+    const HWND probe = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                         instance(), nullptr);
+    return probe && ::DestroyWindow(probe);
+}
+
 std::unique_ptr<Win32WindowView> Win32Shell::openWindow(OrvaneSetTime& model) {
     // Never shown: owning the window, it keeps the window's taskbar button to WS_EX_APPWINDOW.
     owner_ = ::CreateWindowExW(0, L"STATIC", L"Tidewell", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,

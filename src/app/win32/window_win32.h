@@ -78,6 +78,8 @@ public:
     explicit Win32Shell(EventLoop& loop, NotifyIconFunction notifyIcon = ::Shell_NotifyIconA);
     ~Win32Shell() override;
 
+    // Whether windows can be made here (not under Wine without a display, for one).
+    static bool desktopAvailable();
     // Creates the window for `model` and takes the shell's part of it.
     std::unique_ptr<Win32WindowView> openWindow(OrvaneSetTime& model);
 
