@@ -134,8 +134,12 @@ std::optional<std::string> findValue(std::string_view text, std::string_view sec
     if (!place.keyFound) return std::nullopt;
     std::string_view value =
         text.substr(place.key.equals + 1, place.key.end - place.key.equals - 1);
-    value = value.substr(0, value.find('\0'));
-    return std::string(trimBlanks(value));
+    value = trimBlanks(value.substr(0, value.find('\0')));
+    // As Windows reads a hand-written value: one pair of matching quotes around it goes.
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front())
+        value = value.substr(1, value.size() - 2);
+    return std::string(value);
 }
 
 std::string withValue(std::string_view text, std::string_view section, std::string_view key,

@@ -14,8 +14,8 @@
 
 namespace tidewell::ini {
 
-// The key's value with surrounding blanks removed and cut at a NUL byte; nullopt when the
-// section or the key is missing.
+// The key's value cut at a NUL byte, with surrounding blanks and then one pair of matching
+// quotes around it removed; nullopt when the section or the key is missing.
 std::optional<std::string> findValue(std::string_view text, std::string_view section,
                                      std::string_view key);
 

@@ -39,6 +39,7 @@ TEST(IniText, FindsTheFirstMatchingValue) {
         {"key of another section", "[A]\nk=1\n[B]\n", "B", "k", std::nullopt},
         {"comment is no key", "[A]\n;k=1\n k=2\n", "A", "k", "2"},
         {"value cut at NUL", std::string("[A]\nk=ab\0cd\n", 12), "A", "k", "ab"},
+        {"one pair of matching quotes goes", "[A]\nk= \"'a b'\" \nj='x\"\n", "A", "k", "'a b'"},
         // clang-format on
     };
     for (const auto& r : rows)

@@ -29,7 +29,6 @@ std::string normalisedFile(const std::string& path) {
 }
 
 // Where the portable store and the profile functions differ on purpose, the generator keeps out:
-//  - a value in matching quotes: Windows strips them on reading; the program writes none;
 //  - names passed with blanks around them: Windows trims them; the program passes its own;
 //  - a new key in a section that ends in a comment: Wine puts it after the comment, the
 //    portable store before (the comment may head the next section);
@@ -38,7 +37,7 @@ std::string normalisedFile(const std::string& path) {
 TEST(IniProfileStoreWin32, AgreesWithTheProfileFunctionsOnRandomReadsAndWrites) {
     const char* sections[] = {"GPS", "gps", "UDP", "Analog", "Serial Sync", "New"};
     const char* keys[] = {"COMPORT", "ComPort", "AutoStart", "a b", "x", "X", "udpaddress"};
-    const char* values[] = {"", "COM3", " 1", "once per minute", "a=b", "  pad  ", "it's", "\"q"};
+    const char* values[] = {"", "COM3", " 1", "once per minute", "a=b", "  pad  ", "it's", "\"q", "'q'", "\"a b\""};
     testing::TempFolder dir;
     const std::string ours = dir.file("ours.ini"), win = dir.file("win.ini");
     const std::string start = "; by hand\r\n[GPS]\r\n; note\r\n  ComPort =  COM1  "
