@@ -8,7 +8,7 @@
 
 #include "devices/port_names.h"
 #include "devices/serial_port_win32.h"
-#include "devices/windows_error_win32.h"
+#include "platform/windows_error_win32.h"
 #include "platform/error.h"
 
 namespace tidewell {

@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "devices/port_names.h"
-#include "devices/windows_error_win32.h"
+#include "platform/windows_error_win32.h"
 #include "platform/error.h"
 #include "platform/text_win32.h"
 

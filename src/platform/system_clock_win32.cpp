@@ -8,6 +8,7 @@
 #include "platform/calendar.h"
 #include "platform/error.h"
 #include "platform/paths.h"
+#include "platform/windows_error_win32.h"
 
 namespace tidewell {
 
@@ -19,16 +20,8 @@ constexpr const char* kConverting = "Converting a time";
 
 static_assert(sizeof(SystemTime) == sizeof(SYSTEMTIME));
 
-std::string systemWords(DWORD err) {
-    char text[512];
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                             err, 0, text, sizeof text, nullptr);
-    while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == ' ')) --n;
-    return n ? std::string(text, n) : "Error " + std::to_string(err) + ".";
-}
-
 [[noreturn]] void fail(DWORD err, const char* operation) {
-    std::string text = std::string(operation) + ": " + systemWords(err);
+    std::string text = std::string(operation) + ": " + windowsErrorText(err);
     if (err == ERROR_NOT_ALL_ASSIGNED || err == ERROR_PRIVILEGE_NOT_HELD)
         text += " Windows gives this right to programs run as administrator and never elevates"
                 " one started from the Run key. To start Tidewell elevated at log-on:"

@@ -1,4 +1,4 @@
-#include "devices/windows_error_win32.h"
+#include "platform/windows_error_win32.h"
 
 #include <winsock2.h>
 
