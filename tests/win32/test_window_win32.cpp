@@ -23,12 +23,6 @@ BOOL WINAPI recordNotifyIcon(DWORD command, PNOTIFYICONDATAA data) {
     return data->cbSize == sizeof *data && data->hIcon && data->uCallbackMessage == 0x200;
 }
 
-std::string textOf(HWND h) {
-    wchar_t text[256] = L"";
-    ::GetWindowTextW(h, text, 256);
-    return win32::utf8(text);
-}
-
 struct Win32WindowTest : WindowTest {
     fakes::FakeEventLoop loop;
     Win32Shell desktop{loop, recordNotifyIcon};
@@ -73,11 +67,12 @@ TEST_F(Win32WindowTest, ControlsSitAsLaidOutInTabOrderWithTheirTextsAndFonts) {
         RECT r;
         ::GetWindowRect(h, &r);
         ::MapWindowPoints(nullptr, hwnd, reinterpret_cast<POINT*>(&r), 2);
-        const Geometry& g = c->geometry();
-        EXPECT_NEAR(r.left, g.left / 15.0, 1);
-        EXPECT_NEAR(r.top, g.top / 15.0, 1);
-        EXPECT_NEAR(r.right - r.left, g.width / 15.0, 1);
-        EXPECT_NEAR(r.bottom - r.top, g.height / 15.0, 1);
+        const Geometry& g = c->geometry();  // 15 twips a pixel at 96 DPI
+        for (auto [pixels, twips] : {std::pair{r.left, g.left},
+                                     {r.top, g.top},
+                                     {r.right - r.left, g.width},
+                                     {r.bottom - r.top, g.height}})
+            EXPECT_NEAR(pixels, twips / 15.0, 1);
         const bool hidden =
             c == &window->txtLocalTime || c == &window->UDPaddress || c == &window->Label4;
         const LONG style = ::GetWindowLongW(h, GWL_STYLE);
@@ -93,7 +88,9 @@ TEST_F(Win32WindowTest, ControlsSitAsLaidOutInTabOrderWithTheirTextsAndFonts) {
         }
         h = ::GetWindow(h, GW_HWNDNEXT);
     }
-    EXPECT_EQ(textOf(view->handleOf(window->AutoStart)), "Auto-run at Windows Startup");
+    wchar_t autoRun[64];
+    ::GetWindowTextW(view->handleOf(window->AutoStart), autoRun, 64);
+    EXPECT_STREQ(autoRun, L"Auto-run at Windows Startup");
 }
 
 TEST_F(Win32WindowTest, TrayShowsButtonsActAndOnlyCloseAndExitSavesThePort) {
@@ -125,21 +122,17 @@ TEST_F(Win32WindowTest, TrayShowsButtonsActAndOnlyCloseAndExitSavesThePort) {
 
 // ---- The installed program ------------------------------------------------------------------
 
-PROCESS_INFORMATION start(std::wstring commandLine) {
+// Starts a program; with `wait`, returns its exit status (-1: not started or still running).
+std::pair<HANDLE, DWORD> run(std::wstring commandLine, bool wait = true) {
     STARTUPINFOW info{};
     info.cb = sizeof info;
     PROCESS_INFORMATION process{};
+    DWORD status = DWORD(-1);
     ::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                      &info, &process);
-    return process;
-}
-
-DWORD run(const std::wstring& commandLine) {
-    const PROCESS_INFORMATION process = start(commandLine);
-    DWORD status = DWORD(-1);
-    ::WaitForSingleObject(process.hProcess, 60'000);
-    ::GetExitCodeProcess(process.hProcess, &status);
-    return status;
+    if (wait && !::WaitForSingleObject(process.hProcess, 60'000))
+        ::GetExitCodeProcess(process.hProcess, &status);
+    return {process.hProcess, status};
 }
 
 bool hasRunValue() {
@@ -168,12 +161,12 @@ TEST(InstalledProgram, StartsFromItsFolderOpensFromTheTrayAndUninstallsKeepingIt
     const fs::path dir = fs::temp_directory_path() / "Tidewell test";
     if (!fs::exists(setup)) GTEST_SKIP() << "no installer: makensis was not found";
     fs::remove_all(dir);
-    ASSERT_EQ(run(setup.wstring() + L" /S /D=" + dir.wstring()), 0u);
+    ASSERT_EQ(run(setup.wstring() + L" /S /D=" + dir.wstring()).second, 0u);
     // UDP stays on loopback; auto-run on, so the program writes the Run value.
     std::ofstream(dir / "Tidewell.ini") << "[UDP]\nUDPaddress=127.0.0.1\n[GPS]\nAutoStart= 1\n";
 
-    const PROCESS_INFORMATION program =
-        start(L"\"" + (dir / "tidewell.exe").wstring() + L"\" --no-set-clock");
+    const HANDLE program =
+        run(L"\"" + (dir / "tidewell.exe").wstring() + L"\" --no-set-clock", false).first;
     HWND hwnd = nullptr;
     for (int i = 0; i < 200 && !hwnd; ++i, ::Sleep(100))
         hwnd = ::FindWindowW(Win32WindowView::kClassName, L"Tidewell");
@@ -185,14 +178,14 @@ TEST(InstalledProgram, StartsFromItsFolderOpensFromTheTrayAndUninstallsKeepingIt
     savePng(hwnd, TIDEWELL_BINARY_DIR "/artifacts/window.png");
     HWND exit = ::FindWindowExW(hwnd, nullptr, L"Button", L"Close and Exit");
     ::PostMessageW(hwnd, WM_COMMAND, MAKEWPARAM(::GetDlgCtrlID(exit), BN_CLICKED), LPARAM(exit));
-    EXPECT_EQ(::WaitForSingleObject(program.hProcess, 10'000), WAIT_OBJECT_0);
+    EXPECT_EQ(::WaitForSingleObject(program, 10'000), WAIT_OBJECT_0);
     char port[16] = "";
     ::GetPrivateProfileStringA("GPS", "COMPORT", "", port, 16,
                                (dir / "Tidewell.ini").string().c_str());
     EXPECT_STREQ(port, "None");
     EXPECT_TRUE(hasRunValue());
 
-    EXPECT_EQ(run(L"\"" + (dir / "uninstall.exe").wstring() + L"\" /S"), 0u);
+    EXPECT_EQ(run(L"\"" + (dir / "uninstall.exe").wstring() + L"\" /S").second, 0u);
     for (int i = 0; i < 100 && fs::exists(dir / "uninstall.exe"); ++i) ::Sleep(100);
     EXPECT_FALSE(fs::exists(dir / "tidewell.exe") || fs::exists(dir / "uninstall.exe"));
     EXPECT_TRUE(fs::exists(dir / "Tidewell.ini"));
