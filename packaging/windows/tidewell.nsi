@@ -14,8 +14,9 @@ Name "Tidewell"
 OutFile "${OUT}"
 RequestExecutionLevel user
 InstallDir "$LOCALAPPDATA\Programs\Tidewell"
-Icon "${__FILEDIR__}/../../src/app/win32/tidewell.ico"
-UninstallIcon "${__FILEDIR__}/../../src/app/win32/tidewell.ico"
+; makensis works in this folder.
+Icon "../../src/app/win32/tidewell.ico"
+UninstallIcon "../../src/app/win32/tidewell.ico"
 SetCompressor /SOLID lzma
 VIProductVersion "${VERSION}.0"
 VIAddVersionKey "ProductName" "Tidewell"
