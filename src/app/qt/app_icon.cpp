@@ -1,7 +1,9 @@
 #include "app/qt/app_icon.h"
 
-#include <QImageReader>
+#include <QImage>
 #include <QPixmap>
+
+#include "icon_pixels.h"
 
 namespace tidewell {
 
@@ -9,12 +11,10 @@ namespace tidewell {
 // a third of a megabyte.
 QIcon appIcon() {
     QIcon icon;
-    for (const char* file : {":/icons/tidewell-16.png", ":/icons/tidewell-32.png"}) {
-        // Left to guess the kind, Qt loads every image plugin it has to ask each of them.
-        QImageReader reader(file, "png");
-        reader.setAutoDetectImageFormat(false);
-        icon.addPixmap(QPixmap::fromImage(reader.read()));
-    }
+    for (const unsigned* picture : icon_pixels::kPictures)
+        icon.addPixmap(
+            QPixmap::fromImage(QImage(reinterpret_cast<const uchar*>(picture + 2), int(picture[0]),
+                                      int(picture[1]), QImage::Format_ARGB32)));
     return icon;
 }
 
