@@ -47,15 +47,16 @@ std::string eventually(const std::string& command, bool printing = true) {
 }
 
 void click(const std::string& window, int x, int y, int button = 1) {
-    run("xdotool mousemove --window " + window + " " + std::to_string(x) + " " +
-        std::to_string(y) + " click " + std::to_string(button));
+    run("xdotool mousemove --window " + window + " " + std::to_string(x) + " " + std::to_string(y) +
+        " click " + std::to_string(button));
 }
 
 // Walking from `at` by `step`, where the colour first changes clearly: x or y, along the step.
 int edge(const QImage& image, QPoint at, QPoint step) {
     const QRgb from = image.pixel(at);
     const auto near = [&](QRgb c) { return std::abs(qGray(c) - qGray(from)) < 20; };
-    while (image.rect().contains(at + step) && near(image.pixel(at += step))) {}
+    do at += step;
+    while (image.rect().contains(at + step) && near(image.pixel(at)));
     return step.x() ? at.x() : at.y();
 }
 
@@ -78,10 +79,12 @@ TEST(DesktopX, TrayIconOutlivesThePanelAndShowsHidesAndClosesTheWindow) {
     ::setenv("QT_QPA_PLATFORM", "xcb", 1);
     ::setenv("LSAN_OPTIONS", "suppressions=" TIDEWELL_QT_TESTS "/lsan.supp", 1);
     ASSERT_NE(eventually("xdotool getmouselocation"), "") << xserver.stderrText();
-    const std::string trayer = run("command -v trayer"), anyIcon =
-        "xdotool search --onlyvisible --class tidewell";
-    std::optional<ChildProcess> panel(std::in_place, trayer, std::vector<std::string>{});
-    ASSERT_NE(eventually("xdotool search --onlyvisible --class trayer"), "");
+    const std::string trayer = run("command -v trayer"),
+                      anyIcon = "xdotool search --onlyvisible --class tidewell";
+    const std::vector<std::string> panelArgs{"--widthtype", "request"};
+    std::optional<ChildProcess> panel(std::in_place, trayer, panelArgs);
+    ASSERT_NE(eventually("xdotool search --onlyvisible --class trayer"), "")
+        << xserver.stderrText() << panel->stderrText();
 
     const std::string ini = std::filesystem::temp_directory_path() / ("tidewell-x" + name);
     std::ofstream(ini) << "[UDP]\nSendUDP= 1\nUDPaddress=127.0.0.1\n";
@@ -90,7 +93,7 @@ TEST(DesktopX, TrayIconOutlivesThePanelAndShowsHidesAndClosesTheWindow) {
     // The panel restarts; the icon docks in the new one, not as a window of its own.
     panel->waitExit(5000, SIGTERM);
     ASSERT_EQ(eventually(anyIcon, false), "");
-    panel.emplace(trayer, std::vector<std::string>{});
+    panel.emplace(trayer, panelArgs);
     const std::string icon = eventually(anyIcon);
     ASSERT_NE(icon, "") << program.stderrText();
     EXPECT_EQ(run("xdotool search --maxdepth 1 --onlyvisible --class tidewell"), "");
