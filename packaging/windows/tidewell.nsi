@@ -33,10 +33,10 @@ UninstPage instfiles
 !macro CloseRunning
   FindWindow $0 "TidewellWindow"
   StrCmp $0 0 +2
-  SendMessage $0 ${WM_CLOSE} 0 0
+  SendMessage $0 ${WM_CLOSE} 0 0 /TIMEOUT=2000
   FindWindow $0 "TidewellHeadless"
   StrCmp $0 0 +2
-  SendMessage $0 ${WM_CLOSE} 0 0
+  SendMessage $0 ${WM_CLOSE} 0 0 /TIMEOUT=2000
   Sleep 500
 !macroend
 

@@ -23,6 +23,55 @@ BOOL WINAPI recordNotifyIcon(DWORD command, PNOTIFYICONDATAA data) {
     return data->cbSize == sizeof *data && data->hIcon && data->uCallbackMessage == 0x200;
 }
 
+// The window as laid out at 96 DPI, hidden, every control in tab (z-) order; the fonts only
+// of a window of this process, `here` (another's are not readable).
+void expectLaidOut(HWND top, OrvaneSetTime& model, const Win32WindowView* here) {
+    RECT client;
+    ::GetClientRect(top, &client);
+    EXPECT_EQ(client.right * 10000 + client.bottom, 383 * 10000 + 447);
+    EXPECT_EQ(::GetWindowLongW(top, GWL_STYLE) & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME),
+              0);
+    EXPECT_EQ(::GetWindowLongW(top, GWL_EXSTYLE) & WS_EX_APPWINDOW, 0);  // no taskbar button
+    EXPECT_FALSE(::IsWindowVisible(top));
+
+    std::vector<Control*> order = model.controls();
+    std::ranges::stable_sort(order, {}, &Control::tabIndex);
+    HWND h = ::GetWindow(top, GW_CHILD);  // z-order: the order Tab follows
+    for (Control* c : order) {
+        SCOPED_TRACE(c->name());
+        ASSERT_TRUE(!here || h == here->handleOf(*c));
+        wchar_t kind[32];
+        ::GetClassNameW(h, kind, 32);
+        EXPECT_EQ(win32::utf8(::CharLowerW(kind)), dynamic_cast<Label*>(c)      ? "static"
+                                                   : dynamic_cast<TextBox*>(c)  ? "edit"
+                                                   : dynamic_cast<ComboBox*>(c) ? "combobox"
+                                                                                : "button");
+        RECT r;
+        ::GetWindowRect(h, &r);
+        ::MapWindowPoints(nullptr, top, reinterpret_cast<POINT*>(&r), 2);
+        const Geometry& g = c->geometry();  // 15 twips a pixel at 96 DPI
+        for (auto [pixels, twips] : {std::pair{r.left, g.left},
+                                     {r.top, g.top},
+                                     {r.right - r.left, g.width},
+                                     {r.bottom - r.top, g.height}})
+            EXPECT_NEAR(pixels, twips / 15.0, 1);
+        const bool hidden =
+            c == &model.txtLocalTime || c == &model.UDPaddress || c == &model.Label4;
+        const LONG style = ::GetWindowLongW(h, GWL_STYLE);
+        EXPECT_EQ(bool(style & WS_VISIBLE), c->Visible() && !hidden);
+        // Of the options, none selected, the first takes the group's tab stop.
+        EXPECT_EQ(bool(style & WS_TABSTOP), c->takesFocus() && c != &model.Option1[1]);
+        LOGFONTW font{};
+        ::GetObjectW(HFONT(::SendMessageW(h, WM_GETFONT, 0, 0)), sizeof font, &font);
+        if (c->font && here) {
+            EXPECT_EQ(win32::utf8(font.lfFaceName) + (font.lfWeight >= FW_BOLD ? " bold " : " ") +
+                          std::to_string(font.lfHeight),
+                      c->font->name + (c->font->bold ? " bold " : " ") + "-16");
+        }
+        h = ::GetWindow(h, GW_HWNDNEXT);
+    }
+}
+
 struct Win32WindowTest : WindowTest {
     fakes::FakeEventLoop loop;
     Win32Shell desktop{loop, recordNotifyIcon};
@@ -44,50 +93,7 @@ struct Win32WindowTest : WindowTest {
 };
 
 TEST_F(Win32WindowTest, ControlsSitAsLaidOutInTabOrderWithTheirTextsAndFonts) {
-    RECT client;
-    ::GetClientRect(hwnd, &client);
-    EXPECT_EQ(client.right * 10000 + client.bottom, 383 * 10000 + 447);
-    EXPECT_EQ(::GetWindowLongW(hwnd, GWL_STYLE) & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME),
-              0);
-    EXPECT_EQ(::GetWindowLongW(hwnd, GWL_EXSTYLE) & WS_EX_APPWINDOW, 0);  // no taskbar button
-    EXPECT_FALSE(::IsWindowVisible(hwnd));
-
-    std::vector<Control*> order = window->controls();
-    std::ranges::stable_sort(order, {}, &Control::tabIndex);
-    HWND h = ::GetWindow(hwnd, GW_CHILD);  // z-order: the order Tab follows
-    for (Control* c : order) {
-        SCOPED_TRACE(c->name());
-        ASSERT_EQ(h, view->handleOf(*c));
-        wchar_t kind[32];
-        ::GetClassNameW(h, kind, 32);
-        EXPECT_EQ(win32::utf8(::CharLowerW(kind)), dynamic_cast<Label*>(c)      ? "static"
-                                                   : dynamic_cast<TextBox*>(c)  ? "edit"
-                                                   : dynamic_cast<ComboBox*>(c) ? "combobox"
-                                                                                : "button");
-        RECT r;
-        ::GetWindowRect(h, &r);
-        ::MapWindowPoints(nullptr, hwnd, reinterpret_cast<POINT*>(&r), 2);
-        const Geometry& g = c->geometry();  // 15 twips a pixel at 96 DPI
-        for (auto [pixels, twips] : {std::pair{r.left, g.left},
-                                     {r.top, g.top},
-                                     {r.right - r.left, g.width},
-                                     {r.bottom - r.top, g.height}})
-            EXPECT_NEAR(pixels, twips / 15.0, 1);
-        const bool hidden =
-            c == &window->txtLocalTime || c == &window->UDPaddress || c == &window->Label4;
-        const LONG style = ::GetWindowLongW(h, GWL_STYLE);
-        EXPECT_EQ(bool(style & WS_VISIBLE), c->Visible() && !hidden);
-        // Of the options, none selected, the first takes the group's tab stop.
-        EXPECT_EQ(bool(style & WS_TABSTOP), c->takesFocus() && c != &window->Option1[1]);
-        LOGFONTW font{};
-        ::GetObjectW(HFONT(::SendMessageW(h, WM_GETFONT, 0, 0)), sizeof font, &font);
-        if (c->font) {
-            EXPECT_EQ(win32::utf8(font.lfFaceName) + (font.lfWeight >= FW_BOLD ? " bold " : " ") +
-                          std::to_string(font.lfHeight),
-                      c->font->name + (c->font->bold ? " bold " : " ") + "-16");
-        }
-        h = ::GetWindow(h, GW_HWNDNEXT);
-    }
+    expectLaidOut(hwnd, *window, view.get());
     wchar_t autoRun[64];
     ::GetWindowTextW(view->handleOf(window->AutoStart), autoRun, 64);
     EXPECT_STREQ(autoRun, L"Auto-run at Windows Startup");
@@ -156,7 +162,7 @@ void savePng(HWND hwnd, const fs::path& file) {
     Gdiplus::GdiplusShutdown(token);
 }
 
-TEST(InstalledProgram, StartsFromItsFolderOpensFromTheTrayAndUninstallsKeepingItsSettings) {
+TEST_F(WindowTest, InstalledProgramStartsLaidOutOpensFromTheTrayAndUninstallsKeepingItsSettings) {
     const fs::path setup = fs::absolute(TIDEWELL_INSTALLER).make_preferred();
     const fs::path dir = fs::temp_directory_path() / "Tidewell test";
     if (!fs::exists(setup)) GTEST_SKIP() << "no installer: makensis was not found";
@@ -171,6 +177,7 @@ TEST(InstalledProgram, StartsFromItsFolderOpensFromTheTrayAndUninstallsKeepingIt
     for (int i = 0; i < 200 && !hwnd; ++i, ::Sleep(100))
         hwnd = ::FindWindowW(Win32WindowView::kClassName, L"Tidewell");
     ASSERT_TRUE(hwnd) << "the program's window did not appear";
+    expectLaidOut(hwnd, load(), nullptr);
     ::SendMessageW(hwnd, WM_MOUSEMOVE, 0, 513);
     EXPECT_TRUE(::IsWindowVisible(hwnd));
     ::Sleep(500);  // painted, and the PC time shown
