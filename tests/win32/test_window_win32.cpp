@@ -149,7 +149,8 @@ bool hasRunValue() {
 // What the screen shows of the window, for a person to look at.
 void savePng(HWND hwnd, const fs::path& file) {
     RECT r;
-    ::GetWindowRect(hwnd, &r);
+    ::GetClientRect(hwnd, &r);  // without a window manager on Xvfb, nobody draws the frame
+    ::MapWindowPoints(hwnd, nullptr, reinterpret_cast<POINT*>(&r), 2);
     const HDC screen = ::GetDC(nullptr), dc = ::CreateCompatibleDC(screen);
     const HBITMAP bitmap = ::CreateCompatibleBitmap(screen, r.right - r.left, r.bottom - r.top);
     ::SelectObject(dc, bitmap);
@@ -177,6 +178,7 @@ TEST_F(WindowTest, InstalledProgramStartsLaidOutOpensFromTheTrayAndUninstallsKee
     for (int i = 0; i < 200 && !hwnd; ++i, ::Sleep(100))
         hwnd = ::FindWindowW(Win32WindowView::kClassName, L"Tidewell");
     ASSERT_TRUE(hwnd) << "the program's window did not appear";
+    ::WaitForInputIdle(program, 10'000);  // start-up over, the loop waiting
     expectLaidOut(hwnd, load(), nullptr);
     ::SendMessageW(hwnd, WM_MOUSEMOVE, 0, 513);
     EXPECT_TRUE(::IsWindowVisible(hwnd));
