@@ -26,6 +26,7 @@
 #include "devices/serial_port_win32.h"
 #include "devices/udp_socket_win32.h"
 #include "platform/system_clock_win32.h"
+#include "platform/time_service_win32.h"
 #include "platform/text_win32.h"
 #include "settings/autorun_registry.h"
 
@@ -127,8 +128,10 @@ int run(const Options& options) {
     WindowsSerialPort serial(ports);
     WindowsUdpSocket udp;
 
+    // A clock left alone is not fought over.
+    Win32TimeServiceProbe timeServices;
     Program program({shell, profile, autoRun, clock}, {nmea, serial, udp}, loop, ports,
-                    settingsFile, report);
+                    settingsFile, report, options.noSetClock ? nullptr : &timeServices);
     program.window().reportClockRefusalInMessageBox = windowed;
     const auto window = windowed ? desktopShell.openWindow(program.window()) : nullptr;
     if (window) loop.messageFilter = [&](MSG& message) { return window->dialogMessage(message); };
