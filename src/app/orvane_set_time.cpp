@@ -104,7 +104,7 @@ OrvaneSetTime::OrvaneSetTime(Platform platform, Components components, std::stri
       AutoStart("AutoStart", "Auto-run at Windows Startup", {330, 5760, 1545, 405}, 10, 0),
       Command1("Command1", "Close and Exit", {4140, 5760, 1275, 375}, 1),
       Command4("Command4", "Hide Program", {2400, 5790, 1125, 375}, 5),
-      Label5("Label5", "Tidewell: GPS time for PCs and wall clocks", {360, 6300, 2265, 255}, 22),
+      Label5("Label5", "By the Tidewell developers", {360, 6300, 2265, 255}, 22),
       Label2("Label2", "", {4230, 6300, 1245, 225}, 28), MSComm1(components.serial),
       SendUDP("SendUDP", 100, true), Timer1("Timer1", 100, true), NMEA1(components.nmea),
       UDPBroadcast(components.udp), shell_(platform.shell), clock_(platform.clock),
