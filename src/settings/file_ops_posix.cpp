@@ -133,7 +133,9 @@ Prefix readPrefix(const std::string& path, std::size_t limit) {
     std::string& buf = out.bytes;
     std::size_t total = 0;
     while (total <= limit) {
-        std::size_t chunk = std::min<std::size_t>(limit + 1 - total, 1 << 16);
+        // The size it had is a hint only: the file may grow while it is read.
+        const std::size_t hint = total == 0 ? static_cast<std::size_t>(st.st_size) + 1 : 1 << 16;
+        std::size_t chunk = std::min<std::size_t>(limit + 1 - total, hint);
         buf.resize(total + chunk);
         ssize_t n = ::read(fd, buf.data() + total, chunk);
         if (n < 0) {
