@@ -253,8 +253,8 @@ void OrvaneSetTime::Form_Load() {
     skipOnError([&] { shell_.showInTaskbar(false); });
     skipOnError([&] {
         NotifyIconRecord.tip = kTrayTip;
-        NotifyIconRecord.flags = notify::NIF_MESSAGE | notify::NIF_ICON | notify::NIF_TIP;
-        NotifyIconRecord.callbackMessage = notify::WM_MOUSEMOVE;
+        NotifyIconRecord.flags = notify::kFlagMessage | notify::kFlagIcon | notify::kFlagTip;
+        NotifyIconRecord.callbackMessage = notify::kMouseMove;
         shell_.addTrayIcon(NotifyIconRecord);
     });
     skipOnError([&] {

@@ -13,11 +13,12 @@ struct TrayIconRecord {
     std::uint32_t callbackMessage = 0;
 };
 
+// The Windows values, under names of their own: windows.h takes the real names as macros.
 namespace notify {
-inline constexpr std::uint32_t NIF_MESSAGE = 1;
-inline constexpr std::uint32_t NIF_ICON = 2;
-inline constexpr std::uint32_t NIF_TIP = 4;
-inline constexpr std::uint32_t WM_MOUSEMOVE = 0x200;
+inline constexpr std::uint32_t kFlagMessage = 1;    // NIF_MESSAGE
+inline constexpr std::uint32_t kFlagIcon = 2;       // NIF_ICON
+inline constexpr std::uint32_t kFlagTip = 4;        // NIF_TIP
+inline constexpr std::uint32_t kMouseMove = 0x200;  // WM_MOUSEMOVE
 }  // namespace notify
 
 }  // namespace tidewell

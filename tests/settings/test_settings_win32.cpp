@@ -1,5 +1,4 @@
 // The settings file and auto-run against the real Windows functions (under Wine in CI).
-// Before windows.h, whose macros take the names of the tray constants.
 #include "fakes.h"
 
 #include <windows.h>

@@ -3,7 +3,6 @@
 // their twips at the monitor's DPI, and the desktop shell around them (tray icon, taskbar
 // button, message boxes, quitting). The controls hold no state of their own: a user's action
 // goes to the model, and what the model changes comes back through controlChanged.
-// The portable headers first: notify_icon.h names constants that windows.h defines as macros.
 #include "app/orvane_set_time.h"
 #include "app/window_view.h"
 #include "platform/event_loop.h"
