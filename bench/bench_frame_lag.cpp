@@ -114,8 +114,10 @@ int main(int argc, char** argv) {
     std::string frame;
     long long arrivalNs = 0;
     while (int(lagsMs.size()) < o.frames) {
-        if (!receiveStamped(listener, 3000, frame, arrivalNs)) {
-            std::fprintf(stderr, "no frame for 3 s (%s)\n",
+        // Wine starts its services first, which takes seconds.
+        const int waitMs = underWine() && lagsMs.empty() ? 15000 : 3000;
+        if (!receiveStamped(listener, waitMs, frame, arrivalNs)) {
+            std::fprintf(stderr, "no frame for %d s (%s)\n", waitMs / 1000,
                          program.running() ? "the program is running" : "the program has exited");
             printLog(log);
             if (network.rfind("private", 0) != 0)

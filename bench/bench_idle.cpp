@@ -32,7 +32,7 @@ const char* const kUsage =
     "usage: bench_idle [--seconds N] [--receiver none|byte|sentence|all]\n"
     "Runs the program with serial (to a pseudo-terminal) and UDP (to 127.0.0.1:16000) sync\n"
     "frames once per second, the PC clock never set, and prints its CPU use and wake-ups\n"
-    "(voluntary context switches) over N seconds (default 60) after a 1 s warm-up, and its\n"
+    "(voluntary context switches) over N seconds (default 60) after a warm-up (1 s, 10 s under Wine), and its\n"
     "peak resident memory. Cases: none, no GPS port; byte, nmea-sim on a pty as the GPS port\n"
     "with RMC+GGA once a second, one byte per write at 4800-baud pace; sentence, the same\n"
     "with one write per sentence. Default: all three, one after the other.\n";
@@ -76,6 +76,11 @@ std::string firstLine(const std::string& path) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return {};
+}
+
+// Wine's start takes several seconds and processes.
+int warmUpSeconds() {
+    return underWine() ? 10 : 1;
 }
 
 bool runCase(const Case& c, int runSeconds, int listener, Result& r) {
@@ -126,8 +131,7 @@ bool runCase(const Case& c, int runSeconds, int listener, Result& r) {
                     {"--headless", "--no-set-clock", "--settings", dir.file("Tidewell.ini")}, log);
     const pid_t pid = program.pid();
 
-    // Wine's start takes a few seconds and several processes.
-    std::this_thread::sleep_for(std::chrono::seconds(underWine() ? 4 : 1));
+    std::this_thread::sleep_for(std::chrono::seconds(warmUpSeconds()));
     const std::vector<pid_t> measured = measuredProcesses(pid);
     const long long ticks0 = cpuTicks(measured), serial0 = serialBytes, udp0 = udpFrames;
     const Usage usage0 = threadUsage(measured);
@@ -187,9 +191,9 @@ int main(int argc, char** argv) {
     const int listener = openSyncListener();
 
     std::printf("bench_idle: the program with serial and UDP frames once per second\n");
-    std::printf("window:  %d s per case after a 1 s warm-up; cpu from clock ticks and (sched) "
+    std::printf("window:  %d s per case after a %d s warm-up; cpu from clock ticks and (sched) "
                 "from schedstat; wake-ups are voluntary context switches\n",
-                runSeconds);
+                runSeconds, warmUpSeconds());
     std::printf("network: %s\n", network.c_str());
     std::printf("program: %s\n\n", underWine() ? "tidewell.exe under Wine, with Wine's processes"
                                                 : programPath().c_str());

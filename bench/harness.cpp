@@ -88,9 +88,11 @@ Program::Program(const std::string& executable, const std::vector<std::string>& 
             ::unsetenv("DISPLAY");
             ::unsetenv("WAYLAND_DISPLAY");
         }
+        // The program itself under Wine; the tools beside it (nmea-sim) as they are.
+        const bool wine = underWine() && executable == programPath();
         std::vector<std::string> command{executable};
-        if (underWine()) command = {"/usr/bin/wine", wineExe()};
-        for (const auto& a : args) command.push_back(underWine() ? winePath(a) : a);
+        if (wine) command = {"/usr/bin/wine", wineExe()};
+        for (const auto& a : args) command.push_back(wine ? winePath(a) : a);
         std::vector<char*> argv;
         for (auto& a : command) argv.push_back(a.data());
         argv.push_back(nullptr);
@@ -131,7 +133,8 @@ int Program::stop() {
 
 std::string settingsText(const std::string& serialDevice, const std::string& gpsDevice) {
     if (underWine()) {
-        const std::filesystem::path links = std::filesystem::path(std::getenv("WINEPREFIX")) / "dosdevices";
+        // The prefix's registry names these links as COM1 and COM2 (claimSyncPort).
+        const std::filesystem::path links = std::getenv("WINEPREFIX");
         for (const auto& [name, device] : {std::pair("com1", gpsDevice), {"com2", serialDevice}}) {
             std::error_code ec;
             std::filesystem::remove(links / name, ec);
@@ -428,10 +431,13 @@ std::string programPath() {
 bool claimSyncPort(std::string& how) {
     if (underWine()) {
         if (!std::getenv("WINEPREFIX")) return std::fprintf(stderr, "no WINEPREFIX\n"), false;
-        // Wine's server makes the sockets, so it must start in the namespace; a prefix is
-        // made once, which takes many seconds.
+        // Wine's server makes the sockets, so it must start in the namespace. A prefix is
+        // made once, which takes many seconds; Wine maps COM ports onto the machine's serial
+        // devices at every start unless its registry names them.
         if (!isolateNetwork(how)) return std::fprintf(stderr, "%s\n", how.c_str()), false;
-        std::system("wineserver -k 2>/dev/null; test -f \"$WINEPREFIX/system.reg\" || wineboot -i");
+        std::system("wineserver -k 2>/dev/null; test -f \"$WINEPREFIX/system.reg\" || {"
+                    " for n in 1 2; do wine reg add 'HKLM\\Software\\Wine\\Ports' /v COM$n"
+                    " /d \"$WINEPREFIX/com$n\" /f; done; wineserver -k; } >/dev/null 2>&1");
         std::atexit([] { std::system("wineserver -k"); });
         return true;
     }
