@@ -1,16 +1,6 @@
 // The program on Windows: parts assembled over the message loop, with the window and tray
 // icon unless --headless (or no desktop can be had, as under Wine without a display). The
 // report goes to the console the program was started from, or the standard output it was given.
-// The portable headers first: notify_icon.h names constants that windows.h defines as macros.
-#include "app/headless.h"
-#include "app/options.h"
-#include "app/program.h"
-#include "platform/dry_run_clock.h"
-#include "platform/paths.h"
-#include "settings/file_ops.h"
-#include "settings/ini_profile.h"
-#include "settings/settings_path.h"
-
 #include <windows.h>
 
 #include <shellapi.h>
@@ -20,15 +10,23 @@
 #include <string>
 #include <vector>
 
+#include "app/headless.h"
+#include "app/options.h"
+#include "app/program.h"
 #include "app/win32/event_loop_win32.h"
 #include "app/win32/window_win32.h"
 #include "devices/nmea_receiver_win32.h"
 #include "devices/serial_port_win32.h"
 #include "devices/udp_socket_win32.h"
+#include "platform/dry_run_clock.h"
+#include "platform/paths.h"
 #include "platform/system_clock_win32.h"
-#include "platform/time_service_win32.h"
 #include "platform/text_win32.h"
+#include "platform/time_service_win32.h"
 #include "settings/autorun_registry.h"
+#include "settings/file_ops.h"
+#include "settings/ini_profile.h"
+#include "settings/settings_path.h"
 
 using namespace tidewell;
 
