@@ -1,6 +1,7 @@
 #include <map>
 #include <optional>
 
+#include "platform/paths.h"
 #include "window_fixture.h"
 
 namespace tidewell {
@@ -100,7 +101,9 @@ TEST_F(WindowTest, AStartUpWithEverythingOnStoresItsKeysAgain) {
     for (auto [section, key] : clicked)
         EXPECT_EQ(profile.get(section, key), " 1") << key << " is stored again, with its blank";
     EXPECT_EQ(profile.get("GPS", "GPSdate"), "1") << "Check3 starts checked: no change, no write";
-    EXPECT_EQ(autoRun.values.at("Run\\Tidewell"), AutoRunValue("/opt/tidewell/tidewell"));
+    EXPECT_EQ(autoRun.values.at("Run\\Tidewell"),
+              AutoRunValue(paths::join("/opt/tidewell", "tidewell") +
+                           std::string(paths::executableSuffix)));
     EXPECT_EQ(profile.get("SerialSync", "TimeLocal"), "False");
     EXPECT_TRUE(w.SyncUsesUTC == true && w.UDPRateCode == 1) << "steps after a failed one run";
 }
