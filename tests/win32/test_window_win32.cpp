@@ -1,5 +1,6 @@
 // The native window against the window model, in this process at 96 DPI; then the installed
 // program from the outside, as a user and the installer see it. Needs a display (Xvfb).
+#include "app/win32/event_loop_win32.h"
 #include "app/win32/window_win32.h"
 #include "window_fixture.h"
 
@@ -8,6 +9,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "platform/text_win32.h"
 
@@ -91,6 +93,33 @@ struct Win32WindowTest : WindowTest {
         ::SendMessageW(hwnd, WM_COMMAND, MAKEWPARAM(::GetDlgCtrlID(h), code), LPARAM(h));
     }
 };
+
+// A message box runs a message loop of its own, where frames and readings must go on.
+TEST(Win32MessageBox, TimersAndWatchesRunWhileABoxIsOpen) {
+    WindowsEventLoop loop;
+    Win32Shell shell(loop, recordNotifyIcon);
+    const HANDLE ready = ::CreateEventW(nullptr, TRUE, TRUE, nullptr);
+    const HANDLE done = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    const auto close = [] {
+        ::PostMessageW(::FindWindowW(nullptr, L"Box under test"), WM_COMMAND, IDOK, 0);
+    };
+    int ticks = 0, reads = 0;
+    const auto watch =
+        loop.watchReadable(NativeHandle(ready), [&] { ::ResetEvent(ready), ++reads; });
+    const auto tick = loop.everyPeriod(50, [&] {
+        if (++ticks == 3) close();
+        ::SetEvent(ready);
+    });
+    // Were the loop stalled, nothing would close the box: this does, late.
+    std::thread rescue(
+        [&] { ::WaitForSingleObject(done, 5000) == WAIT_TIMEOUT ? close() : void(); });
+    shell.messageBox("Ticks go on", "Box under test", MsgBoxIcon::Exclamation, MsgBoxButtons::Ok);
+    ::SetEvent(done);
+    rescue.join();
+    EXPECT_EQ(ticks, 3);
+    EXPECT_GE(reads, 2);  // at the start, and after the first tick
+    ::CloseHandle(ready), ::CloseHandle(done);
+}
 
 TEST_F(Win32WindowTest, ControlsSitAsLaidOutInTabOrderWithTheirTextsAndFonts) {
     expectLaidOut(hwnd, *window, view.get());

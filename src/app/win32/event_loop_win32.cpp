@@ -68,8 +68,8 @@ WindowsEventLoop::WindowsEventLoop() = default;
 WindowsEventLoop::~WindowsEventLoop() = default;
 
 EventLoop::Token WindowsEventLoop::add(std::shared_ptr<Entry> entry) {
-    const auto live = std::count_if(entries_.begin(), entries_.end(),
-                                    [](const auto& e) { return e->active; });
+    const auto live =
+        std::count_if(entries_.begin(), entries_.end(), [](const auto& e) { return e->active; });
     if (std::size_t(live) >= kMaxHandles)
         throw std::length_error("The event loop waits for at most 62 handles and timers");
     entries_.push_back(entry);
@@ -88,9 +88,10 @@ EventLoop::Token WindowsEventLoop::watchWritable(NativeHandle handle, Callback o
 HANDLE WindowsEventLoop::newTimer() {
     // The normal kind wakes on the system's 15.6 ms clock tick: too coarse for frames that
     // should leave within a millisecond or two of their second.
-    HANDLE timer = highResolution_ ? ::CreateWaitableTimerExW(nullptr, nullptr,
-                                                              kHighResolutionTimer, TIMER_ALL_ACCESS)
-                                   : nullptr;
+    HANDLE timer =
+        highResolution_
+            ? ::CreateWaitableTimerExW(nullptr, nullptr, kHighResolutionTimer, TIMER_ALL_ACCESS)
+            : nullptr;
     if (!timer) {
         highResolution_ = false;
         timer = ::CreateWaitableTimerExW(nullptr, nullptr, 0, TIMER_ALL_ACCESS);
@@ -162,20 +163,34 @@ void WindowsEventLoop::fire(Entry& entry) {
     entry.callback();
 }
 
+void WindowsEventLoop::snapshot(std::vector<std::shared_ptr<Entry>>& waiting,
+                                std::vector<HANDLE>& handles) {
+    std::erase_if(entries_, [](const auto& e) { return !e->active; });
+    // Timers first: a wait resets them, so a watched handle left signalled cannot starve them
+    // (the lowest signalled index wins).
+    waiting.clear();
+    for (const bool timers : {true, false})
+        for (const auto& e : entries_)
+            if ((e->kind != Entry::Kind::Watch) == timers) waiting.push_back(e);
+    handles.clear();
+    for (const auto& e : waiting) handles.push_back(e->handle);
+}
+
+// A watched handle was closed under its watch: drop it instead of spinning.
+void WindowsEventLoop::dropClosedWatches(const std::vector<std::shared_ptr<Entry>>& waiting,
+                                         DWORD error) {
+    bool dropped = false;
+    for (const auto& e : waiting)
+        if (e->kind == Entry::Kind::Watch && ::WaitForSingleObject(e->handle, 0) == WAIT_FAILED)
+            e->active = false, dropped = true;
+    if (!dropped) throw std::system_error(int(error), std::system_category(), "Waiting for events");
+}
+
 int WindowsEventLoop::run() {
     std::vector<std::shared_ptr<Entry>> waiting;
     std::vector<HANDLE> handles;
     while (!quitting_) {
-        std::erase_if(entries_, [](const auto& e) { return !e->active; });
-        // Timers first: a wait resets them, so a watched handle left signalled cannot starve
-        // them (the lowest signalled index wins).
-        waiting.clear();
-        for (const bool timers : {true, false})
-            for (const auto& e : entries_)
-                if ((e->kind != Entry::Kind::Watch) == timers) waiting.push_back(e);
-        handles.clear();
-        for (const auto& e : waiting) handles.push_back(e->handle);
-
+        snapshot(waiting, handles);
         const DWORD count = DWORD(handles.size());
         const DWORD r = ::MsgWaitForMultipleObjectsEx(count, handles.data(), INFINITE, QS_ALLINPUT,
                                                       MWMO_ALERTABLE | MWMO_INPUTAVAILABLE);
@@ -192,18 +207,85 @@ int WindowsEventLoop::run() {
                 }
             }
         } else if (r == WAIT_FAILED) {
-            // A watched handle was closed under its watch: drop it instead of spinning.
-            const DWORD error = ::GetLastError();
-            bool dropped = false;
-            for (const auto& e : waiting)
-                if (e->kind == Entry::Kind::Watch && ::WaitForSingleObject(e->handle, 0) == WAIT_FAILED)
-                    e->active = false, dropped = true;
-            if (!dropped)
-                throw std::system_error(int(error), std::system_category(), "Waiting for events");
+            dropClosedWatches(waiting, ::GetLastError());
         }
         // WAIT_IO_COMPLETION: completion routines ran inside the wait; nothing else to do.
     }
     return status_;
+}
+
+struct WindowsEventLoop::Modal : EventLoop::Registration {
+    static constexpr UINT kWake = WM_APP + 1;
+    static constexpr WPARAM kFailed = ~WPARAM(0);
+
+    WindowsEventLoop& loop;
+    HWND window = nullptr;  // message-only, on the loop's thread, which the modal loop serves
+    HANDLE stop = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE resume = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    // Read by the waiter only between a resume and its next post.
+    std::vector<std::shared_ptr<Entry>> waiting;
+    std::vector<HANDLE> handles;  // stop, then the entries' handles
+    std::thread waiter;
+
+    explicit Modal(WindowsEventLoop& l) : loop(l) {
+        static const wchar_t* const windowClass = [] {
+            WNDCLASSW wc{};
+            wc.lpfnWndProc = proc;
+            wc.hInstance = ::GetModuleHandleW(nullptr);
+            wc.lpszClassName = L"TidewellModalWake";
+            ::RegisterClassW(&wc);
+            return wc.lpszClassName;
+        }();
+        window = ::CreateWindowExW(0, windowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                   ::GetModuleHandleW(nullptr), nullptr);
+        ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        rebuild();
+        loop.modal_ = this;
+        waiter = std::thread([this] { wait(); });
+    }
+    ~Modal() override {
+        ::SetEvent(stop);
+        waiter.join();
+        loop.modal_ = nullptr;
+        ::DestroyWindow(window);  // a wake-up still queued goes with it
+        ::CloseHandle(stop), ::CloseHandle(resume);
+    }
+
+    void rebuild() {
+        loop.snapshot(waiting, handles);
+        handles.insert(handles.begin(), stop);
+    }
+
+    // The waiter's thread: one wake-up posted at a time, so a manual-reset event is consumed
+    // by its callback before it is waited on again.
+    void wait() {
+        for (;;) {
+            const DWORD r =
+                ::WaitForMultipleObjects(DWORD(handles.size()), handles.data(), FALSE, INFINITE);
+            if (r == WAIT_OBJECT_0) return;
+            ::PostMessageW(window, kWake, r == WAIT_FAILED ? kFailed : r - WAIT_OBJECT_0 - 1,
+                           LPARAM(r == WAIT_FAILED ? ::GetLastError() : 0));
+            const HANDLE next[] = {stop, resume};
+            if (::WaitForMultipleObjects(2, next, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) return;
+        }
+    }
+
+    static LRESULT CALLBACK proc(HWND hwnd, UINT message, WPARAM index, LPARAM error) {
+        if (message != kWake) return ::DefWindowProcW(hwnd, message, index, error);
+        auto* modal = reinterpret_cast<Modal*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+        if (index == kFailed)
+            modal->loop.dropClosedWatches(modal->waiting, DWORD(error));
+        else if (const auto entry = modal->waiting[index]; entry->active)
+            modal->loop.fire(*entry);
+        modal->rebuild();
+        ::SetEvent(modal->resume);
+        return 0;
+    }
+};
+
+EventLoop::Token WindowsEventLoop::serveWhileModal() {
+    if (modal_) return std::make_unique<Registration>();
+    return std::make_unique<Modal>(*this);
 }
 
 namespace {
@@ -230,11 +312,11 @@ public:
 EventLoop::Token WindowsEventLoop::watchConsoleStop(Callback onStop) {
     if (!consoleStop) consoleStop = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     auto stop = std::make_unique<ConsoleStop>();
-    stop->watch = watchReadable(reinterpret_cast<NativeHandle>(consoleStop),
-                                [onStop = std::move(onStop)] {
-                                    ::ResetEvent(consoleStop);
-                                    onStop();
-                                });
+    stop->watch =
+        watchReadable(reinterpret_cast<NativeHandle>(consoleStop), [onStop = std::move(onStop)] {
+            ::ResetEvent(consoleStop);
+            onStop();
+        });
     ::SetConsoleCtrlHandler(onConsoleEvent, TRUE);
     return stop;
 }

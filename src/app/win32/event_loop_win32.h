@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "platform/event_loop.h"
@@ -42,19 +43,29 @@ public:
     // console handlers on a thread of their own, so they only signal an event watched here.
     Token watchConsoleStop(Callback onStop);
 
+    // While held, a modal loop of the system's (a message box) serves the watches and timers
+    // in place of run(): a thread waits on their handles and posts each wake-up to this
+    // thread, where the callbacks run as under run(). Nothing while another is held.
+    Token serveWhileModal();
+
     // Whether the periodic timers got the high-resolution kind (false where it is refused).
     bool highResolutionTimers() const { return highResolution_; }
 
     struct Entry;
+    struct Modal;
 
 private:
     Token add(std::shared_ptr<Entry> entry);
+    // The live entries, timers first, and their handles in the same order.
+    void snapshot(std::vector<std::shared_ptr<Entry>>& waiting, std::vector<HANDLE>& handles);
+    void dropClosedWatches(const std::vector<std::shared_ptr<Entry>>& waiting, DWORD error);
     HANDLE newTimer();
     void arm(Entry& entry);
     void fire(Entry& entry);
 
     std::vector<std::shared_ptr<Entry>> entries_;
     bool highResolution_ = true;
+    Modal* modal_ = nullptr;
     bool quitting_ = false;
     int status_ = 0;
 };

@@ -1,5 +1,7 @@
 #include "app/win32/window_win32.h"
 
+#include "app/win32/event_loop_win32.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -446,6 +448,9 @@ MsgBoxAnswer Win32Shell::messageBox(std::string_view text, std::string_view titl
     // hidden in the tray, where nothing else would bring it up.
     const UINT type = MB_OK | MB_SETFOREGROUND |
                       (icon == MsgBoxIcon::Critical ? MB_ICONERROR : MB_ICONEXCLAMATION);
+    // The box's own message loop runs meanwhile: frames and readings must go on under it.
+    auto* windowsLoop = dynamic_cast<WindowsEventLoop*>(&loop_);
+    const EventLoop::Token serving = windowsLoop ? windowsLoop->serveWhileModal() : nullptr;
     ::MessageBoxW(window_ ? window_->hwnd() : nullptr, win32::wide(text).c_str(),
                   win32::wide(title).c_str(), type);
     return MsgBoxAnswer::Ok;
