@@ -13,6 +13,7 @@
 #include "app/program.h"
 #include "app/qt/event_loop_qt.h"
 #include "app/qt/qt_window.h"
+#include "app/qt/realtime_linux.h"
 #include "app/qt/time_service_linux.h"
 #include "devices/nmea_receiver_posix.h"
 #include "devices/serial_port_posix.h"
@@ -87,6 +88,8 @@ int main(int argc, char** argv) {
     const auto window = windowed ? desktopShell.openWindow(program.window()) : nullptr;
     const auto stopWatch = loop.watchStopSignals([&] { program.stop(); });
     program.start();
+    // After start-up's lines, which scripts read first.
+    report.line(raiseLoopPriority());
     if (window && options->demo) program.window().trayClicked(TrayButton::Left);
     return QCoreApplication::exec();
 }
