@@ -43,7 +43,7 @@ public:
         return error_.empty() ? Status::Found : Status::Failed;
     }
 
-    in_addr address() const override { return address_; }
+    std::uint32_t address() const override { return address_.s_addr; }
     std::string error() const override { return error_; }
 
 private:
@@ -83,8 +83,8 @@ std::unique_ptr<HostLookup> startSystemHostLookup(const std::string& name) {
 PosixUdpSocket::PosixUdpSocket()
     : PosixUdpSocket(startSystemHostLookup, [] { return std::chrono::steady_clock::now(); }) {}
 
-PosixUdpSocket::PosixUdpSocket(StartHostLookup startLookup, Clock now)
-    : startLookup_(std::move(startLookup)), now_(std::move(now)) {}
+PosixUdpSocket::PosixUdpSocket(StartHostLookup startLookup, HostNames::Clock now)
+    : names_(std::move(startLookup), std::move(now)) {}
 
 PosixUdpSocket::~PosixUdpSocket() {
     if (fd_ >= 0) ::close(fd_);
@@ -123,40 +123,9 @@ in_addr PosixUdpSocket::resolve(const std::string& host) {
     if (::inet_pton(AF_INET, host.c_str(), &numeric) == 1) return numeric;
     if (host.empty()) throw Error(errors::HostNotFound, "Sending: no remote host is set");
 
-    NameEntry& entry = names_[host];
-    const auto now = now_();
-    if (!entry.lookup) {
-        const bool due = !entry.everStarted ||
-                         now - entry.settledAt >=
-                             (entry.address ? std::chrono::steady_clock::duration(kRefreshAfter)
-                                            : std::chrono::steady_clock::duration(kRetryAfter));
-        if (due) {
-            entry.lookup = startLookup_(host);
-            entry.everStarted = true;
-        }
-    }
-    if (entry.lookup) {
-        switch (entry.lookup->poll()) {
-        case HostLookup::Status::Pending:
-            break;
-        case HostLookup::Status::Found:
-            entry.address = entry.lookup->address();
-            entry.failure.clear();
-            entry.settledAt = now;
-            entry.lookup.reset();
-            break;
-        case HostLookup::Status::Failed:
-            // A failed refresh keeps the last good address.
-            entry.failure = "Resolving " + host + ": " + entry.lookup->error();
-            entry.settledAt = now;
-            entry.lookup.reset();
-            break;
-        }
-    }
-    if (entry.address) return *entry.address;
-    if (entry.lookup)
-        throw Error(errors::TransientSend, "Resolving " + host + ": still in progress");
-    throw Error(errors::HostNotFound, entry.failure);
+    in_addr address{};
+    address.s_addr = names_.addressOf(host);
+    return address;
 }
 
 void PosixUdpSocket::SendData(std::string_view data) {

@@ -6,9 +6,9 @@
 
 #include <windows.h>
 
-#include "platform/windows_error_win32.h"
 #include "platform/error.h"
 #include "platform/text_win32.h"
+#include "platform/windows_error_win32.h"
 
 // In ws2_32 since Windows 8; MinGW-w64's headers lack them.
 extern "C" {
@@ -28,13 +28,9 @@ void startWinsock() {
     if (result != 0) throw windowsError(static_cast<unsigned long>(result), "Starting Winsock");
 }
 
-}  // namespace
-
 // One name lookup under way; poll() never waits.
-class WindowsUdpSocket::Lookup {
+class Lookup : public HostLookup {
 public:
-    enum class Status { Pending, Found, Failed };
-
     explicit Lookup(const std::string& name) : request_(std::make_unique<Request>()) {
         Request& r = *request_;
         r.name = win32::wide(name);
@@ -47,7 +43,7 @@ public:
         if (rc != WSA_IO_PENDING) settle(rc);
     }
 
-    ~Lookup() {
+    ~Lookup() override {
         if (!settled_) {
             ::GetAddrInfoExCancel(&request_->cancel);
             if (::GetAddrInfoExOverlappedResult(&request_->overlapped) == WSAEINPROGRESS) {
@@ -60,7 +56,7 @@ public:
         if (request_->overlapped.hEvent) ::CloseHandle(request_->overlapped.hEvent);
     }
 
-    Status poll() {
+    Status poll() override {
         if (!settled_) {
             const int rc = ::GetAddrInfoExOverlappedResult(&request_->overlapped);
             if (rc == WSAEINPROGRESS) return Status::Pending;
@@ -69,8 +65,8 @@ public:
         return error_.empty() ? Status::Found : Status::Failed;
     }
 
-    std::uint32_t address() const { return address_; }
-    const std::string& error() const { return error_; }
+    std::uint32_t address() const override { return address_; }
+    std::string error() const override { return error_; }
 
 private:
     struct Request {
@@ -104,11 +100,12 @@ private:
     std::string error_;
 };
 
-WindowsUdpSocket::NameEntry::NameEntry() = default;
-WindowsUdpSocket::NameEntry::~NameEntry() = default;
-WindowsUdpSocket::NameEntry::NameEntry(NameEntry&&) noexcept = default;
+}  // namespace
 
-WindowsUdpSocket::WindowsUdpSocket() : socket_(INVALID_SOCKET) {}
+WindowsUdpSocket::WindowsUdpSocket()
+    : socket_(INVALID_SOCKET),
+      names_([](const std::string& name) { return std::make_unique<Lookup>(name); },
+             [] { return std::chrono::steady_clock::now(); }) {}
 
 WindowsUdpSocket::~WindowsUdpSocket() {
     if (socket_ != INVALID_SOCKET) ::closesocket(socket_);
@@ -150,40 +147,7 @@ std::uint32_t WindowsUdpSocket::resolve(const std::string& host) {
     if (::inet_pton(AF_INET, host.c_str(), &numeric) == 1) return numeric.s_addr;
     if (host.empty()) throw Error(errors::HostNotFound, "Sending: no remote host is set");
 
-    NameEntry& entry = names_[host];
-    const auto now = std::chrono::steady_clock::now();
-    if (!entry.lookup) {
-        const bool due = !entry.everStarted ||
-                         now - entry.settledAt >=
-                             (entry.address ? std::chrono::steady_clock::duration(kRefreshAfter)
-                                            : std::chrono::steady_clock::duration(kRetryAfter));
-        if (due) {
-            entry.lookup = std::make_unique<Lookup>(host);
-            entry.everStarted = true;
-        }
-    }
-    if (entry.lookup) {
-        switch (entry.lookup->poll()) {
-        case Lookup::Status::Pending:
-            break;
-        case Lookup::Status::Found:
-            entry.address = entry.lookup->address();
-            entry.failure.clear();
-            entry.settledAt = now;
-            entry.lookup.reset();
-            break;
-        case Lookup::Status::Failed:
-            // A failed refresh keeps the last good address.
-            entry.failure = "Resolving " + host + ": " + entry.lookup->error();
-            entry.settledAt = now;
-            entry.lookup.reset();
-            break;
-        }
-    }
-    if (entry.address) return *entry.address;
-    if (entry.lookup)
-        throw Error(errors::TransientSend, "Resolving " + host + ": still in progress");
-    throw Error(errors::HostNotFound, entry.failure);
+    return names_.addressOf(host);
 }
 
 void WindowsUdpSocket::SendData(std::string_view data) {

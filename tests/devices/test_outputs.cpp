@@ -54,7 +54,7 @@ struct ManualLookup : HostLookup {
     const Status& status;
     explicit ManualLookup(const Status& status) : status(status) {}
     Status poll() override { return status; }
-    in_addr address() const override { return {htonl(INADDR_LOOPBACK)}; }
+    std::uint32_t address() const override { return htonl(INADDR_LOOPBACK); }
     std::string error() const override { return "Name or service not known"; }
 };
 
@@ -87,7 +87,7 @@ TEST(UdpSocketLookup, PendingIsTransientAFailureHoldsForTheBackOffAFoundNameSend
     EXPECT_EQ(received(100), "") << "nothing goes out while the name is pending";
     status = Status::Failed;
     EXPECT_EQ(send(), errors::HostNotFound);
-    now += PosixUdpSocket::kRetryAfter - 1s;
+    now += HostNames::kRetryAfter - 1s;
     EXPECT_EQ(send(), errors::HostNotFound) << "every send in the back-off fails";
     now += 1s;
     EXPECT_EQ(send(), errors::TransientSend) << "a new lookup is under way";
