@@ -14,6 +14,7 @@
 #include "app/options.h"
 #include "app/program.h"
 #include "app/win32/event_loop_win32.h"
+#include "app/win32/timer_period_win32.h"
 #include "app/win32/window_win32.h"
 #include "devices/nmea_receiver_win32.h"
 #include "devices/serial_port_win32.h"
@@ -23,6 +24,7 @@
 #include "platform/system_clock_win32.h"
 #include "platform/text_win32.h"
 #include "platform/time_service_win32.h"
+#include "platform/windows_error_win32.h"
 #include "settings/autorun_registry.h"
 #include "settings/file_ops.h"
 #include "settings/ini_profile.h"
@@ -128,9 +130,11 @@ int run(const Options& options) {
 
     // A clock left alone is not fought over.
     Win32TimeServiceProbe timeServices;
+    OutputTimerPeriod timerPeriod;
     Program program({shell, profile, autoRun, clock}, {nmea, serial, udp}, loop, ports,
                     settingsFile, report, options.noSetClock ? nullptr : &timeServices);
     program.window().reportClockRefusalInMessageBox = windowed;
+    program.window().addView(timerPeriod);
     const auto window = windowed ? desktopShell.openWindow(program.window()) : nullptr;
     if (window) loop.messageFilter = [&](MSG& message) { return window->dialogMessage(message); };
     bool stopping = false;
@@ -141,6 +145,11 @@ int run(const Options& options) {
     if (!windowed) stopWindow.emplace(stop);
     const auto consoleStop = loop.watchConsoleStop(stop);
     program.start();
+    // After start-up's lines, which scripts read first. The loop thread alone: the frames'
+    // timer and sockets are all on it.
+    report.line(::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL)
+                    ? "priority: time-critical thread"
+                    : "priority: normal (" + windowsErrorText(::GetLastError()) + ")");
     return loop.run();
 }
 
