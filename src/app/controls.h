@@ -49,6 +49,8 @@ public:
     int tabIndex() const { return tabIndex_; }
     // Labels hold a place in the tab order but never take the focus.
     virtual bool takesFocus() const { return true; }
+    // What a view shows on it: the caption, or a text box's or list's text.
+    virtual const std::string& shownText() const = 0;
 
     bool Visible() const { return visible_; }
     void Visible(bool visible);
@@ -75,6 +77,7 @@ public:
         : Control(std::move(name), g, tab), caption_(std::move(caption)) {}
     bool takesFocus() const override { return false; }
     const std::string& Caption() const { return caption_; }
+    const std::string& shownText() const override { return caption_; }
     void Caption(std::string caption);
 
 private:
@@ -86,6 +89,7 @@ public:
     TextBox(std::string name, std::string text, Geometry g, int tab, std::size_t maxLength = 0)
         : Control(std::move(name), g, tab), text_(std::move(text)), maxLength_(maxLength) {}
     const std::string& Text() const { return text_; }
+    const std::string& shownText() const override { return text_; }
     // Raises Change when the text differs from the current one.
     void Text(std::string text);
     // Typing limit for the user; 0 means none. Code may write longer texts.
@@ -105,6 +109,7 @@ public:
         : Control(std::move(name), g, tab), text_(std::move(text)), items_(std::move(items)) {}
 
     const std::string& Text() const { return text_; }
+    const std::string& shownText() const override { return text_; }
     // Raises nothing. The list position follows the text when it names an item exactly.
     void Text(std::string text);
     const std::vector<std::string>& List() const { return items_; }
@@ -129,6 +134,7 @@ public:
     CheckBox(std::string name, std::string caption, Geometry g, int tab, int value)
         : Control(std::move(name), g, tab), caption_(std::move(caption)), value_(value) {}
     const std::string& Caption() const { return caption_; }
+    const std::string& shownText() const override { return caption_; }
     // 0 unchecked, 1 checked, 2 greyed.
     int Value() const { return value_; }
     // Throws Error(InvalidPropertyValue) for anything but 0, 1, 2; raises Click on a change.
@@ -150,6 +156,7 @@ public:
         : Control(std::move(name), g, tab), index_(index), caption_(std::move(caption)) {}
     int Index() const { return index_; }
     const std::string& Caption() const { return caption_; }
+    const std::string& shownText() const override { return caption_; }
     bool Value() const { return value_; }
     // Selecting raises Click with the index when the button was not selected; deselecting
     // from code raises nothing.
@@ -171,6 +178,7 @@ public:
     CommandButton(std::string name, std::string caption, Geometry g, int tab)
         : Control(std::move(name), g, tab), caption_(std::move(caption)) {}
     const std::string& Caption() const { return caption_; }
+    const std::string& shownText() const override { return caption_; }
     void click() {
         if (Click) Click();
     }

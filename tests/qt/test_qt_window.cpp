@@ -23,16 +23,6 @@ namespace {
 
 using ::testing::Contains;
 
-std::string modelText(const Control& c) {
-    if (auto* l = dynamic_cast<const Label*>(&c)) return l->Caption();
-    if (auto* t = dynamic_cast<const TextBox*>(&c)) return t->Text();
-    if (auto* b = dynamic_cast<const ComboBox*>(&c)) return b->Text();
-    if (auto* b = dynamic_cast<const CheckBox*>(&c)) return b->Caption();
-    if (auto* b = dynamic_cast<const OptionButton*>(&c)) return b->Caption();
-    if (auto* b = dynamic_cast<const CommandButton*>(&c)) return b->Caption();
-    return "?";
-}
-
 // The model and its widgets, the view listening from the start; or the desktop shell's
 // window, which the offscreen platform gives no tray.
 struct QtWindowTest : WindowTest {
@@ -68,7 +58,7 @@ struct QtWindowTest : WindowTest {
             EXPECT_EQ(w->geometry(), QRect(px(g.left), px(g.top), px(g.width), px(g.height)));
             const char* text = qobject_cast<QComboBox*>(w) ? "currentText" : "text";
             EXPECT_EQ(w->property(text).toString().toStdString(),
-                      c == &window->AutoStart ? "Auto-run at Startup" : modelText(*c));
+                      c == &window->AutoStart ? "Auto-run at Startup" : c->shownText());
             const Font font = c->font.value_or(QtWindowView::kDialogFont);
             EXPECT_EQ(w->font().pixelSize(), std::lround(font.points * 96 / 72.0));  // 8 pt: 11
             EXPECT_EQ(w->font().bold(), font.bold);

@@ -207,13 +207,7 @@ bool QtWindowView::neverShown(const Control& c) const {
 
 QString QtWindowView::textOf(const Control& c) const {
     if (&c == &model_.AutoStart) return "Auto-run at Startup";
-    if (auto* l = dynamic_cast<const Label*>(&c)) return q(l->Caption());
-    if (auto* t = dynamic_cast<const TextBox*>(&c)) return q(t->Text());
-    if (auto* b = dynamic_cast<const ComboBox*>(&c)) return q(b->Text());
-    if (auto* b = dynamic_cast<const CheckBox*>(&c)) return q(b->Caption());
-    if (auto* b = dynamic_cast<const OptionButton*>(&c)) return q(b->Caption());
-    if (auto* b = dynamic_cast<const CommandButton*>(&c)) return q(b->Caption());
-    return {};
+    return q(c.shownText());
 }
 
 QWidget* QtWindowView::widgetOf(const Control& control) const {

@@ -39,16 +39,6 @@ std::wstring textOf(HWND h) {
     return text;
 }
 
-std::string modelText(const Control& c) {
-    if (auto* l = dynamic_cast<const Label*>(&c)) return l->Caption();
-    if (auto* t = dynamic_cast<const TextBox*>(&c)) return t->Text();
-    if (auto* b = dynamic_cast<const ComboBox*>(&c)) return b->Text();
-    if (auto* b = dynamic_cast<const CheckBox*>(&c)) return b->Caption();
-    if (auto* b = dynamic_cast<const OptionButton*>(&c)) return b->Caption();
-    if (auto* b = dynamic_cast<const CommandButton*>(&c)) return b->Caption();
-    return {};
-}
-
 struct Kind {
     const wchar_t* windowClass;
     DWORD style;
@@ -207,7 +197,7 @@ void Win32WindowView::controlChanged(const Control& c) {
     const bool visible = c.Visible() && !neverShown(c);
     if (bool(::GetWindowLongW(h, GWL_STYLE) & WS_VISIBLE) != visible)
         ::ShowWindow(h, visible ? SW_SHOWNA : SW_HIDE);
-    const std::wstring text = win32::wide(modelText(c));
+    const std::wstring text = win32::wide(c.shownText());
     if (auto* combo = dynamic_cast<const ComboBox*>(&c)) {
         const auto& items = combo->List();
         bool same = ::SendMessageW(h, CB_GETCOUNT, 0, 0) == LRESULT(items.size());
