@@ -32,8 +32,10 @@ const char* const kUsage =
     "  rejected: REASON: SENTENCE       an RMC that carries no valid time data\n"
     "--earliest: RMC dates before it are rejected (default: the build date). Dates more\n"
     "  than 1024 weeks (one GPS week-number cycle) after the build date always are.\n"
-    "--device reads until the device goes away, SIGINT/SIGTERM, or with --idle until no\n"
-    "  byte has come for S seconds (a decimal, e.g. 0.5); the exit status is 0 in each case.\n";
+    "--device finds the line's speed as BAUD=auto does (4800, 9600, 38400, 115200, 19200)\n"
+    "  and tells it on stderr (\"nmea-check: 9600 baud\"). It reads until the device goes\n"
+    "  away, SIGINT/SIGTERM, or with --idle until no byte has come for S seconds (a decimal,\n"
+    "  e.g. 0.5); the exit status is 0 in each case.\n";
 
 volatile sig_atomic_t stopRequested = 0;
 void onSignal(int) {
@@ -98,6 +100,8 @@ int checkDevice(const std::string& path, const tidewell::DateWindow& dates, doub
     receiver.SentenceRejected = [](std::string_view line, const tidewell::NmeaDecodeResult& r) {
         printRejected(r.typeId, line, r.rejection);
     };
+    receiver.SpeedFound = [](int baud) { std::cerr << "nmea-check: " << baud << " baud\n"; };
+    receiver.lineSpeedSetting = [] { return std::string("auto"); };
     receiver.PortNumber = 1;
     receiver.BaudRate = 0;
     try {

@@ -52,6 +52,9 @@ const char* const kUsage =
     "  --void N              every Nth RMC has status V\n"
     "  --junk N              binary junk before every Nth RMC\n"
     "  --count N             stop after N RMC sentences\n"
+    "  --baud N              the receiver's speed (4800, 9600, 19200, 38400, 57600, 115200):\n"
+    "                        while the reader's terminal is set to another speed, it gets\n"
+    "                        noise instead (the pacing stays that of 4800 baud)\n"
     "  --help                this text\n";
 
 enum class Chunk { Byte, Sentence };
@@ -64,6 +67,7 @@ struct Options {
     std::string replay;
     int badChecksum = 0, voidEvery = 0, junk = 0;
     long count = 0;
+    speed_t baud = 0;  // 0: whatever the reader sets
 };
 
 bool positive(const char* text, long& out) {
@@ -114,6 +118,11 @@ std::optional<Options> parseOptions(int argc, char** argv) {
             if (std::string_view(value) != "byte" && std::string_view(value) != "sentence")
                 return std::nullopt;
             o.chunk = std::string_view(value) == "byte" ? Chunk::Byte : Chunk::Sentence;
+        } else if (arg == "--baud") {
+            const std::string_view b = value;
+            o.baud = b == "4800" ? B4800 : b == "9600" ? B9600 : b == "19200" ? B19200
+                   : b == "38400" ? B38400 : b == "57600" ? B57600 : b == "115200" ? B115200 : 0;
+            if (o.baud == 0) return std::nullopt;
         } else if (!positive(value, n) || n > 1'000'000) {
             return std::nullopt;
         } else if (arg == "--rate") {
@@ -165,6 +174,12 @@ public:
     LineWriter(int fd, Chunk chunk, bool paced)
         : fd_(fd), chunk_(chunk), paced_(paced), next_(now(CLOCK_MONOTONIC)) {}
 
+    // A pty passes bytes whatever speed its ends are set to, so a wrong speed is acted out:
+    // the reader's speed is read from the slave side (all its openers share one setting)
+    // before every chunk, and while it differs from `baud` the chunk goes out as noise, as a
+    // UART would misread it. The noise never holds a '$', so no sentence can pass by chance.
+    void speedFrom(int slave, speed_t baud) { slave_ = slave, baud_ = baud; }
+
     bool write(std::string_view bytes) {
         while (!bytes.empty()) {
             const std::size_t size =
@@ -179,8 +194,16 @@ public:
             } else if (stopRequested) {
                 return false;
             }
+            std::string chunk(bytes.substr(0, size));
+            termios tio{};
+            if (baud_ != 0 && tcgetattr(slave_, &tio) == 0 && cfgetispeed(&tio) != baud_)
+                for (char& c : chunk) {
+                    seed_ = seed_ * 1664525u + 1013904223u;
+                    c = static_cast<char>(seed_ >> 24);
+                    if (c == '$') c = '\x80';
+                }
             // Nobody reading (EAGAIN, EIO) is normal for a receiver: the bytes are lost.
-            if (::write(fd_, bytes.data(), size) < 0 && errno != EAGAIN && errno != EIO &&
+            if (::write(fd_, chunk.data(), size) < 0 && errno != EAGAIN && errno != EIO &&
                 errno != EINTR) {
                 std::perror("nmea-sim: write");
                 return false;
@@ -195,6 +218,9 @@ private:
     Chunk chunk_;
     bool paced_;
     timespec next_;
+    int slave_ = -1;
+    speed_t baud_ = 0;
+    std::uint32_t seed_ = 2024;
 };
 
 // Whether `rate` cycles like `sample` a second fit on a 4800-baud line.
@@ -306,6 +332,7 @@ int main(int argc, char** argv) {
         paced = lineCarries(o.rate, cycle(*o.start, 1, plain, seed).size());
     }
     LineWriter writer(master, o.chunk, paced);
+    writer.speedFrom(slave, o.baud);
     if (!o.replay.empty()) {
         writer.write(replay);
     } else {

@@ -1,5 +1,7 @@
 #include "app/program.h"
 
+#include <utility>
+
 #include "devices/port_names.h"
 #include "devices/reception_tally.h"
 #include "platform/calendar.h"
@@ -20,6 +22,10 @@ std::string PortMap::operator()(int port) const {
     return devicePathFor(port, overrides);
 }
 
+std::string PortMap::lineSpeed() const {
+    return profile_.getString("Ports", "BAUD", "", kPortEntrySize, settingsFile_);
+}
+
 DateWindow receiverDates() {
     return gpsDateWindow(calendar::parseCompilerDate(__DATE__).value_or(CivilDate{2026, 1, 1}));
 }
@@ -38,6 +44,13 @@ Program::Program(OrvaneSetTime::Platform platform, OrvaneSetTime::Components com
         if (started_)
             view_.eventLine(std::string("gps port: ") + window_.Combo1.Text() +
                             (nmea_.isOpen() ? " open" : " closed"));
+    };
+    nmea_.lineSpeedSetting = [&ports] { return ports.lineSpeed(); };
+    // Told once; a reopen after an unplug that finds the same speed says nothing new.
+    nmea_.SpeedFound = [this](int baud) {
+        if (std::exchange(gpsSpeedTold_, baud) != baud)
+            view_.eventLine("gps port: " + window_.Combo1.Text() + " at " + std::to_string(baud) +
+                            " baud (BAUD=auto)");
     };
 }
 

@@ -22,6 +22,8 @@ public:
     PortMap(ProfileStore& profile, std::string settingsFile)
         : profile_(profile), settingsFile_(std::move(settingsFile)) {}
     std::string operator()(int port) const;
+    // The GPS line's speed as [Ports] BAUD gives it ("", "9600", "auto"), read at every open.
+    std::string lineSpeed() const;
 
 private:
     ProfileStore& profile_;
@@ -78,6 +80,7 @@ private:
     bool timeServiceTold_ = false;
     int seconds_ = 0;
     int gpsOpenSeconds_ = 0;
+    int gpsSpeedTold_ = 0;
 };
 
 }  // namespace tidewell

@@ -5,6 +5,10 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
+
+#include "devices/line_speed.h"
 
 #include "devices/nmea_sentence.h"
 #include "devices/reception_tally.h"
@@ -18,8 +22,10 @@ public:
 
     // 0 = no port, 1..8 = COM1..COM8.
     std::int16_t PortNumber = 0;
-    // 0 selects 4800 baud.
+    // 0 selects the speed lineSpeedSetting names (4800 without it); else that speed in baud.
     std::int16_t BaudRate = 0;
+    // Read at each open while BaudRate is 0: the text parseLineSpeed takes ("", "9600", "auto").
+    std::function<std::string()> lineSpeedSetting;
 
     // Opens the port PortNumber names. Throws Error ("COM3 (/dev/ttyS2): No such file or
     // directory") when the device is missing, busy or refuses.
@@ -42,6 +48,17 @@ public:
     std::function<void(const NmeaSentence&)> SentenceReceived;
     // Raised after the port opened or closed (also when it closed by itself).
     std::function<void()> PortStateChanged;
+    // Raised when "auto" has settled on a speed, once per open.
+    std::function<void(int baud)> SpeedFound;
+
+protected:
+    // The speed to open at, and the hunt when it is "auto". Throws Error ("COM3: unsupported
+    // baud rate 1234") for a speed the receiver cannot set.
+    int openingSpeed(const std::string& port);
+    // After a read: feeds the hunt. True when the line must move to hunt_.speed().
+    bool huntStep(const std::vector<std::string>& lines);
+
+    std::optional<SpeedHunt> hunt_;
 };
 
 }  // namespace tidewell

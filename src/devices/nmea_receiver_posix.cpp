@@ -24,9 +24,8 @@ namespace {
 // Enough for a burst, yet the event loop gets control back under a flood.
 constexpr int kMaxReadsPerCall = 64;
 
-std::optional<speed_t> speedOf(int baudRate) {
-    switch (baudRate) {
-    case 0:
+std::optional<speed_t> speedOf(int baud) {
+    switch (baud) {
     case 4800:
         return B4800;
     case 1200:
@@ -39,6 +38,10 @@ std::optional<speed_t> speedOf(int baudRate) {
         return B19200;
     case 38400:
         return B38400;
+    case 57600:
+        return B57600;
+    case 115200:
+        return B115200;
     default:
         return std::nullopt;
     }
@@ -70,10 +73,8 @@ void PosixNmeaReceiver::openDevice() {
     const std::string path =
         PortNumber > 0 && devicePath_ ? devicePath_(PortNumber) : std::string();
     if (path.empty()) throw Error(errors::InvalidPropertyValue, port + ": no such port");
-    const auto speed = speedOf(BaudRate);
-    if (!speed)
-        throw Error(errors::InvalidPropertyValue,
-                    port + ": unsupported baud rate " + std::to_string(BaudRate));
+    const auto speed = speedOf(openingSpeed(port));
+    if (!speed) throw Error(errors::InvalidPropertyValue, port + ": unsupported baud rate");
 
     const std::string label = portLabel(PortNumber, path);
     const auto fail = [&](int fd, int number) {
@@ -175,6 +176,14 @@ void PosixNmeaReceiver::handleReadable() {
         break;
     }
 
+    // Bytes already waiting came at the old speed; they fail their checksums like any noise.
+    if (!gone && huntStep(lines)) {
+        termios tio{};
+        const auto next = speedOf(hunt_->speed());
+        if (next && ::tcgetattr(fd_, &tio) == 0 && ::cfsetispeed(&tio, *next) == 0 &&
+            ::cfsetospeed(&tio, *next) == 0)
+            ::tcsetattr(fd_, TCSANOW, &tio);
+    }
     for (const auto& line : lines) {
         auto result = decodeNmeaSentence(line, dates_);
         tally_.add(result);

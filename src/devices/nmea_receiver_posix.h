@@ -24,8 +24,8 @@ public:
     PosixNmeaReceiver& operator=(const PosixNmeaReceiver&) = delete;
 
     // Closes any open port first. Takes the device for itself (a second opener gets
-    // "Device or resource busy"), raw 8N1 at the BaudRate speed (0 = 4800), and drops input
-    // that was waiting from before. A terminal or a FIFO only: a file is refused ("COM1
+    // "Device or resource busy"), raw 8N1 at the BaudRate speed (0: the setting's, which
+    // may be "auto"), and drops input that was waiting from before. A terminal or a FIFO only: a file is refused ("COM1
     // (rec.nmea) is not a serial device"). Error numbers are errno values.
     void OpenPort() override;
     void ClosePort() override;

@@ -15,20 +15,9 @@ namespace tidewell {
 
 namespace {
 
-std::optional<DWORD> speedOf(int baudRate) {
-    switch (baudRate) {
-    case 0:
-    case 4800:
-        return CBR_4800;
-    case 1200:
-    case 2400:
-    case 9600:
-    case 19200:
-    case 38400:
-        return static_cast<DWORD>(baudRate);
-    default:
-        return std::nullopt;
-    }
+std::optional<DWORD> speedOf(int baud) {
+    if (!supportedLineSpeed(baud)) return std::nullopt;
+    return static_cast<DWORD>(baud);
 }
 
 }  // namespace
@@ -75,10 +64,8 @@ void WindowsNmeaReceiver::openDevice() {
     const std::string path =
         PortNumber > 0 && devicePath_ ? devicePath_(PortNumber) : std::string();
     if (path.empty()) throw Error(errors::InvalidPropertyValue, port + ": no such port");
-    const auto speed = speedOf(BaudRate);
-    if (!speed)
-        throw Error(errors::InvalidPropertyValue,
-                    port + ": unsupported baud rate " + std::to_string(BaudRate));
+    const auto speed = speedOf(openingSpeed(port));
+    if (!speed) throw Error(errors::InvalidPropertyValue, port + ": unsupported baud rate");
 
     const std::string label = portLabel(PortNumber, path);
     port_ = openComPort(path, label, *speed, kReadTimeoutMs);
@@ -164,6 +151,15 @@ void WindowsNmeaReceiver::handleReadable() {
         gone = true;
     }
 
+    // Bytes already waiting came at the old speed; they fail their checksums like any noise.
+    if (!gone && huntStep(lines)) {
+        DCB dcb{};
+        dcb.DCBlength = sizeof dcb;
+        if (::GetCommState(port_, &dcb)) {
+            dcb.BaudRate = static_cast<DWORD>(hunt_->speed());
+            ::SetCommState(port_, &dcb);
+        }
+    }
     for (const auto& line : lines) {
         auto result = decodeNmeaSentence(line, dates_);
         tally_.add(result);

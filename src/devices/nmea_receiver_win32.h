@@ -28,7 +28,8 @@ public:
     WindowsNmeaReceiver(const WindowsNmeaReceiver&) = delete;
     WindowsNmeaReceiver& operator=(const WindowsNmeaReceiver&) = delete;
 
-    // Closes any open port first; then as openComPort at the BaudRate speed (0 = 4800).
+    // Closes any open port first; then as openComPort at the BaudRate speed (0: the
+    // setting's, which may be "auto").
     // Error numbers are GetLastError values, mapped by errors::fromSystem.
     void OpenPort() override;
     void ClosePort() override;

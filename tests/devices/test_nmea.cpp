@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "../integration/nmea_logs.h"
+#include "devices/line_speed.h"
 #include "devices/nmea_framer.h"
 #include "devices/reception_tally.h"
 #include "gps/date_value.h"
@@ -106,6 +107,30 @@ TEST(ReceptionTally, SaysWhyNoValidTimeCame) {
         tally.bytes = r.bytes;
         for (const auto& line : r.lines) tally.add(decodeNmeaSentence(line, {}));
         EXPECT_EQ(noTimeReport(tally, 60), r.report) << r.what;
+    }
+}
+
+TEST(LineSpeed, SettingsAndTheHuntThroughEverySpeed) {
+    EXPECT_EQ(parseLineSpeed("")->baud, 4800);
+    EXPECT_EQ(parseLineSpeed(" 115200")->baud, 115200);
+    EXPECT_TRUE(parseLineSpeed("Auto")->automatic);
+    for (const char* bad : {"4801", "9600x", "-4800", "automatic"})
+        EXPECT_FALSE(parseLineSpeed(bad)) << bad;
+    EXPECT_TRUE(checksumMatches(withChecksum("GPGGA,1")));
+    EXPECT_FALSE(checksumMatches(withChecksum("GPGGA,1") + "0"));
+
+    // The receiver answers only at speed k, once a second; noise comes at every other speed.
+    for (std::size_t k = 0; k < SpeedHunt::kOrder.size(); ++k) {
+        SpeedHunt hunt;
+        auto now = SpeedHunt::Clock::time_point{} + std::chrono::hours(1);
+        for (int steps = 0; !hunt.found() && steps < 100; ++steps) {
+            const bool right = hunt.speed() == SpeedHunt::kOrder[k];
+            now += std::chrono::milliseconds(right ? 1000 : 1600);
+            const auto step = hunt.input(now, right ? 1 : 0);
+            EXPECT_EQ(step == SpeedHunt::Step::Found, hunt.found());
+        }
+        EXPECT_TRUE(hunt.found());
+        EXPECT_EQ(hunt.speed(), SpeedHunt::kOrder[k]);
     }
 }
 

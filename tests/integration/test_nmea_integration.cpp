@@ -109,6 +109,26 @@ TEST(NmeaSim, ReceiverGetsWhatTheSimulatorSendsWithOneReadPerWakeUp) {
     EXPECT_EQ(sim.waitExit(2000), 0);
 }
 
+// 38400 is the third speed tried: two misses of 3 s each on noise, then what the receiver sends.
+TEST(NmeaSim, NmeaCheckFindsTheReceiversSpeedThroughNoise) {
+    ChildProcess sim(kNmeaSim, {"--baud", "38400", "--start", "2026-03-01T00:00:00", "--rate",
+                                "3", "--count", "33", "--junk", "2", "--chunk", "sentence"});
+    const std::string kNmeaCheck = TIDEWELL_BINARY_DIR "/tools/nmea-check";
+    ChildProcess check(kNmeaCheck, {"--earliest", "2026-01-01", "--device", sim.line(0)});
+    EXPECT_EQ(check.waitExit(20000), 0);
+    EXPECT_EQ(check.stderrText(), "nmea-check: 38400 baud\n");
+    // Nothing passes from the noise (two windows of 3 s at least, 9 pairs each); what follows
+    // the switch does.
+    std::size_t rmc = 0;
+    for (const auto& line : check.lines())
+        if (line != "GGA") {
+            EXPECT_TRUE(line.starts_with("2026-03-01T00:00:")) << line;
+            ++rmc;
+        }
+    EXPECT_GE(rmc, 10u);
+    EXPECT_LE(rmc, 33u - 18u);
+}
+
 // A port another receiver holds, a recording that would be replayed on every reopen.
 TEST(PortsOnPtys, OnlyOneHolderAndOnlyATerminalOpens) {
     Pty pty;
