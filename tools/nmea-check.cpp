@@ -5,20 +5,25 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <iostream>
 #include <iterator>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "devices/line_speed.h"
 #include "devices/nmea_decode.h"
-#include "gps/date_value.h"
 #include "devices/nmea_framer.h"
 #include "devices/nmea_receiver_posix.h"
+#include "gps/date_value.h"
 #include "platform/error.h"
 
 namespace {
@@ -26,6 +31,7 @@ namespace {
 const char* const kUsage =
     "usage: nmea-check [--earliest YYYY-MM-DD] FILE\n"
     "       nmea-check [--earliest YYYY-MM-DD] [--idle S] --device PATH\n"
+    "       nmea-check --phase [N] --device PATH\n"
     "Frames and decodes NMEA-0183 sentences as the program does and prints, per sentence:\n"
     "  YYYY-MM-DDTHH:MM:SS.sss          a delivered RMC (its UTC date and time)\n"
     "  TYPE                             any other delivered sentence (GGA, PGRME, ...)\n"
@@ -35,7 +41,11 @@ const char* const kUsage =
     "--device finds the line's speed as BAUD=auto does (4800, 9600, 38400, 115200, 19200)\n"
     "  and tells it on stderr (\"nmea-check: 9600 baud\"). It reads until the device goes\n"
     "  away, SIGINT/SIGTERM, or with --idle until no byte has come for S seconds (a decimal,\n"
-    "  e.g. 0.5); the exit status is 0 in each case.\n";
+    "  e.g. 0.5); the exit status is 0 in each case.\n"
+    "--phase: time-stamps the first byte of N RMC sentences (default 60) against the PC clock\n"
+    "  and prints how late they come after their second (median, p5, p95, jitter), how far\n"
+    "  the default clock setting leaves the PC off, and the DELAYMS value for this receiver.\n"
+    "  Run it on a PC that NTP keeps in step.\n";
 
 volatile sig_atomic_t stopRequested = 0;
 void onSignal(int) {
@@ -93,14 +103,79 @@ int checkFile(const std::string& path, const tidewell::DateWindow& dates) {
     return 0;
 }
 
-// idleSeconds <= 0: no limit.
-int checkDevice(const std::string& path, const tidewell::DateWindow& dates, double idleSeconds) {
+double realNow() {
+    timespec t{};
+    clock_gettime(CLOCK_REALTIME, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+}
+
+// How late each RMC sentence's first byte comes after the UTC second it names, by the PC clock.
+// A read's last byte is taken to have come at the read; the bytes before it one byte time apart.
+class PhaseMeter {
+public:
+    explicit PhaseMeter(const tidewell::DateWindow& dates) : dates_(dates) {}
+
+    void bytes(std::string_view chunk, double readTime, int baud) {
+        const double byteSeconds = 10.0 / baud;
+        for (std::size_t i = 0; i < chunk.size(); ++i) {
+            if (chunk[i] == '$') lineStart_ = readTime - double(chunk.size() - 1 - i) * byteSeconds;
+            framer_.feed(chunk.substr(i, 1), [&](std::string_view line) { decoded(line); });
+        }
+    }
+    std::size_t count() const { return delays_.size(); }
+    void report(int baud) {
+        std::sort(delays_.begin(), delays_.end());
+        const auto at = [&](double p) {
+            return delays_[std::min(delays_.size() - 1, std::size_t(p * double(delays_.size())))];
+        };
+        double mean = 0, square = 0;
+        for (double d : delays_) mean += d / double(delays_.size());
+        for (double d : delays_) square += (d - mean) * (d - mean) / double(delays_.size());
+        const double median = at(0.5);
+        std::printf("phase: %zu RMC sentences at %d baud, first byte after the second each names:\n"
+                    "  median %.3f s, p5 %.3f s, p95 %.3f s, jitter %.3f s (standard deviation)\n",
+                    delays_.size(), baud, median, at(0.05), at(0.95), std::sqrt(square));
+        if (median < 0 || median >= 1) {
+            std::printf("  not a delay a receiver has: is this PC's clock in step (NTP)?\n");
+            return;
+        }
+        std::printf("  the default setting (whole second + 1 s) leaves the PC clock %.3f s fast\n"
+                    "  this receiver's delay: DELAYMS=%d under [GPS]\n",
+                    1 - median, int(std::lround(median * 1000)));
+    }
+
+private:
+    void decoded(std::string_view line) {
+        const auto result = tidewell::decodeNmeaSentence(line, dates_);
+        if (result.sentence && result.sentence->utc)
+            delays_.push_back(lineStart_ - (*result.sentence->utc - kUnixEpochDay) * 86400.0);
+    }
+    static constexpr double kUnixEpochDay = 25569;  // 1970-01-01 as a date value
+
+    tidewell::DateWindow dates_;
+    tidewell::NmeaFramer framer_;
+    double lineStart_ = 0;
+    std::vector<double> delays_;
+};
+
+// idleSeconds <= 0: no limit. phaseCount > 0: measures that many RMC sentences' delay instead.
+int checkDevice(const std::string& path, const tidewell::DateWindow& dates, double idleSeconds,
+                long phaseCount) {
     tidewell::PosixNmeaReceiver receiver([&](int) { return path; }, dates);
-    receiver.SentenceReceived = printDelivered;
-    receiver.SentenceRejected = [](std::string_view line, const tidewell::NmeaDecodeResult& r) {
-        printRejected(r.typeId, line, r.rejection);
+    PhaseMeter phase(dates);
+    int baud = tidewell::SpeedHunt::kOrder[0];
+    double readTime = 0;
+    if (phaseCount > 0) {
+        receiver.BytesRead = [&](std::string_view b) { phase.bytes(b, readTime, baud); };
+    } else {
+        receiver.SentenceReceived = printDelivered;
+        receiver.SentenceRejected = [](std::string_view line, const tidewell::NmeaDecodeResult& r) {
+            printRejected(r.typeId, line, r.rejection);
+        };
+    }
+    receiver.SpeedFound = [&](int found) {
+        std::cerr << "nmea-check: " << (baud = found) << " baud\n";
     };
-    receiver.SpeedFound = [](int baud) { std::cerr << "nmea-check: " << baud << " baud\n"; };
     receiver.lineSpeedSetting = [] { return std::string("auto"); };
     receiver.PortNumber = 1;
     receiver.BaudRate = 0;
@@ -115,7 +190,8 @@ int checkDevice(const std::string& path, const tidewell::DateWindow& dates, doub
     const auto idle =
         std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(idleSeconds));
     auto lastInput = Clock::now();
-    while (receiver.isOpen() && !stopRequested) {
+    while (receiver.isOpen() && !stopRequested &&
+           (phaseCount <= 0 || long(phase.count()) < phaseCount)) {
         int waitMs = 1000;
         if (idleSeconds > 0) {
             const auto left = lastInput + idle - Clock::now();
@@ -130,12 +206,19 @@ int checkDevice(const std::string& path, const tidewell::DateWindow& dates, doub
             return 1;
         }
         if (rc > 0) {
+            readTime = realNow();
             lastInput = Clock::now();
             receiver.handleReadable();
         }
         std::cout.flush();
     }
     receiver.ClosePort();
+    if (phaseCount <= 0) return 0;
+    if (phase.count() == 0) {
+        std::cerr << "nmea-check: no RMC sentence with valid time came\n";
+        return 1;
+    }
+    phase.report(baud);
     return 0;
 }
 
@@ -145,11 +228,22 @@ int main(int argc, char** argv) {
     tidewell::DateWindow dates = tidewell::gpsDateWindow(buildDate());
     std::string file, device;
     double idleSeconds = 0;
+    long phaseCount = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--help") {
             std::cout << kUsage;
             return 0;
+        }
+        if (arg == "--phase") {
+            phaseCount = 60;
+            if (i + 1 < argc && std::isdigit(static_cast<unsigned char>(argv[i + 1][0])))
+                phaseCount = std::strtol(argv[++i], nullptr, 10);
+            if (phaseCount <= 0 || phaseCount > 100000) {
+                std::cerr << "nmea-check: bad --phase count\n";
+                return 2;
+            }
+            continue;
         }
         if ((arg == "--earliest" || arg == "--device" || arg == "--idle") && i + 1 < argc) {
             const char* value = argv[++i];
@@ -179,7 +273,7 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    if (file.empty() == device.empty() || (idleSeconds > 0 && device.empty())) {
+    if (file.empty() == device.empty() || ((idleSeconds > 0 || phaseCount > 0) && device.empty())) {
         std::cerr << kUsage;
         return 2;
     }
@@ -187,5 +281,6 @@ int main(int argc, char** argv) {
     sa.sa_handler = onSignal;
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
-    return file.empty() ? checkDevice(device, dates, idleSeconds) : checkFile(file, dates);
+    return file.empty() ? checkDevice(device, dates, idleSeconds, phaseCount)
+                        : checkFile(file, dates);
 }

@@ -52,6 +52,8 @@ const char* const kUsage =
     "  --void N              every Nth RMC has status V\n"
     "  --junk N              binary junk before every Nth RMC\n"
     "  --count N             stop after N RMC sentences\n"
+    "  --delay MS            without --start: each second's first byte leaves MS (0-999)\n"
+    "                        after the second it names, as real receivers send late\n"
     "  --baud N              the receiver's speed (4800, 9600, 19200, 38400, 57600, 115200):\n"
     "                        while the reader's terminal is set to another speed, it gets\n"
     "                        noise instead (the pacing stays that of 4800 baud)\n"
@@ -68,6 +70,7 @@ struct Options {
     int badChecksum = 0, voidEvery = 0, junk = 0;
     long count = 0;
     speed_t baud = 0;  // 0: whatever the reader sets
+    long delayMs = 0;
 };
 
 bool positive(const char* text, long& out) {
@@ -123,6 +126,9 @@ std::optional<Options> parseOptions(int argc, char** argv) {
             o.baud = b == "4800" ? B4800 : b == "9600" ? B9600 : b == "19200" ? B19200
                    : b == "38400" ? B38400 : b == "57600" ? B57600 : b == "115200" ? B115200 : 0;
             if (o.baud == 0) return std::nullopt;
+        } else if (arg == "--delay") {
+            if (!positive(value, n) && std::string_view(value) != "0") return std::nullopt;
+            if ((o.delayMs = n) > 999) return std::nullopt;
         } else if (!positive(value, n) || n > 1'000'000) {
             return std::nullopt;
         } else if (arg == "--rate") {
@@ -343,7 +349,7 @@ int main(int argc, char** argv) {
             advance(tick, kNanosPerSecond / o.rate);
         } else {
             tick.tv_sec += 1;
-            tick.tv_nsec = 0;
+            tick.tv_nsec = o.delayMs * 1'000'000;
         }
         for (long n = 1; !stopRequested && (o.count == 0 || n <= o.count); ++n) {
             if (!sleepUntil(clock, tick)) break;
@@ -354,7 +360,7 @@ int main(int argc, char** argv) {
             } else {
                 // Whole seconds, skipping any that the writing overran.
                 const timespec current = now(CLOCK_REALTIME);
-                tick.tv_sec = current.tv_sec + 1;
+                for (++tick.tv_sec; before(tick, current);) ++tick.tv_sec;
             }
         }
     }

@@ -154,6 +154,7 @@ void PosixNmeaReceiver::handleReadable() {
         if (n > 0) {
             const auto size = static_cast<std::size_t>(n);
             tally_.bytes += size;
+            if (BytesRead) BytesRead(std::string_view(buffer, size));
             framer_.feed(std::string_view(buffer, size), collect);
             ++reads;
             // A short read took all there was; a byte-paced line wakes us for every byte,

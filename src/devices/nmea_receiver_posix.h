@@ -34,6 +34,8 @@ public:
     NativeHandle readHandle() const override { return fd_; }
     int readFd() const { return fd_; }
     void handleReadable() override;
+    // Raised for each read's bytes before they are framed (time-stamping them: nmea-check).
+    std::function<void(std::string_view bytes)> BytesRead;
     // Raised for each framed line that is not delivered; the result says why.
     std::function<void(std::string_view line, const NmeaDecodeResult&)> SentenceRejected;
 

@@ -129,6 +129,23 @@ TEST(NmeaSim, NmeaCheckFindsTheReceiversSpeedThroughNoise) {
     EXPECT_LE(rmc, 33u - 18u);
 }
 
+// The delay nmea-sim plays, as nmea-check --phase measures it against the same clock.
+TEST(NmeaSim, NmeaCheckPhaseMeasuresTheReceiversDelay) {
+    ChildProcess sim(kNmeaSim, {"--delay", "300", "--chunk", "sentence"});
+    ChildProcess check(TIDEWELL_BINARY_DIR "/tools/nmea-check",
+                       {"--phase", "3", "--device", sim.line(0)});
+    ASSERT_EQ(check.waitExit(8000), 0) << check.stderrText();
+    double median = 0;
+    int delayMs = 0;
+    ASSERT_EQ(std::sscanf(check.line(1).c_str(), "  median %lf", &median), 1) << check.line(1);
+    ASSERT_EQ(std::sscanf(check.line(3).c_str(), "  this receiver's delay: DELAYMS=%d", &delayMs),
+              1);
+    EXPECT_GE(median, 0.300);
+    EXPECT_LT(median, 0.310);
+    EXPECT_EQ(delayMs, std::lround(median * 1000));
+    EXPECT_NE(check.line(2).find(" 0.6"), std::string::npos) << "1 s advance less the delay";
+}
+
 // A port another receiver holds, a recording that would be replayed on every reopen.
 TEST(PortsOnPtys, OnlyOneHolderAndOnlyATerminalOpens) {
     Pty pty;
