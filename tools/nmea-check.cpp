@@ -110,17 +110,15 @@ double realNow() {
 }
 
 // How late each RMC sentence's first byte comes after the UTC second it names, by the PC clock.
-// A read's last byte is taken to have come at the read; the bytes before it one byte time apart.
+// The receiver stamps the byte as it does for the program, so the delay found is the one
+// the program's precise setting needs.
 class PhaseMeter {
 public:
-    explicit PhaseMeter(const tidewell::DateWindow& dates) : dates_(dates) {}
-
-    void bytes(std::string_view chunk, double readTime, int baud) {
-        const double byteSeconds = 10.0 / baud;
-        for (std::size_t i = 0; i < chunk.size(); ++i) {
-            if (chunk[i] == '$') lineStart_ = readTime - double(chunk.size() - 1 - i) * byteSeconds;
-            framer_.feed(chunk.substr(i, 1), [&](std::string_view line) { decoded(line); });
-        }
+    void sentence(const tidewell::NmeaSentence& s) {
+        if (!s.utc) return;
+        const double ago =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - s.arrived).count();
+        delays_.push_back(realNow() - ago - (*s.utc - kUnixEpochDay) * 86400.0);
     }
     std::size_t count() const { return delays_.size(); }
     void report(int baud) {
@@ -145,16 +143,8 @@ public:
     }
 
 private:
-    void decoded(std::string_view line) {
-        const auto result = tidewell::decodeNmeaSentence(line, dates_);
-        if (result.sentence && result.sentence->utc)
-            delays_.push_back(lineStart_ - (*result.sentence->utc - kUnixEpochDay) * 86400.0);
-    }
     static constexpr double kUnixEpochDay = 25569;  // 1970-01-01 as a date value
 
-    tidewell::DateWindow dates_;
-    tidewell::NmeaFramer framer_;
-    double lineStart_ = 0;
     std::vector<double> delays_;
 };
 
@@ -162,11 +152,10 @@ private:
 int checkDevice(const std::string& path, const tidewell::DateWindow& dates, double idleSeconds,
                 long phaseCount) {
     tidewell::PosixNmeaReceiver receiver([&](int) { return path; }, dates);
-    PhaseMeter phase(dates);
+    PhaseMeter phase;
     int baud = tidewell::SpeedHunt::kOrder[0];
-    double readTime = 0;
     if (phaseCount > 0) {
-        receiver.BytesRead = [&](std::string_view b) { phase.bytes(b, readTime, baud); };
+        receiver.SentenceReceived = [&](const tidewell::NmeaSentence& s) { phase.sentence(s); };
     } else {
         receiver.SentenceReceived = printDelivered;
         receiver.SentenceRejected = [](std::string_view line, const tidewell::NmeaDecodeResult& r) {
@@ -206,7 +195,6 @@ int checkDevice(const std::string& path, const tidewell::DateWindow& dates, doub
             return 1;
         }
         if (rc > 0) {
-            readTime = realNow();
             lastInput = Clock::now();
             receiver.handleReadable();
         }

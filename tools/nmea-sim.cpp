@@ -52,8 +52,9 @@ const char* const kUsage =
     "  --void N              every Nth RMC has status V\n"
     "  --junk N              binary junk before every Nth RMC\n"
     "  --count N             stop after N RMC sentences\n"
-    "  --delay MS            without --start: each second's first byte leaves MS (0-999)\n"
-    "                        after the second it names, as real receivers send late\n"
+    "  --delay MS            each second's first byte leaves MS (0-999) after a whole\n"
+    "                        second of the PC clock, as real receivers send late; without\n"
+    "                        --start that is the second it names; with it, --rate is 1\n"
     "  --baud N              the receiver's speed (4800, 9600, 19200, 38400, 57600, 115200):\n"
     "                        while the reader's terminal is set to another speed, it gets\n"
     "                        noise instead (the pacing stays that of 4800 baud)\n"
@@ -70,7 +71,7 @@ struct Options {
     int badChecksum = 0, voidEvery = 0, junk = 0;
     long count = 0;
     speed_t baud = 0;  // 0: whatever the reader sets
-    long delayMs = 0;
+    std::optional<long> delayMs;
 };
 
 bool positive(const char* text, long& out) {
@@ -127,7 +128,8 @@ std::optional<Options> parseOptions(int argc, char** argv) {
                    : b == "38400" ? B38400 : b == "57600" ? B57600 : b == "115200" ? B115200 : 0;
             if (o.baud == 0) return std::nullopt;
         } else if (arg == "--delay") {
-            if (!positive(value, n) && std::string_view(value) != "0") return std::nullopt;
+            n = 0;
+            if (std::string_view(value) != "0" && !positive(value, n)) return std::nullopt;
             if ((o.delayMs = n) > 999) return std::nullopt;
         } else if (!positive(value, n) || n > 1'000'000) {
             return std::nullopt;
@@ -145,6 +147,7 @@ std::optional<Options> parseOptions(int argc, char** argv) {
             return std::nullopt;
         }
     }
+    if (o.delayMs && o.start && o.rate != 1) return std::nullopt;
     return o;
 }
 
@@ -343,19 +346,21 @@ int main(int argc, char** argv) {
         writer.write(replay);
     } else {
         std::uint32_t seed = 12345;
-        const clockid_t clock = o.start ? CLOCK_MONOTONIC : CLOCK_REALTIME;
+        // Simulated time goes at its rate; otherwise each sentence leaves on the PC's second.
+        const bool onSeconds = !o.start || o.delayMs;
+        const clockid_t clock = onSeconds ? CLOCK_REALTIME : CLOCK_MONOTONIC;
         timespec tick = now(clock);
-        if (o.start) {
-            advance(tick, kNanosPerSecond / o.rate);
-        } else {
+        if (onSeconds) {
             tick.tv_sec += 1;
-            tick.tv_nsec = o.delayMs * 1'000'000;
+            tick.tv_nsec = o.delayMs.value_or(0) * 1'000'000;
+        } else {
+            advance(tick, kNanosPerSecond / o.rate);
         }
         for (long n = 1; !stopRequested && (o.count == 0 || n <= o.count); ++n) {
             if (!sleepUntil(clock, tick)) break;
             const time_t t = o.start ? *o.start + (n - 1) : tick.tv_sec;
             if (!writer.write(cycle(t, n, o, seed))) break;
-            if (o.start) {
+            if (!onSeconds) {
                 advance(tick, kNanosPerSecond / o.rate);
             } else {
                 // Whole seconds, skipping any that the writing overran.

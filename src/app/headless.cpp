@@ -60,11 +60,21 @@ void HeadlessReport::sentenceFailed(const Error& e) {
 
 void HeadlessReport::clockSet(const ClockUpdate::Outcome& outcome, DateValue local) {
     const DateParts p = datePartsOf(local);
-    char date[16], time[16];
+    char date[32], time[32];
     std::snprintf(date, sizeof date, "%04d-%02d-%02d", p.year, p.month, p.day);
     std::snprintf(time, sizeof time, "%02d:%02d:%02d", p.hour, p.minute, p.second);
+    if (const auto& t = outcome.setTo) {
+        std::snprintf(date, sizeof date, "%04d-%02d-%02d", t->wYear, t->wMonth, t->wDay);
+        std::snprintf(time, sizeof time, "%02d:%02d:%02d.%03d", t->wHour, t->wMinute, t->wSecond,
+                      t->wMilliseconds);
+    }
     std::string what = outcome.dateSet ? "date " + std::string(date) + " and time " + time
                                        : "time " + std::string(time);
+    if (outcome.wasAhead) {
+        char was[32];
+        std::snprintf(was, sizeof was, " (was %+.3f s)", double(outcome.wasAhead->count()) / 1000);
+        what += was;
+    }
     line(dryRun_ ? "clock: would set " + what + " (--no-set-clock)" : "clock: set " + what);
 }
 

@@ -361,6 +361,30 @@ void OrvaneSetTime::Form_Load() {
         if (!isPlainNumber(text))
             readAs("GPS", "SETCLOCK", text, "is read as " + std::string(setsClock_ ? "1" : "0"));
     });
+    // Read only too: without them the clock is set in whole seconds, as it always was.
+    skipOnError([&] {
+        const std::string text = setting("GPS", "PRECISE");
+        if (text.empty()) return;
+        setsPrecisely_ = numberPrefix(text) != 0;
+        if (!isPlainNumber(text))
+            readAs("GPS", "PRECISE", text, "is read as " + std::string(setsPrecisely_ ? "1" : "0"));
+    });
+    skipOnError([&] {
+        const std::string text = setting("GPS", "DELAYMS");
+        if (text.empty()) return;
+        int ms = -1;
+        try {
+            ms = numberPrefix(text);
+        } catch (const Error&) {
+        }
+        if (ms < 0 || ms > 999) {
+            readAs("GPS", "DELAYMS", text, "is not 0 to 999; read as 0");
+            return;
+        }
+        receiverDelay_ = std::chrono::milliseconds(ms);
+        if (!isPlainNumber(text))
+            readAs("GPS", "DELAYMS", text, "is read as " + std::to_string(ms));
+    });
 }
 
 // ---- Tray, hide and exit ---------------------------------------------------------------
@@ -555,7 +579,12 @@ void OrvaneSetTime::NMEA1_SentenceReceived(const NmeaSentence& sentence) {
     }
     if (!setsClock_) return;
     try {
-        const ClockUpdate::Outcome outcome = clockUpdate_.apply(local, gps, Check3.Value());
+        std::optional<ClockUpdate::Precise> precise;
+        if (setsPrecisely_)
+            precise =
+                ClockUpdate::Precise{sentence.UTCDateTime(), receiverDelay_, sentence.arrived};
+        const ClockUpdate::Outcome outcome =
+            clockUpdate_.apply(local, gps, Check3.Value(), precise);
         if (outcome.due) tellViews([&](WindowView& v) { v.clockSet(outcome, local); });
     } catch (const Error& e) {
         tellViews([&](WindowView& v) { v.clockRefused(e, local); });

@@ -2,6 +2,7 @@
 // The main window's model: its controls, its components, its window-level values and every
 // handler. No widget types here; the Qt and Win32 views bind to this.
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -56,6 +57,11 @@ public:
     // False when the settings say SETCLOCK=0 under [GPS]: a PC that takes its time from
     // elsewhere only shows it and feeds the displays.
     bool setsClock() const { return setsClock_; }
+    // PRECISE=1 under [GPS]: the receiver's delay (DELAYMS) that precise setting adds; empty
+    // when the clock is set in whole seconds.
+    std::optional<std::chrono::milliseconds> preciseDelay() const {
+        return setsPrecisely_ ? std::optional(receiverDelay_) : std::nullopt;
+    }
 
     // Views hear every control and timer change and every event, in the order added.
     void addView(WindowView& view) { views_.push_back(&view); }
@@ -159,6 +165,9 @@ private:
     bool udpErrorOpen_ = false;
     bool clockRefusalShown_ = false;
     bool setsClock_ = true;
+    // PRECISE and DELAYMS under [GPS].
+    bool setsPrecisely_ = false;
+    std::chrono::milliseconds receiverDelay_{0};
     std::uint64_t serialFailures_ = 0;
     std::vector<WindowView*> views_;
 };

@@ -1,6 +1,7 @@
 #pragma once
 // The GPS receiver component: owns the GPS port, frames and checks NMEA-0183 sentences and
 // raises SentenceReceived once per decoded sentence, on the event loop's thread.
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -9,7 +10,7 @@
 #include <vector>
 
 #include "devices/line_speed.h"
-
+#include "devices/nmea_framer.h"
 #include "devices/nmea_sentence.h"
 #include "devices/reception_tally.h"
 #include "platform/event_loop.h"
@@ -52,13 +53,27 @@ public:
     std::function<void(int baud)> SpeedFound;
 
 protected:
+    struct TimedLine {
+        std::string text;
+        std::chrono::steady_clock::time_point firstByte;
+    };
+    // Frames one read's bytes into `lines`, each with when its '$' came: the read's last byte
+    // at `readAt`, those before it one character time (10 bits at the line's speed) apart.
+    void frame(std::string_view bytes, std::chrono::steady_clock::time_point readAt,
+               std::vector<TimedLine>& lines);
+
     // The speed to open at, and the hunt when it is "auto". Throws Error ("COM3: unsupported
     // baud rate 1234") for a speed the receiver cannot set.
     int openingSpeed(const std::string& port);
     // After a read: feeds the hunt. True when the line must move to hunt_.speed().
-    bool huntStep(const std::vector<std::string>& lines);
+    bool huntStep(const std::vector<TimedLine>& lines);
 
     std::optional<SpeedHunt> hunt_;
+    NmeaFramer framer_;
+
+private:
+    int lineBaud_ = 4800;
+    std::chrono::steady_clock::time_point lineStart_{};
 };
 
 }  // namespace tidewell

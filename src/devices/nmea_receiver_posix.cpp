@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <optional>
 #include <utility>
@@ -145,8 +146,7 @@ void PosixNmeaReceiver::closeFd() {
 void PosixNmeaReceiver::handleReadable() {
     if (fd_ < 0) return;
     const auto generation = generation_;
-    std::vector<std::string> lines;
-    const auto collect = [&](std::string_view line) { lines.emplace_back(line); };
+    std::vector<TimedLine> lines;
     bool gone = false;
     char buffer[4096];
     for (int reads = 0; reads < kMaxReadsPerCall;) {
@@ -154,8 +154,7 @@ void PosixNmeaReceiver::handleReadable() {
         if (n > 0) {
             const auto size = static_cast<std::size_t>(n);
             tally_.bytes += size;
-            if (BytesRead) BytesRead(std::string_view(buffer, size));
-            framer_.feed(std::string_view(buffer, size), collect);
+            frame(std::string_view(buffer, size), std::chrono::steady_clock::now(), lines);
             ++reads;
             // A short read took all there was; a byte-paced line wakes us for every byte,
             // so a read more only to hear EAGAIN would double the system calls.
@@ -186,12 +185,13 @@ void PosixNmeaReceiver::handleReadable() {
             ::tcsetattr(fd_, TCSANOW, &tio);
     }
     for (const auto& line : lines) {
-        auto result = decodeNmeaSentence(line, dates_);
+        auto result = decodeNmeaSentence(line.text, dates_);
         tally_.add(result);
         if (result.sentence) {
+            result.sentence->arrived = line.firstByte;
             if (SentenceReceived) SentenceReceived(*result.sentence);
         } else if (SentenceRejected) {
-            SentenceRejected(line, result);
+            SentenceRejected(line.text, result);
         }
         if (generation_ != generation) return;
     }

@@ -34,8 +34,6 @@ public:
     NativeHandle readHandle() const override { return fd_; }
     int readFd() const { return fd_; }
     void handleReadable() override;
-    // Raised for each read's bytes before they are framed (time-stamping them: nmea-check).
-    std::function<void(std::string_view bytes)> BytesRead;
     // Raised for each framed line that is not delivered; the result says why.
     std::function<void(std::string_view line, const NmeaDecodeResult&)> SentenceRejected;
 
@@ -47,7 +45,6 @@ private:
 
     std::function<std::string(int)> devicePath_;
     DateWindow dates_;
-    NmeaFramer framer_;
     ReceptionTally tally_;
     int fd_ = -1;
     // Changes on every open and close, so a handler that reopens the port stops the

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <chrono>
 #include <optional>
 #include <vector>
 
@@ -130,7 +131,7 @@ void WindowsNmeaReceiver::closeHandle() {
 void WindowsNmeaReceiver::handleReadable() {
     if (!isOpen() || !reading_) return;
     const auto generation = generation_;
-    std::vector<std::string> lines;
+    std::vector<TimedLine> lines;
     bool gone = false;
 
     DWORD n = 0;
@@ -139,8 +140,7 @@ void WindowsNmeaReceiver::handleReadable() {
         // Nothing after the timeout is a silent line; the next read tells whether the device
         // is still there.
         tally_.bytes += n;
-        framer_.feed(std::string_view(read_->buffer, n),
-                     [&](std::string_view line) { lines.emplace_back(line); });
+        frame(std::string_view(read_->buffer, n), std::chrono::steady_clock::now(), lines);
         gone = startRead() != 0;
     } else if (::GetLastError() == ERROR_IO_INCOMPLETE) {
         return;
@@ -161,12 +161,13 @@ void WindowsNmeaReceiver::handleReadable() {
         }
     }
     for (const auto& line : lines) {
-        auto result = decodeNmeaSentence(line, dates_);
+        auto result = decodeNmeaSentence(line.text, dates_);
         tally_.add(result);
         if (result.sentence) {
+            result.sentence->arrived = line.firstByte;
             if (SentenceReceived) SentenceReceived(*result.sentence);
         } else if (SentenceRejected) {
-            SentenceRejected(line, result);
+            SentenceRejected(line.text, result);
         }
         if (generation_ != generation) return;
     }

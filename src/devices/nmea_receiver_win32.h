@@ -54,7 +54,6 @@ private:
 
     std::function<std::string(int)> devicePath_;
     DateWindow dates_;
-    NmeaFramer framer_;
     ReceptionTally tally_;
     void* port_;
     std::unique_ptr<Read> read_;

@@ -1,5 +1,6 @@
 #pragma once
 // One sentence as the GPS receiver delivers it.
+#include <chrono>
 #include <optional>
 #include <string>
 
@@ -13,6 +14,9 @@ struct NmeaSentence {
     // For RMC: the date value (days since 1899-12-30) of the sentence's UTC date and time,
     // fraction of a second included. Empty for every other type.
     std::optional<double> utc;
+    // When the sentence's first byte came off the line; empty for sentences not read from a
+    // port (files, tests).
+    std::chrono::steady_clock::time_point arrived{};
 
     // Throws Error when the sentence carries no RMC time.
     double UTCDateTime() const;

@@ -1,5 +1,7 @@
 #pragma once
 // Sets the PC clock from the GPS once a minute, at second 1 of every new minute.
+#include <chrono>
+#include <functional>
 #include <optional>
 
 #include "gps/date_value.h"
@@ -9,12 +11,28 @@ namespace tidewell {
 
 class ClockUpdate {
 public:
-    explicit ClockUpdate(SystemClock& clock) : clock_(clock) {}
+    using SteadyClock = std::chrono::steady_clock;
+
+    // `steadyNow` measures how long ago a sentence came; empty means the real steady clock.
+    explicit ClockUpdate(SystemClock& clock,
+                         std::function<SteadyClock::time_point()> steadyNow = {});
+
+    // What precise setting knows of the sentence: its own UTC, the receiver's steady delay
+    // after the second it names, and when its first byte came (empty: just now).
+    struct Precise {
+        DateValue utc = 0;
+        std::chrono::milliseconds receiverDelay{0};
+        SteadyClock::time_point arrived{};
+    };
 
     struct Outcome {
         bool due = false;      // second 1 of a new minute: a set was attempted
         bool dateSet = false;  // the date was set (Check3 ticked)
         bool timeSet = false;  // the time of day was set
+        // Precise setting only: the local time set, to the millisecond, and how far ahead of
+        // it the clock was just before (negative: behind).
+        std::optional<SystemTime> setTo;
+        std::optional<std::chrono::milliseconds> wasAhead;
     };
 
     // Runs the update for one local date value and the GPS (UTC) value it was made from, so
@@ -22,10 +40,16 @@ public:
     // is Check3's value; only 1 sets the date. The minute is remembered before anything is
     // set, so a refused set (an Error from the clock, passed on to the caller) is not retried
     // within that minute.
-    Outcome apply(DateValue local, DateValue gps, int useGpsDate);
+    // With `precise`, the moment is the same, but the instant set is the sentence's UTC plus
+    // the receiver's delay plus the time since its first byte came, to the millisecond.
+    Outcome apply(DateValue local, DateValue gps, int useGpsDate,
+                  const std::optional<Precise>& precise = std::nullopt);
 
 private:
+    ZonedTime preciseTarget(const Precise& precise) const;
+
     SystemClock& clock_;
+    std::function<SteadyClock::time_point()> steadyNow_;
     std::optional<int> rememberedMinute_;
 };
 

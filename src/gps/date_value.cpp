@@ -88,6 +88,34 @@ void SystemTimeToDate(const SystemTime& st, DateValue& value) {
     value = *v;
 }
 
+Instant instantOf(DateValue value) {
+    using namespace std::chrono;
+    return Instant(days(kEpochDay)) + milliseconds(std::llround(value * 86'400'000.0));
+}
+
+Instant instantOf(const SystemTime& st) {
+    using namespace std::chrono;
+    return Instant(days(calendar::daysOf({st.wYear, st.wMonth, st.wDay}))) + hours(st.wHour) +
+           minutes(st.wMinute) + seconds(st.wSecond) + milliseconds(st.wMilliseconds);
+}
+
+SystemTime systemTimeAt(Instant t) {
+    using namespace std::chrono;
+    const sys_days day = floor<days>(t);
+    const CivilDate date = calendar::dateOf(day.time_since_epoch().count());
+    const hh_mm_ss<milliseconds> time(t - day);
+    SystemTime st;
+    st.wYear = std::uint16_t(date.year);
+    st.wMonth = std::uint16_t(date.month);
+    st.wDayOfWeek = std::uint16_t(weekday(day).c_encoding());
+    st.wDay = std::uint16_t(date.day);
+    st.wHour = std::uint16_t(time.hours().count());
+    st.wMinute = std::uint16_t(time.minutes().count());
+    st.wSecond = std::uint16_t(time.seconds().count());
+    st.wMilliseconds = std::uint16_t(time.subseconds().count());
+    return st;
+}
+
 std::string formatGpsDisplay(DateValue value) {
     const DateParts p = datePartsOf(value);
     char buf[64];

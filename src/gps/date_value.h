@@ -1,6 +1,7 @@
 #pragma once
 // Date values (days since 1899-12-30 as a double, the fraction the time of day), their
 // conversions to and from SYSTEMTIME records, and the three display patterns.
+#include <chrono>
 #include <optional>
 #include <string>
 
@@ -34,6 +35,15 @@ void DateToSystemTime(DateValue value, SystemTime& st);
 // Whole seconds of the record; day of week and milliseconds ignored. Throws Error when the
 // record holds no valid date.
 void SystemTimeToDate(const SystemTime& st, DateValue& value);
+
+// An instant to the millisecond, for setting the clock within the second.
+using Instant = std::chrono::sys_time<std::chrono::milliseconds>;
+// The instant a date value (from 1899-12-30 on) names, read as UTC, to the nearest millisecond.
+Instant instantOf(DateValue value);
+// The instant a record names, its fields read as UTC, milliseconds included.
+Instant instantOf(const SystemTime& st);
+// The record of an instant: every field, milliseconds and day of week included.
+SystemTime systemTimeAt(Instant t);
 
 // "dd-mm-yyyy   h:mm:ss" (GPS time display).
 std::string formatGpsDisplay(DateValue value);

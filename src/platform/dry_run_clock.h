@@ -13,7 +13,8 @@ public:
     struct WouldBeSet {
         enum class Kind { Date, TimeOfDay } kind;
         int a, b, c;  // year, month, day or hour, minute, second
-        // "date 2026-12-06" or "time 09:05:01"
+        int milliseconds = 0;
+        // "date 2026-12-06", "time 09:05:01" or "time 09:05:00.250"
         std::string text() const;
     };
 

@@ -31,8 +31,8 @@ public:
     // description when the platform refuses (no right to change the clock).
     virtual void setLocalDate(const ZonedTime& target) = 0;
 
-    // Sets the PC's local time of day to `target.local`'s, with no fraction of a second, and
-    // keeps its local date. When the dates agree, the instant set is exactly `target.utc`.
+    // Sets the PC's local time of day to `target.local`'s, milliseconds included (zero for
+    // whole seconds), and keeps its local date. When the dates agree, the instant set is exactly `target.utc`.
     // Throws Error like setLocalDate.
     virtual void setLocalTimeOfDay(const ZonedTime& target) = 0;
 };

@@ -106,12 +106,13 @@ timespec localDateTarget(const timespec& now, const ZonedTime& target) {
 
 timespec localTimeOfDayTarget(const timespec& now, const ZonedTime& target) {
     const SystemTime& t = target.local;
-    if (t.wHour > 23 || t.wMinute > 59 || t.wSecond > 59) fail(EINVAL, "Setting the clock");
+    if (t.wHour > 23 || t.wMinute > 59 || t.wSecond > 59 || t.wMilliseconds > 999)
+        fail(EINVAL, "Setting the clock");
     std::tm tm = localTm(now.tv_sec);
     tm.tm_hour = t.wHour;
     tm.tm_min = t.wMinute;
     tm.tm_sec = t.wSecond;
-    return {instantOfWall(timegm(&tm), target), 0};
+    return {instantOfWall(timegm(&tm), target), long(t.wMilliseconds) * 1'000'000};
 }
 
 LinuxSystemClock::LinuxSystemClock(Setter setter, Reader reader)

@@ -28,8 +28,8 @@ std::time_t resolveLocalWall(std::time_t wall, const OffsetAt& offsetAt);
 // (nanoseconds included). Throws Error(EINVAL) for a date that does not exist.
 timespec localDateTarget(const timespec& now, const ZonedTime& target);
 
-// The instant to set for a new local time of day on the local date of `now`, with no
-// fraction of a second. Throws Error(EINVAL) for a time outside 00:00:00..23:59:59.
+// The instant to set for a new local time of day on the local date of `now`, with the
+// target's milliseconds. Throws Error(EINVAL) for a time outside 00:00:00..23:59:59.
 timespec localTimeOfDayTarget(const timespec& now, const ZonedTime& target);
 
 class LinuxSystemClock : public SystemClock {

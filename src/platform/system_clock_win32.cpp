@@ -101,7 +101,7 @@ void Win32SystemClock::setLocalTimeOfDay(const ZonedTime& target) {
     local.wHour = target.local.wHour;
     local.wMinute = target.local.wMinute;
     local.wSecond = target.local.wSecond;
-    local.wMilliseconds = 0;
+    local.wMilliseconds = target.local.wMilliseconds;
     set(instantOfWall(ticksOf(local, kSetting), target));
 }
 

@@ -27,6 +27,9 @@ std::map<std::string, std::string> restoredState(const WindowTest& t, const Orva
     const std::string sync = w.SyncUsesUTC ? (*w.SyncUsesUTC ? "utc" : "local") : "unset";
     const std::string options = std::string(w.Option1[0].Value() ? "UTC" : "-") +
                                 (w.Option1[1].Value() ? "LOCAL" : "-") + " " + sync;
+    const auto delay = w.preciseDelay();
+    const std::string precise =
+        delay ? "+" + std::to_string(delay->count()) + " ms" : std::string("whole seconds");
     return {
         {"GPS/COMPORT", port(w.Combo1.Text(), t.nmea.PortNumber, t.nmea.open)},
         {"SerialSync/COMPORT", port(w.Combo2.Text(), t.serial.CommPort, t.serial.open)},
@@ -36,6 +39,8 @@ std::map<std::string, std::string> restoredState(const WindowTest& t, const Orva
         {"UDP/UDPaddress", w.UDPaddress.Text() + " to " + t.udp.RemoteHost},
         {"SerialSync/serialrate", w.SerialRate.Text() + " code " + code(w.SerialRateCode)},
         {"SerialSync/TimeUTC", options},
+        {"GPS/PRECISE", precise},
+        {"GPS/DELAYMS", precise},
     };
 }
 
@@ -63,6 +68,10 @@ TEST_F(WindowTest, EachStoredValueGivesItsState) {
         {"SerialSync", "serialrate", "hourly", "hourly code unset", "serialrate is not one of "
             "once per second, once per minute, once per hour, once per day; read as once per second"},
         {"SerialSync", "TimeUTC", "-1", "UTC- utc"},
+        {"GPS", "PRECISE", missing, "whole seconds"},
+        {"GPS", "PRECISE", "1 please", "+0 ms", "PRECISE is read as 1"},
+        {"GPS", "DELAYMS", "152ms", "+152 ms", "DELAYMS is read as 152"},  // PRECISE=1 below
+        {"GPS", "DELAYMS", "1500", "+0 ms", "DELAYMS is not 0 to 999; read as 0"},
         // clang-format on
     };
     for (const auto& r : rows) {
@@ -73,6 +82,7 @@ TEST_F(WindowTest, EachStoredValueGivesItsState) {
         // Serial sync on, so the serial port rows show whether the port opens.
         if (std::string(r.section) == "SerialSync" && std::string(r.key) == "COMPORT")
             stored("SerialSync", "SendSync", " 1");
+        if (std::string(r.key) == "DELAYMS") stored("GPS", "PRECISE", "1");
         nmea = {}, serial = {};
         const OrvaneSetTime& w = load();
         EXPECT_EQ(restoredState(*this, w).at(std::string(r.section) + "/" + r.key), r.state);

@@ -37,12 +37,15 @@ public:
         now.wYear = t.local.wYear, now.wMonth = t.local.wMonth, now.wDay = t.local.wDay;
     }
     void setLocalTimeOfDay(const ZonedTime& t) override {
-        record("time %02d:%02d:%02d", t.local.wHour, t.local.wMinute, t.local.wSecond);
-        now.wHour = t.local.wHour, now.wMinute = t.local.wMinute, now.wSecond = t.local.wSecond;
+        const SystemTime& l = t.local;
+        record(l.wMilliseconds ? "time %02d:%02d:%02d.%03d" : "time %02d:%02d:%02d", l.wHour,
+               l.wMinute, l.wSecond, l.wMilliseconds);
+        now.wHour = l.wHour, now.wMinute = l.wMinute, now.wSecond = l.wSecond;
+        now.wMilliseconds = l.wMilliseconds;
     }
-    void record(const char* format, int a, int b, int c) {
-        char text[32];
-        std::snprintf(text, sizeof text, format, a, b, c);
+    void record(const char* format, int a, int b, int c, int d = 0) {
+        char text[40];
+        std::snprintf(text, sizeof text, format, a, b, c, d);
         sets.push_back(text + std::string(refuse ? " refused" : ""));
         if (refuse) throw Error(1, "Operation not permitted");
     }

@@ -84,6 +84,40 @@ TEST(ClockUpdate, RefusedSetIsRetriedOnlyNextMinute) {
     EXPECT_EQ(clock.sets.back(), "time 10:06:01");
 }
 
+// Any instant to the millisecond, years 1900 to 9999, against the date value's own parts.
+TEST(Instant, RecordsOfInstantsAgreeWithDateValuesToTheMillisecond) {
+    std::uint64_t seed = 1;
+    for (int i = 0; i < 20000; ++i) {
+        seed = seed * 6364136223846793005u + 1442695040888963407u;
+        const DateValue whole =
+            366 + double((seed >> 33) % 2'900'000) + double(seed % 86400) / 86400;
+        const std::chrono::milliseconds ms((seed >> 20 & 1023) % 1000);
+        const SystemTime st = systemTimeAt(instantOf(whole) + ms);
+        const DateParts p = datePartsOf(whole);
+        ASSERT_EQ(DateParts({st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond}), p)
+            << whole;
+        ASSERT_EQ(st.wMilliseconds, ms.count());
+        ASSERT_EQ(instantOf(st), instantOf(whole) + ms);
+        ASSERT_EQ(st.wDayOfWeek, (std::int64_t(whole) + 6) % 7) << "1899-12-30 was a Saturday";
+    }
+}
+
+TEST(ClockUpdate, PreciseSetsTheSentencePlusDelayPlusTimeSinceItsFirstByteAtTheSameMoment) {
+    fakes::FakeClock clock;
+    clock.offsetMinutes = 60;
+    clock.now = {2026, 12, 0, 6, 11, 0, 59, 0};  // local, 2.6 s behind what will be set
+    std::chrono::steady_clock::time_point steady{std::chrono::hours(5)};
+    ClockUpdate update(clock, [&] { return steady; });
+    const DateValue utc = valueOf(2026, 12, 6, 10, 1, 0, 0.5);  // hhmmss.50
+    const DateValue gps = advancedGpsTime(utc), local = gps + 1 / 24.0;
+    const ClockUpdate::Precise precise{utc, std::chrono::milliseconds(734),
+                                       steady - std::chrono::milliseconds(372)};
+    const auto out = update.apply(local, gps, 1, precise);
+    EXPECT_EQ(clock.sets, (std::vector<std::string>{"date 2026-12-06", "time 11:01:01.606"}));
+    EXPECT_EQ(out.wasAhead, std::chrono::milliseconds(-2606));
+    EXPECT_FALSE(update.apply(local, gps, 1, precise).due) << "once a minute, as ever";
+}
+
 TEST(DryRunClock, RecordsButNeverSets) {
     fakes::FakeClock inner;
     DryRunClock clock(inner);

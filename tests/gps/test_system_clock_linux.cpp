@@ -82,6 +82,8 @@ TEST_P(ZoneChanges, ShownSetAndSentTimesAreTheTrueInstant) {
 
     SeamClock pc;
     ClockUpdate update(pc.clock);
+    std::chrono::steady_clock::time_point steadyNow{};
+    ClockUpdate precise(pc.clock, [&] { return steadyNow; });
     int failures = 0;
     for (std::time_t change : changes) {
         const std::time_t first = change - change % 60 - 2 * 3600;
@@ -102,6 +104,24 @@ TEST_P(ZoneChanges, ShownSetAndSentTimesAreTheTrueInstant) {
                 EXPECT_TRUE(due);
                 EXPECT_EQ(pc.sets, (decltype(pc.sets){{t, 400'000'000}, {shown, 0}}))
                     << "the date set keeps the clock's instant, the time set is the shown second";
+            }
+
+            // Precise: the sentence's second, plus the receiver's delay, plus the time since its
+            // first byte, to the millisecond, whatever the PC clock read.
+            const long delayMs = t / 60 % 1000, sinceMs = t / 60 % 97;
+            steadyNow += std::chrono::hours(1);
+            pc.now = {t - 3600 * (t % 3), 0};
+            pc.sets.clear();
+            const auto out = precise.apply(
+                local, gps, 1,
+                ClockUpdate::Precise{dateValueAt(t), std::chrono::milliseconds(delayMs),
+                                     steadyNow - std::chrono::milliseconds(sinceMs)});
+            if (t >= first) {
+                const long ms = delayMs + sinceMs;
+                ASSERT_EQ(pc.sets.size(), 2u);
+                EXPECT_EQ(pc.sets[1], std::make_pair(t + ms / 1000, ms % 1000 * 1'000'000))
+                    << "precise, " << delayMs << " ms delay, " << sinceMs << " ms since";
+                EXPECT_EQ(out.wasAhead->count(), -3'600'000 * (t % 3) - ms);
             }
 
             for (bool utc : {true, false}) {

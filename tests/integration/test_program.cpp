@@ -5,6 +5,7 @@
 
 #include <termios.h>
 
+#include <cmath>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -265,6 +266,29 @@ INSTANTIATE_TEST_SUITE_P(Zones, ProgramEndToEnd, ::testing::Values("UTC", "Europ
 
 // Start-up tells where the settings are and how odd values were read. Then a reader that
 // stalls or leaves costs only lines: the frames go on and SIGTERM is heard.
+// A receiver that sends 300 ms into each second of the PC clock, its times a day ahead: the
+// time set is the sentence's second plus that delay plus the time since its first byte came,
+// so the PC clock is found off by whole seconds, to the millisecond.
+TEST(ProgramPrecise, SetsTheSentencesSecondPlusTheReceiversDelayToTheMillisecond) {
+    const time_t now = ::time(nullptr), start = now - now % 86400 + 86400 + 86338;
+    ChildProcess sim(
+        kSim, {"--start", format("%Y-%m-%dT%H:%M:%S", start), "--delay", "300", "--count", "4"});
+    ProgramRun run;
+    run.start("[GPS]\nCOMPORT=COM1\nPRECISE= 1\nDELAYMS=300\n[Ports]\nCOM1=" + sim.line(0, 3000));
+    ASSERT_TRUE(run.untilLine("clock: ", 8s));
+    const std::string line = run.linesStartingWith("clock: ").front();
+    int ms = -1;
+    double was = 0;
+    ASSERT_EQ(
+        std::sscanf(line.c_str(), "clock: would set time 23:59:00.%3d (was %lf s)", &ms, &was), 2)
+        << line;
+    // The RMC's own 4800-baud transmission, about 150 ms, has passed since its first byte.
+    EXPECT_GT(ms, 300 + 100) << line;
+    EXPECT_LT(ms, 300 + 300) << line;
+    EXPECT_LT(std::abs(was - std::round(was)), 0.005) << line;
+    EXPECT_TRUE(line.ends_with(" s) (--no-set-clock)")) << line;
+}
+
 TEST(ProgramReport, StartTellsTheSettingsAndOddValuesAndAStalledOrGoneReaderCostsOnlyLines) {
     for (const bool leaves : {false, true}) {
         SCOPED_TRACE(leaves ? "reader leaves after a line, as | head -1" : "reader stalls");
