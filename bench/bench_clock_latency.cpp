@@ -6,8 +6,10 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -31,7 +33,11 @@ const char* const kUsage =
     "to a pseudo-terminal read by the program's receiver and window model, and prints the\n"
     "time from the end of each write to the clock setter's call. No clock is changed.\n"
     "  --samples N   sentences to time (default 1000)\n"
-    "  --gap-ms N    idle time before each sentence (default 5), so the reader starts asleep\n";
+    "  --gap-ms N    idle time before each sentence (default 5), so the reader starts asleep\n"
+    "  --precise     instead: PRECISE=1, DELAYMS=250, each sentence written a byte at a time\n"
+    "                at 4800 baud's pace, and prints the error of each instant set against the\n"
+    "                true one (its second + 250 ms + the time since its first byte was written)\n"
+    "                (default 200 samples)\n";
 
 long long monotonicNs() {
     timespec t{};
@@ -39,12 +45,14 @@ long long monotonicNs() {
     return t.tv_sec * 1'000'000'000LL + t.tv_nsec;
 }
 
-// The fake clock, plus when each time-of-day set arrived.
+// The fake clock, plus when each time-of-day set arrived and the UTC instant it set.
 class RecordingClock : public fakes::FakeClock {
 public:
     std::vector<long long> timeSetAtNs;
+    std::vector<Instant> instantsSet;
     void setLocalTimeOfDay(const ZonedTime& target) override {
         timeSetAtNs.push_back(monotonicNs());
+        instantsSet.push_back(instantOf(target.utc));
         FakeClock::setLocalTimeOfDay(target);
     }
 };
@@ -78,10 +86,27 @@ bool writeAll(int fd, const std::string& bytes) {
 
 }  // namespace
 
+// Writes `bytes` one at a time, each one character time at 4800 baud after the one before it.
+void writePaced(int fd, const std::string& bytes, long long firstNs) {
+    constexpr long long kCharNs = 10'000'000'000LL / 4800;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const long long at = firstNs + static_cast<long long>(i) * kCharNs;
+        const timespec t{time_t(at / 1'000'000'000), long(at % 1'000'000'000)};
+        while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &t, nullptr) == EINTR) {
+        }
+        if (::write(fd, &bytes[i], 1) != 1) return;
+    }
+}
+
 int main(int argc, char** argv) {
-    long samples = 1000, gapMs = 5;
+    long samples = 0, gapMs = 5;
+    bool precise = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
+        if (arg == "--precise") {
+            precise = true;
+            continue;
+        }
         char* end = nullptr;
         long* target = arg == "--samples" ? &samples : arg == "--gap-ms" ? &gapMs : nullptr;
         if (target && i + 1 < argc && (*target = std::strtol(argv[++i], &end, 10)) >= 0 &&
@@ -90,6 +115,8 @@ int main(int argc, char** argv) {
         std::fputs(kUsage, stderr);
         return 2;
     }
+    if (samples == 0) samples = precise ? 200 : 1000;
+    constexpr long kDelayMs = 250;
 
     int master = -1, slave = -1;
     char slaveName[256];
@@ -102,6 +129,10 @@ int main(int argc, char** argv) {
     fakes::FakeProfileStore profile;
     profile.set("GPS", "COMPORT", "COM1");
     profile.set("GPS", "GPSdate", "1");
+    if (precise) {
+        profile.set("GPS", "PRECISE", "1");
+        profile.set("GPS", "DELAYMS", std::to_string(kDelayMs));
+    }
     fakes::FakeAutoRun registry;
     RecordingClock clock;
     fakes::FakeSerialPort serial;
@@ -126,7 +157,7 @@ int main(int argc, char** argv) {
     base.tm_year = 2030 - 1900, base.tm_mon = 0, base.tm_mday = 1;
     const time_t start = ::timegm(&base);
 
-    std::vector<double> latencyUs;
+    std::vector<double> latencyUs, errorMs;
     latencyUs.reserve(std::size_t(samples));
     clock.timeSetAtNs.reserve(std::size_t(samples));
     for (long i = 0; i < samples; ++i) {
@@ -134,7 +165,11 @@ int main(int argc, char** argv) {
         const std::string sentence = rmcAt(start + (i + 1) * 60);
         if (gapMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(gapMs));
         const std::size_t before = clock.timeSetAtNs.size();
-        if (!writeAll(master, sentence)) {
+        const long long firstByteNs = monotonicNs() + 1'000'000;
+        std::thread writer;
+        if (precise) {
+            writer = std::thread(writePaced, master, sentence, firstByteNs);
+        } else if (!writeAll(master, sentence)) {
             std::perror("writing the pseudo-terminal");
             return 1;
         }
@@ -149,11 +184,34 @@ int main(int argc, char** argv) {
             }
             receiver.handleReadable();
         }
+        if (writer.joinable()) writer.join();
         latencyUs.push_back(double(clock.timeSetAtNs.back() - writtenNs) / 1e3);
+        if (precise) {
+            const auto sinceFirstByte =
+                std::chrono::nanoseconds(clock.timeSetAtNs.back() - firstByteNs);
+            const auto truth =
+                std::chrono::sys_seconds(std::chrono::seconds(start + (i + 1) * 60)) +
+                std::chrono::milliseconds(kDelayMs) + sinceFirstByte;
+            errorMs.push_back(
+                std::chrono::duration<double, std::milli>(clock.instantsSet.back() - truth)
+                    .count());
+        }
     }
     ::close(slave);
     ::close(master);
 
+    if (precise) {
+        std::printf("bench_clock_latency --precise: the instant set less the true instant, "
+                    "DELAYMS=%ld, 4800-baud pace\n",
+                    kDelayMs);
+        bench::printSummary(errorMs, "ms");
+        for (double& e : errorMs) e = std::abs(e);
+        std::sort(errorMs.begin(), errorMs.end());
+        std::printf("target p99 of |error| < 5 ms: %s (%.3f ms)\n",
+                    bench::percentile(errorMs, 99) < 5 ? "met" : "MISSED",
+                    bench::percentile(errorMs, 99));
+        return 0;
+    }
     std::printf("bench_clock_latency: end of RMC write to the clock setter's call\n");
     std::printf("gap before each sentence: %ld ms\n", gapMs);
     bench::printSummary(latencyUs, "us");
