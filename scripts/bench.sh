@@ -6,20 +6,23 @@ cd "$(dirname "$0")/.."
 
 usage() {
     echo "usage: scripts/bench.sh lag|latency|idle|gui|all [options for that benchmark]" >&2
-    echo "       scripts/bench.sh wine [lag|idle [options]]   tidewell.exe under Wine" >&2
+    echo "       scripts/bench.sh wine [lag|idle|gui [options]]   tidewell.exe under Wine" >&2
     exit 2
 }
 [ $# -ge 1 ] || usage
 which=$1
 shift
 
+# Build trees: the presets' own unless $TIDEWELL_BENCH_BUILD / $TIDEWELL_WINDOWS_BUILD name others.
+build=${TIDEWELL_BENCH_BUILD:-build-bench}
+winbuild=${TIDEWELL_WINDOWS_BUILD:-build-windows}
 # Quiet unless the build fails.
-if ! log=$( (cmake --preset bench && cmake --build --preset bench) 2>&1); then
+if ! log=$( (cmake --preset bench -B "$build" && cmake --build "$build") 2>&1); then
     echo "$log" >&2
     exit 1
 fi
 
-bin=build-bench/bench
+bin=$build/bench
 case "$which" in
     lag) exec "$bin/bench_frame_lag" "$@" ;;
     latency) exec "$bin/bench_clock_latency" "$@" ;;
@@ -38,6 +41,8 @@ case "$which" in
         echo
         "$bin/bench_clock_latency"
         echo
+        "$bin/bench_clock_latency" --precise
+        echo
         "$bin/bench_idle"
         echo
         "$bin/bench_gui"
@@ -47,19 +52,22 @@ case "$which" in
     # tidewell.exe from the windows preset under Wine, in a prefix of its own; idle counts
     # Wine's own processes too.
     wine)
-        if ! log=$( (cmake --preset windows && cmake --build --preset windows --target tidewell) 2>&1); then
+        if ! log=$( (cmake --preset windows -B "$winbuild" && cmake --build "$winbuild" --target tidewell) 2>&1); then
             echo "$log" >&2
             exit 1
         fi
-        export TIDEWELL_WINE_EXE=$PWD/build-windows/tidewell.exe WINEDEBUG=-all
-        export WINEPREFIX=$PWD/build-windows/wineprefix-bench
+        export TIDEWELL_WINE_EXE=$PWD/$winbuild/tidewell.exe WINEDEBUG=-all
+        export WINEPREFIX=$PWD/$winbuild/wineprefix-bench
         # Without the HID and USB bus drivers, whose hot-plug polling alone takes about 3 % of
         # a core for devices the program never uses.
         export WINEDLLOVERRIDES="winebus.sys,wineusb.sys=d;mscoree,mshtml="
         case "${1:-}" in
             lag) shift && exec "$bin/bench_frame_lag" "$@" ;;
             idle) shift && exec "$bin/bench_idle" "$@" ;;
-            "") "$bin/bench_frame_lag" && echo && exec "$bin/bench_idle" ;;
+            # Window mode under an Xvfb and trayer of its own: start to tray icon, and CPU with
+            # the window hidden against headless.
+            gui) shift && exec "$bin/bench_gui" "$@" ;;
+            "") "$bin/bench_frame_lag" && echo && "$bin/bench_idle" && echo && exec "$bin/bench_gui" ;;
             *) usage ;;
         esac
         ;;
