@@ -353,22 +353,19 @@ void OrvaneSetTime::Form_Load() {
     restoreRate(SerialRate, "SerialSync", "serialrate", SerialRateCode);
     restoreOption(0, "TimeUTC");
     restoreOption(1, "TimeLocal");
-    // Read only: a file without the key sets the clock and never gains it.
-    skipOnError([&] {
-        const std::string text = setting("GPS", "SETCLOCK");
-        if (text.empty()) return;
-        setsClock_ = numberPrefix(text) != 0;
-        if (!isPlainNumber(text))
-            readAs("GPS", "SETCLOCK", text, "is read as " + std::string(setsClock_ ? "1" : "0"));
-    });
-    // Read only too: without them the clock is set in whole seconds, as it always was.
-    skipOnError([&] {
-        const std::string text = setting("GPS", "PRECISE");
-        if (text.empty()) return;
-        setsPrecisely_ = numberPrefix(text) != 0;
-        if (!isPlainNumber(text))
-            readAs("GPS", "PRECISE", text, "is read as " + std::string(setsPrecisely_ ? "1" : "0"));
-    });
+    // Read only: a file without these keys keeps the clock set in whole seconds, as it always
+    // was, and never gains them.
+    const auto readOnlySwitch = [&](const char* key, bool& on) {
+        skipOnError([&] {
+            const std::string text = setting("GPS", key);
+            if (text.empty()) return;
+            on = numberPrefix(text) != 0;
+            if (!isPlainNumber(text))
+                readAs("GPS", key, text, std::string("is read as ") + (on ? "1" : "0"));
+        });
+    };
+    readOnlySwitch("SETCLOCK", setsClock_);
+    readOnlySwitch("PRECISE", setsPrecisely_);
     skipOnError([&] {
         const std::string text = setting("GPS", "DELAYMS");
         if (text.empty()) return;
