@@ -118,7 +118,9 @@ public:
         if (!s.utc) return;
         const double ago =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - s.arrived).count();
-        delays_.push_back(realNow() - ago - (*s.utc - kUnixEpochDay) * 86400.0);
+        const double now = realNow(), second = (*s.utc - kUnixEpochDay) * 86400.0;
+        delays_.push_back(now - ago - second);
+        delivered_.push_back(now - second);
     }
     std::size_t count() const { return delays_.size(); }
     void report(int baud) {
@@ -137,15 +139,18 @@ public:
             std::printf("  not a delay a receiver has: is this PC's clock in step (NTP)?\n");
             return;
         }
+        // The default sets the next whole second once the whole sentence is in.
+        std::nth_element(delivered_.begin(), delivered_.begin() + delivered_.size() / 2,
+                         delivered_.end());
         std::printf("  the default setting (whole second + 1 s) leaves the PC clock %.3f s fast\n"
                     "  this receiver's delay: DELAYMS=%d under [GPS]\n",
-                    1 - median, int(std::lround(median * 1000)));
+                    1 - delivered_[delivered_.size() / 2], int(std::lround(median * 1000)));
     }
 
 private:
     static constexpr double kUnixEpochDay = 25569;  // 1970-01-01 as a date value
 
-    std::vector<double> delays_;
+    std::vector<double> delays_, delivered_;
 };
 
 // idleSeconds <= 0: no limit. phaseCount > 0: measures that many RMC sentences' delay instead.
