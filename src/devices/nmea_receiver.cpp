@@ -1,7 +1,9 @@
 #include "devices/nmea_receiver.h"
 
 #include <algorithm>
+#include <chrono>
 
+#include "devices/port_names.h"
 #include "platform/error.h"
 
 namespace tidewell {
@@ -52,6 +54,62 @@ bool NmeaReceiver::huntStep(const std::vector<TimedLine>& lines) {
         return false;
     }
     return false;
+}
+
+PortNmeaReceiver::PortNmeaReceiver(std::function<std::string(int)> devicePath, DateWindow dates)
+    : devicePath_(std::move(devicePath)), dates_(dates) {}
+
+void PortNmeaReceiver::OpenPort() {
+    const bool wasLost = deviceLost_;
+    try {
+        ClosePort();
+        const std::string port = "COM" + std::to_string(PortNumber);
+        const std::string path =
+            PortNumber > 0 && devicePath_ ? devicePath_(PortNumber) : std::string();
+        if (path.empty()) throw Error(errors::InvalidPropertyValue, port + ": no such port");
+        const int baud = openingSpeed(port);
+        openDevice(path, portLabel(PortNumber, path), baud);
+    } catch (...) {
+        deviceLost_ = wasLost;
+        throw;
+    }
+    framer_.reset();
+    tally_ = {};
+    ++generation_;
+    if (PortStateChanged) PortStateChanged();
+}
+
+void PortNmeaReceiver::ClosePort() {
+    deviceLost_ = false;
+    if (!isOpen()) return;
+    closeDevice();
+    framer_.reset();
+    ++generation_;
+    if (PortStateChanged) PortStateChanged();
+}
+
+void PortNmeaReceiver::received(std::string_view bytes, std::vector<TimedLine>& lines) {
+    tally_.bytes += bytes.size();
+    frame(bytes, std::chrono::steady_clock::now(), lines);
+}
+
+void PortNmeaReceiver::deliver(const std::vector<TimedLine>& lines, bool gone) {
+    const auto generation = generation_;
+    for (const auto& line : lines) {
+        auto result = decodeNmeaSentence(line.text, dates_);
+        tally_.add(result);
+        if (result.sentence) {
+            result.sentence->arrived = line.firstByte;
+            if (SentenceReceived) SentenceReceived(*result.sentence);
+        } else if (SentenceRejected) {
+            SentenceRejected(line.text, result);
+        }
+        if (generation_ != generation) return;
+    }
+    if (gone) {
+        ClosePort();
+        deviceLost_ = true;
+    }
 }
 
 }  // namespace tidewell

@@ -1,5 +1,4 @@
 #include "devices/nmea_receiver_posix.h"
-#include "devices/port_names.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -10,7 +9,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <optional>
 #include <utility>
@@ -50,34 +48,13 @@ std::optional<speed_t> speedOf(int baud) {
 
 }  // namespace
 
-PosixNmeaReceiver::PosixNmeaReceiver(std::function<std::string(int)> devicePath, DateWindow dates)
-    : devicePath_(std::move(devicePath)), dates_(dates) {}
-
 PosixNmeaReceiver::~PosixNmeaReceiver() {
-    closeFd();
+    closeDevice();
 }
 
-void PosixNmeaReceiver::OpenPort() {
-    // A failed try to reopen a lost device leaves it lost, so it is tried again later.
-    const bool wasLost = deviceLost_;
-    try {
-        openDevice();
-    } catch (...) {
-        deviceLost_ = wasLost;
-        throw;
-    }
-}
-
-void PosixNmeaReceiver::openDevice() {
-    ClosePort();
-    const std::string port = "COM" + std::to_string(PortNumber);
-    const std::string path =
-        PortNumber > 0 && devicePath_ ? devicePath_(PortNumber) : std::string();
-    if (path.empty()) throw Error(errors::InvalidPropertyValue, port + ": no such port");
-    const auto speed = speedOf(openingSpeed(port));
-    if (!speed) throw Error(errors::InvalidPropertyValue, port + ": unsupported baud rate");
-
-    const std::string label = portLabel(PortNumber, path);
+void PosixNmeaReceiver::openDevice(const std::string& path, const std::string& label, int baud) {
+    const auto speed = speedOf(baud);
+    if (!speed) throw Error(errors::InvalidPropertyValue, label + ": unsupported baud rate");
     const auto fail = [&](int fd, int number) {
         if (fd >= 0) ::close(fd);
         throw systemError(number, "Opening " + label);
@@ -120,32 +97,17 @@ void PosixNmeaReceiver::openDevice() {
     }
 
     fd_ = fd;
-    framer_.reset();
-    tally_ = {};
-    ++generation_;
-    if (PortStateChanged) PortStateChanged();
 }
 
-void PosixNmeaReceiver::ClosePort() {
-    deviceLost_ = false;
-    if (fd_ < 0) return;
-    closeFd();
-    if (PortStateChanged) PortStateChanged();
-}
-
-void PosixNmeaReceiver::closeFd() {
-    deviceLost_ = false;
+void PosixNmeaReceiver::closeDevice() {
     if (fd_ < 0) return;
     ::ioctl(fd_, TIOCNXCL);
     ::close(fd_);
     fd_ = -1;
-    framer_.reset();
-    ++generation_;
 }
 
 void PosixNmeaReceiver::handleReadable() {
     if (fd_ < 0) return;
-    const auto generation = generation_;
     std::vector<TimedLine> lines;
     bool gone = false;
     char buffer[4096];
@@ -153,8 +115,7 @@ void PosixNmeaReceiver::handleReadable() {
         const ssize_t n = ::read(fd_, buffer, sizeof buffer);
         if (n > 0) {
             const auto size = static_cast<std::size_t>(n);
-            tally_.bytes += size;
-            frame(std::string_view(buffer, size), std::chrono::steady_clock::now(), lines);
+            received(std::string_view(buffer, size), lines);
             ++reads;
             // A short read took all there was; a byte-paced line wakes us for every byte,
             // so a read more only to hear EAGAIN would double the system calls.
@@ -184,21 +145,7 @@ void PosixNmeaReceiver::handleReadable() {
             ::cfsetospeed(&tio, *next) == 0)
             ::tcsetattr(fd_, TCSANOW, &tio);
     }
-    for (const auto& line : lines) {
-        auto result = decodeNmeaSentence(line.text, dates_);
-        tally_.add(result);
-        if (result.sentence) {
-            result.sentence->arrived = line.firstByte;
-            if (SentenceReceived) SentenceReceived(*result.sentence);
-        } else if (SentenceRejected) {
-            SentenceRejected(line.text, result);
-        }
-        if (generation_ != generation) return;
-    }
-    if (gone) {
-        ClosePort();
-        deviceLost_ = true;
-    }
+    deliver(lines, gone);
 }
 
 }  // namespace tidewell

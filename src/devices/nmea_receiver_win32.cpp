@@ -3,14 +3,12 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <chrono>
 #include <optional>
 #include <vector>
 
-#include "devices/port_names.h"
 #include "devices/serial_port_win32.h"
-#include "platform/windows_error_win32.h"
 #include "platform/error.h"
+#include "platform/windows_error_win32.h"
 
 namespace tidewell {
 
@@ -30,13 +28,13 @@ struct WindowsNmeaReceiver::Read {
 
 WindowsNmeaReceiver::WindowsNmeaReceiver(std::function<std::string(int)> devicePath,
                                          DateWindow dates)
-    : devicePath_(std::move(devicePath)), dates_(dates), port_(INVALID_HANDLE_VALUE),
+    : PortNmeaReceiver(std::move(devicePath), dates), port_(INVALID_HANDLE_VALUE),
       read_(std::make_unique<Read>()) {
     read_->overlapped.hEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
 }
 
 WindowsNmeaReceiver::~WindowsNmeaReceiver() {
-    closeHandle();
+    closeDevice();
     if (read_->overlapped.hEvent) ::CloseHandle(read_->overlapped.hEvent);
 }
 
@@ -48,36 +46,14 @@ NativeHandle WindowsNmeaReceiver::readHandle() const {
     return isOpen() ? reinterpret_cast<NativeHandle>(read_->overlapped.hEvent) : -1;
 }
 
-void WindowsNmeaReceiver::OpenPort() {
-    // A failed try to reopen a lost device leaves it lost, so it is tried again later.
-    const bool wasLost = deviceLost_;
-    try {
-        openDevice();
-    } catch (...) {
-        deviceLost_ = wasLost;
-        throw;
-    }
-}
-
-void WindowsNmeaReceiver::openDevice() {
-    ClosePort();
-    const std::string port = "COM" + std::to_string(PortNumber);
-    const std::string path =
-        PortNumber > 0 && devicePath_ ? devicePath_(PortNumber) : std::string();
-    if (path.empty()) throw Error(errors::InvalidPropertyValue, port + ": no such port");
-    const auto speed = speedOf(openingSpeed(port));
-    if (!speed) throw Error(errors::InvalidPropertyValue, port + ": unsupported baud rate");
-
-    const std::string label = portLabel(PortNumber, path);
+void WindowsNmeaReceiver::openDevice(const std::string& path, const std::string& label, int baud) {
+    const auto speed = speedOf(baud);
+    if (!speed) throw Error(errors::InvalidPropertyValue, label + ": unsupported baud rate");
     port_ = openComPort(path, label, *speed, kReadTimeoutMs);
-    framer_.reset();
-    tally_ = {};
-    ++generation_;
     if (const DWORD number = startRead(); number != 0) {
-        closeHandle();
+        closeDevice();
         throw windowsError(number, "Reading " + label);
     }
-    if (PortStateChanged) PortStateChanged();
 }
 
 // A read asks for what is waiting, or else for one byte: it then ends as soon as the line
@@ -104,15 +80,7 @@ unsigned long WindowsNmeaReceiver::startRead() {
     return 0;
 }
 
-void WindowsNmeaReceiver::ClosePort() {
-    deviceLost_ = false;
-    if (!isOpen()) return;
-    closeHandle();
-    if (PortStateChanged) PortStateChanged();
-}
-
-void WindowsNmeaReceiver::closeHandle() {
-    deviceLost_ = false;
+void WindowsNmeaReceiver::closeDevice() {
     if (!isOpen()) return;
     if (reading_) {
         // The OVERLAPPED and the buffer must stay until the cancelled read has finished.
@@ -124,13 +92,10 @@ void WindowsNmeaReceiver::closeHandle() {
     ::CloseHandle(port_);
     port_ = INVALID_HANDLE_VALUE;
     ::ResetEvent(read_->overlapped.hEvent);
-    framer_.reset();
-    ++generation_;
 }
 
 void WindowsNmeaReceiver::handleReadable() {
     if (!isOpen() || !reading_) return;
-    const auto generation = generation_;
     std::vector<TimedLine> lines;
     bool gone = false;
 
@@ -139,8 +104,7 @@ void WindowsNmeaReceiver::handleReadable() {
         reading_ = false;
         // Nothing after the timeout is a silent line; the next read tells whether the device
         // is still there.
-        tally_.bytes += n;
-        frame(std::string_view(read_->buffer, n), std::chrono::steady_clock::now(), lines);
+        received(std::string_view(read_->buffer, n), lines);
         gone = startRead() != 0;
     } else if (::GetLastError() == ERROR_IO_INCOMPLETE) {
         return;
@@ -160,21 +124,7 @@ void WindowsNmeaReceiver::handleReadable() {
             ::SetCommState(port_, &dcb);
         }
     }
-    for (const auto& line : lines) {
-        auto result = decodeNmeaSentence(line.text, dates_);
-        tally_.add(result);
-        if (result.sentence) {
-            result.sentence->arrived = line.firstByte;
-            if (SentenceReceived) SentenceReceived(*result.sentence);
-        } else if (SentenceRejected) {
-            SentenceRejected(line.text, result);
-        }
-        if (generation_ != generation) return;
-    }
-    if (gone) {
-        ClosePort();
-        deviceLost_ = true;
-    }
+    deliver(lines, gone);
 }
 
 }  // namespace tidewell
