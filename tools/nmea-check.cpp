@@ -11,7 +11,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -103,12 +102,6 @@ int checkFile(const std::string& path, const tidewell::DateWindow& dates) {
     return 0;
 }
 
-double realNow() {
-    timespec t{};
-    clock_gettime(CLOCK_REALTIME, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
-}
-
 // How late each RMC sentence's first byte comes after the UTC second it names, by the PC clock.
 // The receiver stamps the byte as it does for the program, so the delay found is the one
 // the program's precise setting needs.
@@ -116,11 +109,11 @@ class PhaseMeter {
 public:
     void sentence(const tidewell::NmeaSentence& s) {
         if (!s.utc) return;
-        const double ago =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - s.arrived).count();
-        const double now = realNow(), second = (*s.utc - kUnixEpochDay) * 86400.0;
-        delays_.push_back(now - ago - second);
-        delivered_.push_back(now - second);
+        using Seconds = std::chrono::duration<double>;
+        const Seconds ago = std::chrono::steady_clock::now() - s.arrived;
+        const Seconds late = std::chrono::system_clock::now() - tidewell::instantOf(*s.utc);
+        delays_.push_back((late - ago).count());
+        delivered_.push_back(late.count());
     }
     std::size_t count() const { return delays_.size(); }
     void report(int baud) {
@@ -148,8 +141,6 @@ public:
     }
 
 private:
-    static constexpr double kUnixEpochDay = 25569;  // 1970-01-01 as a date value
-
     std::vector<double> delays_, delivered_;
 };
 

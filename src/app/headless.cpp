@@ -59,14 +59,15 @@ void HeadlessReport::sentenceFailed(const Error& e) {
 }
 
 void HeadlessReport::clockSet(const ClockUpdate::Outcome& outcome, DateValue local) {
-    const DateParts p = datePartsOf(local);
     char date[32], time[32];
-    std::snprintf(date, sizeof date, "%04d-%02d-%02d", p.year, p.month, p.day);
-    std::snprintf(time, sizeof time, "%02d:%02d:%02d", p.hour, p.minute, p.second);
     if (const auto& t = outcome.setTo) {
         std::snprintf(date, sizeof date, "%04d-%02d-%02d", t->wYear, t->wMonth, t->wDay);
         std::snprintf(time, sizeof time, "%02d:%02d:%02d.%03d", t->wHour, t->wMinute, t->wSecond,
                       t->wMilliseconds);
+    } else {
+        const DateParts p = datePartsOf(local);
+        std::snprintf(date, sizeof date, "%04d-%02d-%02d", p.year, p.month, p.day);
+        std::snprintf(time, sizeof time, "%02d:%02d:%02d", p.hour, p.minute, p.second);
     }
     std::string what = outcome.dateSet ? "date " + std::string(date) + " and time " + time
                                        : "time " + std::string(time);

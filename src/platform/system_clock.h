@@ -32,8 +32,8 @@ public:
     virtual void setLocalDate(const ZonedTime& target) = 0;
 
     // Sets the PC's local time of day to `target.local`'s, milliseconds included (zero for
-    // whole seconds), and keeps its local date. When the dates agree, the instant set is exactly `target.utc`.
-    // Throws Error like setLocalDate.
+    // whole seconds), and keeps its local date. When the dates agree, the instant set is
+    // exactly `target.utc`. Throws Error like setLocalDate.
     virtual void setLocalTimeOfDay(const ZonedTime& target) = 0;
 };
 
