@@ -574,7 +574,8 @@ void OrvaneSetTime::NMEA1_SentenceReceived(const NmeaSentence& sentence) {
         tellViews([&](WindowView& v) { v.sentenceFailed(e); });
         return;
     }
-    if (!setsClock_) return;
+    // A sentence that waited in the port's buffer would set the clock by however long it did.
+    if (!setsClock_ || !sentence.fresh) return;
     try {
         std::optional<ClockUpdate::Precise> precise;
         if (setsPrecisely_)

@@ -39,14 +39,20 @@ bool checksumMatches(std::string_view line) {
 }
 
 SpeedHunt::Step SpeedHunt::input(Clock::time_point now, int goodSentences) {
-    if (found_) return Step::Stay;
-    if (!windowStart_) windowStart_ = now;
-    good_ += goodSentences;
-    if (good_ >= kSentencesNeeded) {
-        found_ = true;
-        return Step::Found;
+    if (found_) {
+        if (goodSentences > 0) windowStart_ = now;
+        if (now - *windowStart_ < kLostAfter) return Step::Stay;
+        found_ = false;
+    } else {
+        if (!windowStart_) windowStart_ = now;
+        good_ += goodSentences;
+        if (good_ >= kSentencesNeeded) {
+            found_ = true;
+            windowStart_ = now;
+            return Step::Found;
+        }
+        if (now - *windowStart_ < kWindow) return Step::Stay;
     }
-    if (now - *windowStart_ < kWindow) return Step::Stay;
     index_ = (index_ + 1) % kOrder.size();
     windowStart_.reset();
     good_ = 0;

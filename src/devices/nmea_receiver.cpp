@@ -74,6 +74,7 @@ void PortNmeaReceiver::OpenPort() {
         throw;
     }
     framer_.reset();
+    freshness_.reset();
     tally_ = {};
     ++generation_;
     if (PortStateChanged) PortStateChanged();
@@ -94,15 +95,26 @@ void PortNmeaReceiver::received(std::string_view bytes, std::vector<TimedLine>& 
 }
 
 void PortNmeaReceiver::deliver(const std::vector<TimedLine>& lines, bool gone) {
-    const auto generation = generation_;
+    std::vector<NmeaDecodeResult> results;
+    std::vector<NmeaSentence*> sentences;
+    results.reserve(lines.size());
     for (const auto& line : lines) {
-        auto result = decodeNmeaSentence(line.text, dates_);
-        tally_.add(result);
+        results.push_back(decodeNmeaSentence(line.text, dates_));
+        tally_.add(results.back());
+        if (auto& sentence = results.back().sentence) sentence->arrived = line.firstByte;
+    }
+    for (auto& result : results)
+        if (result.sentence) sentences.push_back(&*result.sentence);
+    const std::uint64_t late = freshness_.judge(sentences);
+
+    const auto generation = generation_;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const auto& result = results[i];
         if (result.sentence) {
-            result.sentence->arrived = line.firstByte;
+            if (late > 0 && result.sentence->fresh && SentencesLate) SentencesLate(late);
             if (SentenceReceived) SentenceReceived(*result.sentence);
         } else if (SentenceRejected) {
-            SentenceRejected(line.text, result);
+            SentenceRejected(lines[i].text, result);
         }
         if (generation_ != generation) return;
     }

@@ -15,6 +15,7 @@
 #include "devices/nmea_framer.h"
 #include "devices/nmea_sentence.h"
 #include "devices/reception_tally.h"
+#include "devices/sentence_freshness.h"
 #include "platform/event_loop.h"
 
 namespace tidewell {
@@ -53,6 +54,9 @@ public:
     std::function<void()> PortStateChanged;
     // Raised when "auto" has settled on a speed, once per open.
     std::function<void(int baud)> SpeedFound;
+    // Raised when a fresh sentence follows `count` that came late (a backlog after a stall),
+    // just before the fresh one is delivered.
+    std::function<void(std::uint64_t count)> SentencesLate;
 
 protected:
     struct TimedLine {
@@ -112,6 +116,7 @@ private:
     std::function<std::string(int)> devicePath_;
     DateWindow dates_;
     ReceptionTally tally_;
+    SentenceFreshness freshness_;
     // Changes on every open and close, so a handler that reopens the port stops the
     // delivery of lines read from the old one.
     std::uint64_t generation_ = 0;

@@ -17,6 +17,9 @@ struct NmeaSentence {
     // When the sentence's first byte came off the line; empty for sentences not read from a
     // port (files, tests).
     std::chrono::steady_clock::time_point arrived{};
+    // False when the sentence came late (out of a backlog, or superseded by a newer one in
+    // the same read): it may be shown, never used to set the clock.
+    bool fresh = true;
 
     // Throws Error when the sentence carries no RMC time.
     double UTCDateTime() const;

@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "../integration/nmea_logs.h"
 #include "devices/line_speed.h"
 #include "devices/nmea_framer.h"
 #include "devices/reception_tally.h"
+#include "devices/sentence_freshness.h"
 #include "gps/date_value.h"
 
 namespace tidewell {
@@ -120,17 +123,88 @@ TEST(LineSpeed, SettingsAndTheHuntThroughEverySpeed) {
     EXPECT_FALSE(checksumMatches(withChecksum("GPGGA,1") + "0"));
 
     // The receiver answers only at speed k, once a second; noise comes at every other speed.
-    for (std::size_t k = 0; k < SpeedHunt::kOrder.size(); ++k) {
-        SpeedHunt hunt;
-        auto now = SpeedHunt::Clock::time_point{} + std::chrono::hours(1);
-        for (int steps = 0; !hunt.found() && steps < 100; ++steps) {
-            const bool right = hunt.speed() == SpeedHunt::kOrder[k];
+    // Then it restarts at speed j: after ten seconds of noise the hunt finds j.
+    const auto hunt = [](SpeedHunt& h, auto& now, int speed) {
+        bool found = h.found() && h.speed() == speed;
+        for (int steps = 0; steps < 100 && !found; ++steps) {
+            const bool right = h.speed() == speed;
             now += std::chrono::milliseconds(right ? 1000 : 1600);
-            const auto step = hunt.input(now, right ? 1 : 0);
-            EXPECT_EQ(step == SpeedHunt::Step::Found, hunt.found());
+            found = h.input(now, right ? 1 : 0) == SpeedHunt::Step::Found;
         }
-        EXPECT_TRUE(hunt.found());
-        EXPECT_EQ(hunt.speed(), SpeedHunt::kOrder[k]);
+        EXPECT_TRUE(found && h.found());
+        EXPECT_EQ(h.speed(), speed);
+    };
+    for (int k : SpeedHunt::kOrder)
+        for (int j : SpeedHunt::kOrder) {
+            SpeedHunt h;
+            auto now = SpeedHunt::Clock::time_point{} + std::chrono::hours(1);
+            hunt(h, now, k);
+            hunt(h, now, j);
+        }
+}
+
+
+// A receiver sending once a second, some hundred ms after the second, its sentences read as
+// they come, until the program stalls for up to 90 s; then the backlog is read at once, or
+// only the last sentence waited. Whatever the receiver's delay, jitter and clock drift: no
+// sentence that waited more than a second is fresh, every one read live is, and each stall's
+// late sentences are counted once.
+TEST(SentenceFreshness, OnlyLiveSentencesAreFresh) {
+    using namespace std::chrono;
+    using Clock = SentenceFreshness::Clock;
+    std::mt19937 random(7);
+    for (int run = 0; run < 2000; ++run) {
+        SentenceFreshness freshness;
+        const auto delay = milliseconds(std::uniform_int_distribution(50, 900)(random));
+        const double drift = std::uniform_real_distribution(-1e-4, 1e-4)(random);
+        const auto stallAt = std::uniform_int_distribution(1, 400)(random);
+        const auto stall = milliseconds(std::uniform_int_distribution(0, 90'000)(random));
+        std::uniform_int_distribution jitter(-20, 20);
+        const auto comes = [&](int n) {  // the steady time sentence n comes off the line
+            return Clock::time_point{} + hours(1000) +
+                   duration_cast<Clock::duration>(seconds(n) * (1 + drift)) + delay +
+                   milliseconds(jitter(random));
+        };
+        const auto sentence = [&](int n, Clock::time_point stamp) {
+            NmeaSentence s;
+            s.TypeID = "RMC", s.utc = 46000 + n / 86400.0, s.arrived = stamp;
+            return s;
+        };
+        std::vector<NmeaSentence> read;
+        const auto judge = [&] {
+            std::vector<NmeaSentence*> pointers;
+            for (auto& s : read) pointers.push_back(&s);
+            return freshness.judge(pointers);
+        };
+        // Read live up to the stall.
+        for (int n = 0; n < stallAt; ++n) {
+            read = {sentence(n, comes(n))};
+            ASSERT_EQ(judge(), 0u);
+            ASSERT_TRUE(read[0].fresh) << "run " << run << " sentence " << n;
+        }
+        // The read after the stall holds what came meanwhile, each stamped as if its bytes
+        // had just come, as a reader sees a backlog.
+        const auto readAt = comes(stallAt) + stall;
+        read.clear();
+        int next = stallAt;
+        for (; next == stallAt || comes(next) <= readAt; ++next) read.push_back(sentence(next, {}));
+        for (std::size_t k = 0; k < read.size(); ++k)
+            read[k].arrived = readAt - milliseconds(50 + 100 * (read.size() - 1 - k));
+        judge();
+        const auto waited = read.back().arrived - comes(next - 1);
+        std::uint64_t late = 0;
+        for (const auto& s : read) {
+            late += !s.fresh;
+            if (read.size() > 1 || waited > milliseconds(1100)) {
+                ASSERT_FALSE(s.fresh) << "run " << run;
+            } else if (waited < milliseconds(900)) {
+                ASSERT_TRUE(s.fresh) << "run " << run;
+            }
+        }
+        // Live again: the first fresh sentence tells how many came late.
+        read = {sentence(next, comes(next))};
+        ASSERT_EQ(judge(), late);
+        ASSERT_TRUE(read[0].fresh);
     }
 }
 
