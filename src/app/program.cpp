@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "devices/line_speed.h"
 #include "devices/port_names.h"
 #include "devices/reception_tally.h"
 #include "platform/calendar.h"
@@ -22,8 +23,13 @@ std::string PortMap::operator()(int port) const {
     return devicePathFor(port, overrides);
 }
 
-std::string PortMap::lineSpeed() const {
+std::string PortMap::lineSpeedText() const {
     return profile_.getString("Ports", "BAUD", "", kPortEntrySize, settingsFile_);
+}
+
+std::string PortMap::lineSpeed() const {
+    std::string text = lineSpeedText();
+    return parseLineSpeed(text) ? text : "auto";
 }
 
 DateWindow receiverDates() {
@@ -45,6 +51,11 @@ Program::Program(OrvaneSetTime::Platform platform, OrvaneSetTime::Components com
             view_.eventLine(std::string("gps port: ") + window_.Combo1.Text() +
                             (nmea_.isOpen() ? " open" : " closed"));
     };
+    nmea_.SentencesLate = [this](std::uint64_t count) {
+        view_.eventLine("gps: " + std::to_string(count) +
+                        (count == 1 ? " sentence" : " sentences") +
+                        " arrived late (backlog); the clock was not set from them");
+    };
     nmea_.lineSpeedSetting = [&ports] { return ports.lineSpeed(); };
     // Told once; a reopen after an unplug that finds the same speed says nothing new.
     nmea_.SpeedFound = [this](int baud) {
@@ -56,9 +67,13 @@ Program::Program(OrvaneSetTime::Platform platform, OrvaneSetTime::Components com
 
 void Program::start() {
     window_.Form_Load();
+    if (const std::string speed = ports_.lineSpeedText(); !parseLineSpeed(speed))
+        view_.settingReadAs("Ports", "BAUD", speed, "is not a line speed or auto; read as auto");
     started_ = true;
     view_.loaded(window_, nmea_.PortNumber > 0 ? ports_(nmea_.PortNumber) : "",
                  window_.Check2.Value() == 1 ? ports_(serial_.CommPort) : "");
+    // Start-up says nothing of a port that did not open; this says why, and tries again.
+    retryPorts();
     // Locked to the clock, only the broadcast timer's tick at a second boundary can see a new
     // second; its nine other ticks would only cost wake-ups, so it ticks once a second.
     secondTicker_ = loop_.everyPeriod(1000, [this] { secondTick(); });
@@ -83,7 +98,7 @@ void Program::watchGps() {
 
 void Program::secondTick() {
     window_.SendUDP.tick();
-    if (++seconds_ % kReopenEverySeconds == 0) reopenLostPorts();
+    if (++seconds_ % kReopenEverySeconds == 0) retryPorts();
     // Rejected sentences show nothing else, and a receiver without a fix looks like a program
     // that has stopped.
     if (nmea_.isOpen() && ++gpsOpenSeconds_ % kReceptionReportSeconds == 0)
@@ -92,20 +107,28 @@ void Program::secondTick() {
             view_.eventLine("gps: " + why);
 }
 
-// Only the lists and the check box say what the user still wants: turning serial sync off or
-// choosing "None" does not touch a port that is already closed.
-void Program::reopenLostPorts() {
+// Every port the lists and the check box want open is tried until it opens, whatever kept it
+// closed: a receiver plugged in after the service started, a port another program held. Turning
+// serial sync off or choosing "None" ends the tries.
+void Program::retryPorts() {
+    if (window_.Combo1.Text() != kNone && nmea_.PortNumber > 0 && !nmea_.isOpen())
+        tryToOpen("gps port", nmea_.PortNumber, gpsFailure_, [this] { nmea_.OpenPort(); }, nullptr);
+    if (window_.Check2.Value() == 1 && window_.Combo2.Text() != kNone && !serial_.PortOpen())
+        tryToOpen("serial sync", serial_.CommPort, serialFailure_,
+                  [this] { serial_.PortOpen(true); }, "open");
+}
+
+void Program::tryToOpen(const char* name, int port, std::string& toldReason,
+                        const std::function<void()>& open, const char* opened) {
+    const std::string label = portLabel(port, ports_(port));
     try {
-        if (nmea_.deviceLost() && window_.Combo1.Text() != kNone) nmea_.OpenPort();
-    } catch (const Error&) {
-        // Still gone; the next try comes in a few seconds.
-    }
-    try {
-        if (serial_.deviceLost() && window_.Check2.Value() == 1 && window_.Combo2.Text() != kNone) {
-            serial_.reopenLost();
-            view_.eventLine("serial sync: " + window_.Combo2.Text() + " open again");
-        }
-    } catch (const Error&) {
+        open();
+        if (opened) view_.eventLine(std::string(name) + ": " + label + " " + opened);
+        toldReason.clear();
+    } catch (const Error& e) {
+        const std::string reason = openFailureReason(e);
+        if (std::exchange(toldReason, reason) != reason)
+            view_.eventLine(std::string(name) + ": " + label + " cannot open: " + reason);
     }
 }
 

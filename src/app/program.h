@@ -3,6 +3,7 @@
 // platform's event loop. It opens ports through the settings file's port map, watches the GPS
 // port, ticks the broadcast once a second on the second, follows the display timer, opens
 // unplugged ports again once they are back, and tells when the GPS gives no valid time.
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -22,8 +23,11 @@ public:
     PortMap(ProfileStore& profile, std::string settingsFile)
         : profile_(profile), settingsFile_(std::move(settingsFile)) {}
     std::string operator()(int port) const;
-    // The GPS line's speed as [Ports] BAUD gives it ("", "9600", "auto"), read at every open.
+    // The GPS line's speed as [Ports] BAUD gives it ("", "9600", "auto"), read at every open;
+    // "auto" for a text that names no speed.
     std::string lineSpeed() const;
+    // The text as stored, for telling that it names no speed.
+    std::string lineSpeedText() const;
 
 private:
     ProfileStore& profile_;
@@ -59,7 +63,11 @@ public:
 private:
     void watchGps();
     void secondTick();
-    void reopenLostPorts();
+    void retryPorts();
+    // Opens one wanted port; a failure is told when its reason is new, an opening after one
+    // always.
+    void tryToOpen(const char* name, int port, std::string& toldReason,
+                   const std::function<void()>& open, const char* opened);
     void checkTimeServices();
     void tellTimeService(const std::string& service);
     void timerChanged(const Timer& timer) override;
@@ -81,6 +89,8 @@ private:
     int seconds_ = 0;
     int gpsOpenSeconds_ = 0;
     int gpsSpeedTold_ = 0;
+    // Why each port last failed to open, as told; empty while it opens.
+    std::string gpsFailure_, serialFailure_;
 };
 
 }  // namespace tidewell

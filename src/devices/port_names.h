@@ -17,4 +17,12 @@ std::string devicePathFor(int portNumber, const std::map<int, std::string>& over
 // "COM3 (/dev/ttyS2)"; just "COM3" when the path is empty.
 std::string portLabel(int portNumber, const std::string& path);
 
+class Error;
+// Why a port did not open, in a user's words with what to do about it: "permission denied;
+// add the user to the dialout group", "busy: another program holds it", "no such device;
+// waiting for it"; else the system's own words.
+std::string openFailureReason(const Error& e);
+// The platform's part of it: its words for the error numbers it can name; empty for others.
+std::string knownOpenFailure(int errorNumber);
+
 }  // namespace tidewell

@@ -80,5 +80,33 @@ TEST_F(ProgramTest, OnlyAPortTheUserStillWantsIsReopened) {
     }
 }
 
+// A port that does not open is tried every few seconds, whatever kept it closed; each new
+// reason is told once, and so is the opening.
+TEST_F(ProgramTest, WantedPortsAreTriedUntilTheyOpen) {
+    stored("GPS", "COMPORT", "COM3");
+    stored("SerialSync", "SendSync", " 1");
+    stored("SerialSync", "COMPORT", "COM4");
+    stored("Ports", "COM3", "/dev/gps");
+    stored("Ports", "COM4", "/dev/display");
+    nmea.failOpen = serial.failOpen = true;
+    nmea.openError = Error(7001, "Opening COM3: Not there yet");
+    serial.openError = Error(7002, "Opening COM4: Held by another");
+    run();
+    const auto told = [&] { return std::exchange(view.lines, {}); };
+    EXPECT_EQ(told(), (std::vector<std::string>{
+                          "gps port: COM3 (/dev/gps) cannot open: not there yet",
+                          "serial sync: COM4 (/dev/display) cannot open: held by another"}));
+    loop.tick(1000, 2 * Program::kReopenEverySeconds);
+    EXPECT_TRUE(told().empty()) << "the same reason is told once";
+    nmea.openError = Error(7003, "Opening COM3: Refused");
+    loop.tick(1000, Program::kReopenEverySeconds);
+    EXPECT_EQ(told(), std::vector<std::string>{"gps port: COM3 (/dev/gps) cannot open: refused"});
+    nmea.failOpen = serial.failOpen = false;
+    loop.tick(1000, Program::kReopenEverySeconds);
+    EXPECT_EQ(told(), (std::vector<std::string>{"gps port: COM3 open",
+                                                "serial sync: COM4 (/dev/display) open"}));
+    EXPECT_TRUE(nmea.open && serial.open);
+}
+
 }  // namespace
 }  // namespace tidewell

@@ -177,11 +177,12 @@ class FakeNmeaReceiver : public NmeaReceiver {
 public:
     std::vector<std::string> calls;  // "OpenPort 3", "ClosePort", "read"
     bool failOpen = false, open = false, lost = false;
+    Error openError{2, "No such file or directory"};
     ReceptionTally tally;
 
     void OpenPort() override {
         calls.push_back("OpenPort " + std::to_string(PortNumber));
-        if (failOpen) throw Error(2, "No such file or directory");
+        if (failOpen) throw openError;
         open = true, lost = false;
         if (PortStateChanged) PortStateChanged();
     }
@@ -206,6 +207,7 @@ public:
     std::vector<std::string> calls;  // "open 3", "close"
     std::vector<std::string> outputs;
     bool failOpen = false, failWrite = false, open = false, lost = false;
+    Error openError{8002, "Invalid port number"};
     std::uint64_t dropped = 0;
 
     bool PortOpen() const override { return open; }
@@ -216,7 +218,7 @@ public:
     void PortOpen(bool value) override {
         lost = false;
         if (value != open) calls.push_back(value ? "open " + std::to_string(CommPort) : "close");
-        if (value && !open && failOpen) throw Error(8002, "Invalid port number");
+        if (value && !open && failOpen) throw openError;
         open = value;
     }
     void Output(std::string_view data) override {
