@@ -103,6 +103,11 @@ void HeadlessReport::settingReadAs(std::string_view section, std::string_view ke
     }
 }
 
+void HeadlessReport::settingsNotSaved(const std::string& file, const std::string& reason) {
+    failure("settings: cannot save to " + file + ": " + reason +
+            "; changes last until the program ends");
+}
+
 void HeadlessReport::loaded(const OrvaneSetTime& w, const std::string& gpsPort,
                             const std::string& serialPort) {
     line("settings: " + w.settingsFile());

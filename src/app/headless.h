@@ -47,6 +47,7 @@ public:
     void frameFailed(Output output, const Error& e) override;
     void settingReadAs(std::string_view section, std::string_view key, const std::string& text,
                        const std::string& how) override;
+    void settingsNotSaved(const std::string& file, const std::string& reason) override;
 
     // The state start-up restored, a line for each part.
     void loaded(const OrvaneSetTime& window, const std::string& gpsDevice,

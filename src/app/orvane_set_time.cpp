@@ -168,8 +168,21 @@ std::string OrvaneSetTime::setting(std::string_view section, std::string_view ke
     return module_.GetIniSetting(section, key, settingsFile_);
 }
 
+// A change that cannot be kept is told: every time as a line, once a run in a box.
 void OrvaneSetTime::save(std::string_view section, std::string_view key, std::string_view value) {
-    module_.SaveIniSetting(section, key, value, settingsFile_);
+    const WriteOutcome outcome = module_.SaveIniSetting(section, key, value, settingsFile_);
+    if (!outcome) {
+        tellViews([&](WindowView& v) { v.settingsNotSaved(settingsFile_, outcome.failure); });
+        if (reportClockRefusalInMessageBox && !settingsBoxShown_) {
+            settingsBoxShown_ = true;
+            shell_.messageBox("Settings cannot be saved to " + settingsFile_ + ": " +
+                                  outcome.failure + ". Changes last until the program ends.",
+                              "Tidewell", MsgBoxIcon::Exclamation, MsgBoxButtons::Ok);
+        }
+    } else if (!outcome.note.empty() && !settingsNoteTold_) {
+        settingsNoteTold_ = true;
+        tellViews([&](WindowView& v) { v.eventLine("settings: " + settingsFile_ + ": " + outcome.note); });
+    }
 }
 
 void OrvaneSetTime::readAs(std::string_view section, std::string_view key, const std::string& text,

@@ -164,6 +164,8 @@ private:
     bool visible_ = true;
     bool udpErrorOpen_ = false;
     bool clockRefusalShown_ = false;
+    bool settingsBoxShown_ = false;
+    bool settingsNoteTold_ = false;
     bool setsClock_ = true;
     // PRECISE and DELAYMS under [GPS].
     bool setsPrecisely_ = false;

@@ -34,6 +34,8 @@ public:
     // Start-up has run; the ports' devices as the port map names them (empty: none).
     virtual void loaded(const OrvaneSetTime&, const std::string& /*gpsDevice*/,
                         const std::string& /*serialDevice*/) {}
+    // A setting could not be saved to the settings file; it lasts until the program ends.
+    virtual void settingsNotSaved(const std::string& /*file*/, const std::string& /*reason*/) {}
     // A program event worth a line where there is no window (port opened again, stopping).
     virtual void eventLine(const std::string& /*text*/) {}
 };

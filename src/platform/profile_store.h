@@ -4,8 +4,19 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace tidewell {
+
+// How a write went: written when `failure` is empty, else `failure` says why in the system's
+// words ("Permission denied"). `note` tells of a file written with a change its owner should
+// hear of (another group).
+struct WriteOutcome {
+    std::string failure;
+    std::string note;
+    explicit operator bool() const { return failure.empty(); }
+    static WriteOutcome failed(std::string why) { return {std::move(why), {}}; }
+};
 
 class ProfileStore {
 public:
@@ -20,8 +31,8 @@ public:
 
     // Replaces the value of the key (or adds the key at the end of its section, or the section
     // at the end of the file, creating the file when missing). Every other line is kept.
-    // Returns false when the write was lost; never throws for file problems.
-    virtual bool writeString(std::string_view section, std::string_view key, std::string_view value,
+    // Says why when the write was lost; never throws for file problems.
+    virtual WriteOutcome writeString(std::string_view section, std::string_view key, std::string_view value,
                              const std::string& file) = 0;
 };
 

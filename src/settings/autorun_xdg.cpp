@@ -104,7 +104,7 @@ bool XdgAutoRunStore::write(AutoRunList list, std::string_view name, const AutoR
         !usableName(name) || folder_.empty() || command_.empty())
         return false;
     return files::makeFolders(folder_) &&
-           files::replaceAtomically(entryPath(name), desktopEntry(name, command_));
+           bool(files::replaceAtomically(entryPath(name), desktopEntry(name, command_)));
 }
 
 bool XdgAutoRunStore::remove(AutoRunList list, std::string_view name) {

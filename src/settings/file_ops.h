@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/profile_store.h"
+
 namespace tidewell::files {
 
 struct Prefix {
@@ -17,13 +19,14 @@ struct Prefix {
 Prefix readPrefix(const std::string& path, std::size_t limit);
 
 // Replaces (or creates) the file with `contents` through a temporary file in the same folder
-// that is flushed to disk and renamed over it. An existing file keeps its owner, group and
-// permission bits; a symbolic link keeps pointing at the replaced file. Refused (false, nothing
-// changed) when the file is not a regular file, when this process may not write it, when its
-// owner has no write permission (so a read-only file stays so even for root), or when its
-// owner, group or permission bits cannot be kept. On failure nothing is left behind and the
+// that is flushed to disk and renamed over it. An existing file keeps its owner and permission
+// bits, and its group where this process may give it (else it takes this process's group, and
+// the outcome's note says so); a symbolic link keeps pointing at the replaced file. Refused,
+// with the reason, when the file is not a regular file, when this process may not write it,
+// when its owner has no write permission (so a read-only file stays so even for root), or when
+// its owner or permission bits cannot be kept. On failure nothing is left behind and the
 // original is untouched.
-bool replaceAtomically(const std::string& path, std::string_view contents);
+WriteOutcome replaceAtomically(const std::string& path, std::string_view contents);
 
 // Removes the temporary files that writes to `path` left behind when their process died.
 // A writer holds a lock on its temporary file until it is renamed, so a live writer's file,

@@ -1,5 +1,6 @@
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <system_error>
@@ -81,13 +83,27 @@ bool ownerMayWrite(const std::string& path, const struct stat& st) {
     return (st.st_mode & S_IWUSR) && ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0;
 }
 
-bool keepOwnerAndMode(int fd, const struct stat& original) {
+std::string groupName(gid_t gid) {
+    if (const group* g = ::getgrgid(gid)) return g->gr_name;
+    return std::to_string(gid);
+}
+
+// A user may own a file whose group they are not in (what `sudo chown user file` leaves): the
+// file is theirs to write, so it takes their group rather than stay unwritten.
+WriteOutcome keepOwnerAndMode(int fd, const struct stat& original) {
     struct stat mine {};
-    if (::fstat(fd, &mine) != 0) return false;
+    if (::fstat(fd, &mine) != 0) return WriteOutcome::failed(std::strerror(errno));
+    WriteOutcome out;
     if ((mine.st_uid != original.st_uid || mine.st_gid != original.st_gid) &&
-        ::fchown(fd, original.st_uid, original.st_gid) != 0)
-        return false;
-    return ::fchmod(fd, original.st_mode & 07777) == 0;
+        ::fchown(fd, original.st_uid, original.st_gid) != 0) {
+        if (errno != EPERM || mine.st_uid != original.st_uid)
+            return WriteOutcome::failed(std::string("its owner cannot be kept: ") +
+                                        std::strerror(errno));
+        out.note = "its group is now " + groupName(mine.st_gid) + ", not " +
+                   groupName(original.st_gid) + ", which this user may not give it";
+    }
+    if (::fchmod(fd, original.st_mode & 07777) != 0) return WriteOutcome::failed(std::strerror(errno));
+    return out;
 }
 
 // Creates a new temporary file and locks it; -1 when none can be made.
@@ -153,27 +169,32 @@ Prefix readPrefix(const std::string& path, std::size_t limit) {
     return out;
 }
 
-bool replaceAtomically(const std::string& requested, std::string_view contents) {
+WriteOutcome replaceAtomically(const std::string& requested, std::string_view contents) {
+    const auto failed = [](const char* what) {
+        return WriteOutcome::failed(std::string(what) + ": " + std::strerror(errno));
+    };
     std::optional<Target> target = resolve(requested);
-    if (!target) return false;
+    if (!target) return failed("following its link");
     const std::string& path = target->path;
     struct stat st {};
     bool exists = ::stat(path.c_str(), &st) == 0;
-    if (!exists && errno != ENOENT) return false;
-    if (exists && (!S_ISREG(st.st_mode) || !ownerMayWrite(path, st))) return false;
+    if (!exists && errno != ENOENT) return failed("reading its state");
+    if (exists && !S_ISREG(st.st_mode)) return WriteOutcome::failed("it is not a regular file");
+    if (exists && !(st.st_mode & S_IWUSR)) return WriteOutcome::failed("it is read-only");
+    if (exists && !ownerMayWrite(path, st)) return failed("writing it");
 
     std::string temp;
     int fd = createLockedTemporary(temporaryPrefix(*target), temp);
-    if (fd < 0) return false;
-    bool ok = !exists || keepOwnerAndMode(fd, st);
-    ok = ok && writeAll(fd, contents) && ::fsync(fd) == 0;
+    if (fd < 0) return failed("creating a file in its folder");
+    WriteOutcome out = exists ? keepOwnerAndMode(fd, st) : WriteOutcome{};
+    if (out && !writeAll(fd, contents)) out = failed("writing");
+    if (out && ::fsync(fd) != 0) out = failed("flushing to disk");
     // Renamed before the lock goes with the close, so a clean-up never takes it half-way.
-    ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
-    if (!ok) ::unlink(temp.c_str());
+    if (out && ::rename(temp.c_str(), path.c_str()) != 0) out = failed("replacing it");
+    if (!out) ::unlink(temp.c_str());
     ::close(fd);  // the data is on disk already; nothing left to fail
-    if (!ok) return false;
-    syncFolder(target->folderPrefix.empty() ? "." : target->folderPrefix);
-    return true;
+    if (out) syncFolder(target->folderPrefix.empty() ? "." : target->folderPrefix);
+    return out;
 }
 
 void removeStaleTemporaryFiles(const std::string& path) {

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "platform/text_win32.h"
+#include "platform/windows_error_win32.h"
 #include "settings/file_ops.h"
 
 namespace tidewell::files {
@@ -168,9 +169,12 @@ Prefix readPrefix(const std::string& path, std::size_t limit) {
     return out;
 }
 
-bool replaceAtomically(const std::string& requested, std::string_view contents) {
+WriteOutcome replaceAtomically(const std::string& requested, std::string_view contents) {
+    const auto failed = [](const char* what, DWORD error = ::GetLastError()) {
+        return WriteOutcome::failed(std::string(what) + ": " + windowsErrorText(error));
+    };
     std::optional<Target> target = resolve(requested);
-    if (!target) return false;
+    if (!target) return failed("following its link");
     const std::wstring& path = target->path;
 
     // Opening the original for writing is the access check: attributes, access list, locks.
@@ -182,29 +186,34 @@ bool replaceAtomically(const std::string& requested, std::string_view contents) 
         BY_HANDLE_FILE_INFORMATION info{};
         if (::GetFileType(original.h) != FILE_TYPE_DISK ||
             !::GetFileInformationByHandle(original.h, &info) ||
-            (info.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
-            return false;
+            (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            return WriteOutcome::failed("it is not a regular file");
+        if (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) return WriteOutcome::failed("it is read-only");
         if (info.dwFileAttributes & kKeptAttributes)
             attributes = info.dwFileAttributes & kKeptAttributes;
     } else if (::GetLastError() != ERROR_FILE_NOT_FOUND) {
-        return false;  // read-only, a folder, no access, or the folder is missing
+        return failed("opening it");  // read-only, a folder, no access, or no folder
     }
 
     std::wstring temp;
     Handle out(createHeldTemporary(temporaryPrefix(*target), attributes, temp));
-    if (!out.ok()) return false;
-    bool ok = !original.ok() || keepAccessList(original.h, out.h);
-    ok = ok && writeAll(out.h, contents) && ::FlushFileBuffers(out.h);
+    if (!out.ok()) return failed("creating a file in its folder");
+    WriteOutcome result;
+    if (original.ok() && !keepAccessList(original.h, out.h))
+        result = failed("keeping its access list");
+    if (result && !writeAll(out.h, contents)) result = failed("writing");
+    if (result && !::FlushFileBuffers(out.h)) result = failed("flushing to disk");
     // The original's handle would hold up the move.
     if (original.ok()) ::CloseHandle(std::exchange(original.h, INVALID_HANDLE_VALUE));
     // Moved while still held, so a clean-up never takes it half-way.
-    ok = ok && ::MoveFileExW(temp.c_str(), path.c_str(),
-                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-    if (!ok) {
+    if (result && !::MoveFileExW(temp.c_str(), path.c_str(),
+                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        result = failed("replacing it");
+    if (!result) {
         FILE_DISPOSITION_INFO dispose{TRUE};
         ::SetFileInformationByHandle(out.h, FileDispositionInfo, &dispose, sizeof dispose);
     }
-    return ok;
+    return result;
 }
 
 void removeStaleTemporaryFiles(const std::string& path) {

@@ -24,9 +24,9 @@ std::string GPSModule::GetIniSetting(std::string_view section, std::string_view 
     return profile_.getString(section, ascii::lowerCased(key), "", kIniBufferSize, file);
 }
 
-void GPSModule::SaveIniSetting(std::string_view section, std::string_view key,
-                               std::string_view value, const std::string& file) {
-    profile_.writeString(section, ascii::upperCased(key), value, file);
+WriteOutcome GPSModule::SaveIniSetting(std::string_view section, std::string_view key,
+                                       std::string_view value, const std::string& file) {
+    return profile_.writeString(section, ascii::upperCased(key), value, file);
 }
 
 void GPSModule::ConfigureAutoRun(std::int16_t mode, std::string_view name, std::string_view path) {

@@ -26,8 +26,8 @@ public:
     // Reads the key (lower-cased) with a 750-character buffer; empty text when missing.
     std::string GetIniSetting(std::string_view section, std::string_view key,
                               const std::string& file);
-    // Writes the key (upper-cased); the result is not examined.
-    void SaveIniSetting(std::string_view section, std::string_view key, std::string_view value,
+    // Writes the key (upper-cased); says why when the write was lost.
+    WriteOutcome SaveIniSetting(std::string_view section, std::string_view key, std::string_view value,
                         const std::string& file);
 
     // Mode 0 removes the every-log-on value, mode 1 writes the next-log-on-only value, any

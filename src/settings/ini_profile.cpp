@@ -36,15 +36,19 @@ std::string IniProfileStore::getString(std::string_view section, std::string_vie
     return out;
 }
 
-bool IniProfileStore::writeString(std::string_view section, std::string_view key,
-                                  std::string_view value, const std::string& file) {
-    if (!validNames(section, key) || breaksLine(value)) return false;
+WriteOutcome IniProfileStore::writeString(std::string_view section, std::string_view key,
+                                          std::string_view value, const std::string& file) {
+    if (!validNames(section, key) || breaksLine(value))
+        return WriteOutcome::failed("a name or value that would break the file's lines");
     files::Prefix read = files::readPrefix(file, kMaxFileBytes);
-    if (read.status == files::Prefix::Status::Unusable) return false;
+    if (read.status == files::Prefix::Status::Unusable)
+        return WriteOutcome::failed("it cannot be read, or is not a regular file");
     // A file too big to have been written by us is left exactly as it is.
-    if (read.status == files::Prefix::Status::Ok && !read.whole) return false;
+    if (read.status == files::Prefix::Status::Ok && !read.whole)
+        return WriteOutcome::failed("it is larger than a settings file can be (" + std::to_string(kMaxFileBytes) +
+                " bytes)");
     std::string updated = ini::withValue(read.bytes, section, key, value);
-    if (read.status == files::Prefix::Status::Ok && updated == read.bytes) return true;
+    if (read.status == files::Prefix::Status::Ok && updated == read.bytes) return {};
     return files::replaceAtomically(file, updated);
 }
 

@@ -15,7 +15,7 @@ public:
     std::string getString(std::string_view section, std::string_view key,
                           std::string_view defaultValue, std::size_t size,
                           const std::string& file) override;
-    bool writeString(std::string_view section, std::string_view key, std::string_view value,
+    WriteOutcome writeString(std::string_view section, std::string_view key, std::string_view value,
                      const std::string& file) override;
 };
 

@@ -39,6 +39,19 @@ TEST_F(WindowTest, ARefusedClockIsTriedOnceAMinuteAndBoxedOnce) {
     EXPECT_EQ(std::count(view.lines.begin(), view.lines.end(), "Operation not permitted"), 2);
 }
 
+// A change that cannot be saved is told each time, in a box once a run; the control keeps it.
+TEST_F(WindowTest, ASettingThatCannotBeSavedIsToldAndKeptForTheRun) {
+    OrvaneSetTime& w = start();
+    profile.failWrites = "it is read-only";
+    w.Check3.Value(1);
+    w.Check1.Value(1);
+    EXPECT_EQ(view.lines, (Strings{"not saved: it is read-only", "not saved: it is read-only"}));
+    EXPECT_EQ(shell.boxes, Strings{"Tidewell: Settings cannot be saved to " + file +
+                                   ": it is read-only. Changes last until the program ends."});
+    EXPECT_EQ(w.Check3.Value(), 1);
+    EXPECT_EQ(w.Check1.Value(), 1);
+}
+
 // ---- Broadcast -------------------------------------------------------------------------
 
 class Broadcast : public WindowTest {

@@ -22,6 +22,9 @@ struct RecordingView : WindowView {
         lines.push_back(std::string(key) + " " + how);
     }
     void eventLine(const std::string& text) override { lines.push_back(text); }
+    void settingsNotSaved(const std::string&, const std::string& reason) override {
+        lines.push_back("not saved: " + reason);
+    }
 };
 
 // A window over fakes; `stored` seeds the settings before start-up.

@@ -67,11 +67,13 @@ public:
                           std::size_t size, const std::string&) override {
         return get(section, key).value_or(std::string(def)).substr(0, size - 1);
     }
-    bool writeString(std::string_view section, std::string_view key, std::string_view value,
-                     const std::string&) override {
+    std::string failWrites;  // the reason every write fails with, when not empty
+    WriteOutcome writeString(std::string_view section, std::string_view key,
+                             std::string_view value, const std::string&) override {
+        if (!failWrites.empty()) return WriteOutcome::failed(failWrites);
         set(section, key, value);
         writes.push_back(std::string(section) + "/" + std::string(key) + "=" + std::string(value));
-        return true;
+        return {};
     }
     void set(std::string_view section, std::string_view key, std::string_view value) {
         values[id(section, key)] = std::string(value);

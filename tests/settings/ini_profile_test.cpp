@@ -99,10 +99,10 @@ TEST_F(IniProfileFile, WriteCutShortByTheDiskLeavesTheOriginalAndNoTemporary) {
     const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
     const rlimit small{64, old.rlim_max};
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const bool written = store.writeString("A", "k", std::string(200, 'v'), path);
+    const WriteOutcome written = store.writeString("A", "k", std::string(200, 'v'), path);
     ::setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
-    EXPECT_FALSE(written);
+    EXPECT_EQ(written.failure, "writing: File too large");
     EXPECT_EQ(readBytes(path), "[A]\nk=1\n");
     EXPECT_EQ(dir.names(), std::set<std::string>{"Tidewell.ini"});
 }
@@ -110,7 +110,7 @@ TEST_F(IniProfileFile, WriteCutShortByTheDiskLeavesTheOriginalAndNoTemporary) {
 TEST_F(IniProfileFile, ReadOnlyFileIsNeverReplacedEvenByRoot) {
     writeBytes(path, "[A]\nk=1\n");
     ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
-    EXPECT_FALSE(store.writeString("A", "k", "2", path));
+    EXPECT_EQ(store.writeString("A", "k", "2", path).failure, "it is read-only");
     EXPECT_EQ(readBytes(path), "[A]\nk=1\n");
     EXPECT_EQ(fs::status(path).permissions(), fs::perms(0444));
     EXPECT_EQ(dir.names(), std::set<std::string>{"Tidewell.ini"});
@@ -133,23 +133,32 @@ TEST_F(IniProfileFile, AnotherUsersFileKeepsItsOwnerAndModeOrIsLeftAlone) {
     EXPECT_TRUE(store.writeString("A", "k", "2", path));
     EXPECT_EQ(owner(), std::tuple(kNobody, kNobody, 0640u));
 
-    // A user who may write root's file but could not hand it back to root loses the write.
+    // As that user: root's file they may write, but could not hand back to root, is left
+    // alone, and why is told; their own file in root's group (what `sudo chown user file`
+    // leaves) is written and takes their group.
+    const auto asNobody = [&](const char* value) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            const bool dropped = ::setgroups(0, nullptr) == 0 &&
+                                 ::setresgid(kNobody, kNobody, kNobody) == 0 &&
+                                 ::setresuid(kNobody, kNobody, kNobody) == 0;
+            const WriteOutcome out = store.writeString("A", "k", value, path);
+            ::_exit(!dropped ? 2 : !out ? 0 : out.note.empty() ? 1 : 3);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
     ASSERT_EQ(::chown(path.c_str(), 0, 0), 0);
     ASSERT_EQ(::chmod(path.c_str(), 0666), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        bool dropped = ::setgroups(0, nullptr) == 0 &&
-                       ::setresgid(kNobody, kNobody, kNobody) == 0 &&
-                       ::setresuid(kNobody, kNobody, kNobody) == 0;
-        ::_exit(!dropped ? 2 : store.writeString("A", "k", "3", path) ? 1 : 0);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0)
-        << "1: written, 2: could not become another user";
+    EXPECT_EQ(asNobody("3"), 0) << "0: refused, 1: written, 2: could not become another user";
     EXPECT_EQ(owner(), std::tuple(0u, 0u, 0666u));
     EXPECT_EQ(readBytes(path), "[A]\nk=2\n");
+    ASSERT_EQ(::chown(path.c_str(), kNobody, 0), 0);
+    ASSERT_EQ(::chmod(path.c_str(), 0664), 0);
+    EXPECT_EQ(asNobody("4"), 3) << "3: written, with a note of the group";
+    EXPECT_EQ(owner(), std::tuple(kNobody, kNobody, 0664u));
+    EXPECT_EQ(readBytes(path), "[A]\nk=4\n");
     EXPECT_EQ(dir.names(), std::set<std::string>{"Tidewell.ini"});
 }
 
