@@ -104,8 +104,12 @@ void HeadlessReport::settingReadAs(std::string_view section, std::string_view ke
 }
 
 void HeadlessReport::settingsNotSaved(const std::string& file, const std::string& reason) {
-    failure("settings: cannot save to " + file + ": " + reason +
-            "; changes last until the program ends");
+    std::string l = "settings: cannot save to " + file + ": " + reason +
+                    "; changes last until the program ends";
+    if (restored_)
+        failure(l);
+    else if (std::find(readAsLines_.begin(), readAsLines_.end(), l) == readAsLines_.end())
+        readAsLines_.push_back(std::move(l));  // start-up's writes fail alike
 }
 
 void HeadlessReport::loaded(const OrvaneSetTime& w, const std::string& gpsPort,
