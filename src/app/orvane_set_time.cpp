@@ -367,12 +367,21 @@ void OrvaneSetTime::Form_Load() {
     restoreOption(0, "TimeUTC");
     restoreOption(1, "TimeLocal");
     // Read only: a file without these keys keeps the clock set in whole seconds, as it always
-    // was, and never gains them.
+    // was, and never gains them. Read as the on/off keys are, any number but 0 and 1 unused.
     const auto readOnlySwitch = [&](const char* key, bool& on) {
         skipOnError([&] {
             const std::string text = setting("GPS", key);
             if (text.empty()) return;
-            on = numberPrefix(text) != 0;
+            int value = -1;
+            try {
+                value = numberPrefix(text);
+            } catch (const Error&) {
+            }
+            if (value != 0 && value != 1) {
+                readAs("GPS", key, text, std::string("is not 0 or 1; left at ") + (on ? "1" : "0"));
+                return;
+            }
+            on = value == 1;
             if (!isPlainNumber(text))
                 readAs("GPS", key, text, std::string("is read as ") + (on ? "1" : "0"));
         });

@@ -78,10 +78,16 @@ void Program::start() {
     // second; its nine other ticks would only cost wake-ups, so it ticks once a second.
     secondTicker_ = loop_.everyPeriod(1000, [this] { secondTick(); });
     timerChanged(window_.Timer1);
-    if (!window_.setsClock())
+    if (!window_.setsClock()) {
         view_.eventLine("clock: never set (SETCLOCK=0 under [GPS]); the displays and frames go on");
-    else if (timeServices_)
-        checkTimeServices();
+        return;
+    }
+    if (const auto delay = window_.preciseDelay())
+        view_.eventLine("clock: set once a minute to the millisecond (PRECISE=1, DELAYMS=" +
+                        std::to_string(delay->count()) + ")");
+    else
+        view_.eventLine("clock: set once a minute in whole seconds (PRECISE=0)");
+    if (timeServices_) checkTimeServices();
 }
 
 void Program::stop() {

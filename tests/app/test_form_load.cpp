@@ -41,6 +41,7 @@ std::map<std::string, std::string> restoredState(const WindowTest& t, const Orva
         {"SerialSync/TimeUTC", options},
         {"GPS/PRECISE", precise},
         {"GPS/DELAYMS", precise},
+        {"GPS/SETCLOCK", w.setsClock() ? "sets" : "never"},
     };
 }
 
@@ -70,6 +71,8 @@ TEST_F(WindowTest, EachStoredValueGivesItsState) {
         {"SerialSync", "TimeUTC", "-1", "UTC- utc"},
         {"GPS", "PRECISE", missing, "whole seconds"},
         {"GPS", "PRECISE", "1 please", "+0 ms", "PRECISE is read as 1"},
+        {"GPS", "PRECISE", "5", "whole seconds", "PRECISE is not 0 or 1; left at 0"},
+        {"GPS", "SETCLOCK", "-1", "sets", "SETCLOCK is not 0 or 1; left at 1"},
         {"GPS", "DELAYMS", "152ms", "+152 ms", "DELAYMS is read as 152"},  // PRECISE=1 below
         {"GPS", "DELAYMS", "1500", "+0 ms", "DELAYMS is not 0 to 999; read as 0"},
         // clang-format on

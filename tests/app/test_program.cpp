@@ -95,7 +95,8 @@ TEST_F(ProgramTest, WantedPortsAreTriedUntilTheyOpen) {
     const auto told = [&] { return std::exchange(view.lines, {}); };
     EXPECT_EQ(told(), (std::vector<std::string>{
                           "gps port: COM3 (/dev/gps) cannot open: not there yet",
-                          "serial sync: COM4 (/dev/display) cannot open: held by another"}));
+                          "serial sync: COM4 (/dev/display) cannot open: held by another",
+                          "clock: set once a minute in whole seconds (PRECISE=0)"}));
     loop.tick(1000, 2 * Program::kReopenEverySeconds);
     EXPECT_TRUE(told().empty()) << "the same reason is told once";
     nmea.openError = Error(7003, "Opening COM3: Refused");
