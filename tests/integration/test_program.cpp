@@ -378,6 +378,27 @@ TEST(ProgramReport, StartTellsTheSettingsAndOddValuesAndAStalledOrGoneReaderCost
     }
 }
 
+// SIGHUP stops the program, unless it was started ignoring it (nohup).
+TEST(ProgramSignals, HangUpStopsItUnlessStartedIgnoringIt) {
+    for (const bool nohup : {false, true}) {
+        SCOPED_TRACE(nohup ? "nohup" : "plain");
+        std::vector<std::string> args{"--headless", "--no-set-clock", "--settings", ""};
+        ProgramRun run;
+        args.back() = run.settingsFile();
+        std::ofstream(run.settingsFile()) << "[UDP]\nUDPADDRESS=127.0.0.1\n";
+        if (nohup) args.insert(args.begin(), kProgram);
+        ChildProcess program(nohup ? "/usr/bin/nohup" : kProgram, args);
+        ASSERT_FALSE(program.line(0).empty());
+        ::kill(program.pid(), SIGHUP);
+        if (nohup) {
+            EXPECT_EQ(program.waitExit(1000), -1) << "still running";
+            EXPECT_EQ(program.waitExit(3000, SIGTERM), 0);
+        } else {
+            EXPECT_EQ(program.waitExit(3000), 0);
+        }
+    }
+}
+
 TEST(ProgramCommandLine, ExitStatusAndWhereEachMessageGoes) {
     const struct {
         const char* what;

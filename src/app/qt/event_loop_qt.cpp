@@ -40,10 +40,16 @@ EventLoop::Token watch(NativeHandle handle, QSocketNotifier::Type type,
 }  // namespace
 
 namespace {
+// A signal the program was started ignoring stays ignored: `nohup` ignores SIGHUP, a shell's
+// background job SIGINT.
 sigset_t stopSignals() {
     sigset_t set;
     sigemptyset(&set);
-    for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, s);
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction inherited {};
+        if (::sigaction(s, nullptr, &inherited) == 0 && inherited.sa_handler == SIG_IGN) continue;
+        sigaddset(&set, s);
+    }
     return set;
 }
 }  // namespace

@@ -7,7 +7,8 @@ namespace tidewell {
 
 class QtEventLoop : public EventLoop {
 public:
-    // SIGINT, SIGTERM and SIGHUP come through the loop instead of ending the program, and a
+    // SIGINT, SIGTERM and SIGHUP come through the loop instead of ending the program (those it
+    // was started ignoring stay ignored), and a
     // reader that goes away (`| head -1`) costs the report, not the program (SIGPIPE
     // ignored). Call before any thread starts, so that every thread blocks them.
     static void takeStopSignals();
