@@ -101,6 +101,8 @@ TEST(DesktopX, TrayIconOutlivesThePanelAndShowsHidesAndClosesTheWindow) {
     click(icon, 8, 8);
     const std::string shown = eventually("xdotool search --onlyvisible --name '^Tidewell$'");
     ASSERT_NE(shown, "");
+    EXPECT_NE(run("xprop -id " + shown + " _NET_WM_WINDOW_TYPE").find("_UTILITY"), std::string::npos)
+        << "a taskbar button beside the tray icon";
     static int argc = 1;
     static char arg0[] = "test_desktop_x", *argv[] = {arg0, nullptr};
     QGuiApplication screen(argc, argv);

@@ -98,8 +98,7 @@ QFont QtWindowView::fontOf(const Font& font) const {
 // ---- The window ----------------------------------------------------------------------------
 
 QtWindowView::QtWindowView(OrvaneSetTime& model) : model_(model) {
-    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    inTaskbar(true);
     setWindowTitle(OrvaneSetTime::Caption);
     setWindowIcon(appIcon());
     // The application's too: a line edit lays out its text in that font before it takes its
@@ -108,6 +107,16 @@ QtWindowView::QtWindowView(OrvaneSetTime& model) : model_(model) {
     setFont(fontOf(kDialogFont));
     setFixedSize(pixels({0, 0, OrvaneSetTime::ClientWidth, OrvaneSetTime::ClientHeight}).size());
     build();
+}
+
+// While the tray icon stands for it, a tool window, which window managers keep out of the
+// taskbar (on X11: _NET_WM_WINDOW_TYPE_UTILITY, transient for the application). Without a
+// tray the button is the only way back to a minimised window.
+void QtWindowView::inTaskbar(bool shown) {
+    const Qt::WindowFlags flags = (shown ? Qt::Window : Qt::Tool) | Qt::CustomizeWindowHint |
+                                  Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                                  Qt::WindowCloseButtonHint;
+    if (windowFlags() != flags) setWindowFlags(flags);
 }
 
 QRect QtWindowView::pixels(const Geometry& g) const {
@@ -309,6 +318,7 @@ void QtShell::showWindow(bool shown) {
             window_->showMinimized();  // the only way back while there is no tray
         return;
     }
+    window_->inTaskbar(!tray_);
     if (!shownOnce_) {
         shownOnce_ = true;
         const QRect screen = window_->screen()->availableGeometry();

@@ -33,6 +33,8 @@ public:
     void controlChanged(const Control& control) override;
     // The widget that shows a control.
     QWidget* widgetOf(const Control& control) const;
+    // Whether the window may have a taskbar button; changed only while it is hidden.
+    void inTaskbar(bool shown);
     // Twips to pixels at this screen's logical DPI.
     QRect pixels(const Geometry& g) const;
 
