@@ -3,8 +3,6 @@
 #include "settings/blanks.h"
 
 #include <algorithm>
-#include <charconv>
-#include <cmath>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -96,13 +94,6 @@ bool isZero(const Scanned& n) {
     throw Error(errors::Overflow, "Overflow");
 }
 
-double roundHalfEven(double x) {
-    double f = std::floor(x);
-    double diff = x - f;
-    if (diff > 0.5 || (diff == 0.5 && std::fmod(f, 2.0) != 0.0)) return f + 1.0;
-    return f;
-}
-
 std::int16_t toInt16(const Scanned& n) {
     if (n.radix) {
         if (n.radixValue > 32767) overflow();
@@ -116,13 +107,23 @@ std::int16_t toInt16(const Scanned& n) {
         static_cast<std::int64_t>(n.pointPos) - static_cast<std::int64_t>(lead) - 1 + n.exponent;
     if (order >= 5) overflow();
     if (order < -1) return 0;
-    std::string text = n.digits.substr(0, n.pointPos) + "." + n.digits.substr(n.pointPos) + "e" +
-                       std::to_string(n.exponent);
-    double value = 0;
-    std::from_chars(text.data(), text.data() + text.size(), value);
-    double r = roundHalfEven(n.negative ? -value : value);
-    if (r < -32768.0 || r > 32767.0) overflow();
-    return static_cast<std::int16_t>(r);
+    // Rounded on the decimal digits themselves, half to even: as a double, 0.50000000000000001
+    // would already be 0.5, and 1.49999999999999999 already 1.5.
+    const auto size = static_cast<std::int64_t>(n.digits.size());
+    const std::int64_t point = static_cast<std::int64_t>(n.pointPos) + n.exponent;
+    const auto digit = [&](std::int64_t i) {
+        return i >= 0 && i < size ? n.digits[static_cast<std::size_t>(i)] - '0' : 0;
+    };
+    std::int64_t whole = 0;
+    for (std::int64_t i = 0; i < point; ++i) whole = whole * 10 + digit(i);
+    bool pastHalf = false;
+    for (std::int64_t i = std::max<std::int64_t>(point + 1, 0); i < size && !pastHalf; ++i)
+        pastHalf = digit(i) != 0;
+    const int half = digit(point);
+    if (half > 5 || (half == 5 && (pastHalf || whole % 2 == 1))) ++whole;
+    const std::int64_t value = n.negative ? -whole : whole;
+    if (value < -32768 || value > 32767) overflow();
+    return static_cast<std::int16_t>(value);
 }
 
 Scanned scanWhole(std::string_view text) {
