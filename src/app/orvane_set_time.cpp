@@ -190,8 +190,15 @@ void OrvaneSetTime::readAs(std::string_view section, std::string_view key, const
     tellViews([&](WindowView& v) { v.settingReadAs(section, key, text, how); });
 }
 
-void OrvaneSetTime::showCommError() {
+// The box says only that something is wrong; the report line says what.
+void OrvaneSetTime::showCommError(const std::string& why) {
+    tellViews([&](WindowView& v) { v.eventLine(why); });
     shell_.messageBox(kCommError, "ERROR", MsgBoxIcon::Exclamation, MsgBoxButtons::Ok);
+}
+
+std::string OrvaneSetTime::portClash(const char* output, const std::string& port,
+                                     const char* other) {
+    return std::string(output) + ": " + port + " is the " + other + "'s port too; choose another";
 }
 
 // ---- Start-up --------------------------------------------------------------------------
@@ -460,7 +467,7 @@ void OrvaneSetTime::Combo1_Click() {
     const int serialOn = Check2.Value();
     const bool accepted = gps != serial || (serial == kNone && serialOn == 1) || serialOn == 0;
     if (!accepted) {
-        showCommError();
+        showCommError(portClash("gps port", gps, "serial sync"));
         Combo1.Text(kNone);
         save("GPS", "COMPORT", Combo1.Text());
         NMEA1.ClosePort();
@@ -481,8 +488,8 @@ void OrvaneSetTime::Combo1_Click() {
             NMEA1.OpenPort();
         }
         save("GPS", "COMPORT", gps);
-    } catch (const Error&) {
-        showCommError();
+    } catch (const Error& e) {
+        showCommError("gps port: " + e.description());
     }
 }
 
@@ -520,9 +527,11 @@ void OrvaneSetTime::Check2_Click() {
         if (!MSComm1.PortOpen() && Combo2.Text() != kNone) {
             try {
                 MSComm1.PortOpen(true);
-            } catch (const Error&) {
+            } catch (const Error& e) {
                 // The port stays closed and the box keeps the user's choice.
-                showCommError();
+                showCommError(Combo2.Text() == Combo1.Text()
+                                  ? portClash("serial sync", Combo2.Text(), "GPS receiver")
+                                  : "serial sync: " + e.description());
             }
         }
     } else if (MSComm1.PortOpen()) {
@@ -542,7 +551,7 @@ void OrvaneSetTime::Check4_Click() {
 
 void OrvaneSetTime::Combo2_Click() {
     if (Combo2.Text() == Combo1.Text() && Combo2.Text() != kNone) {
-        showCommError();
+        showCommError(portClash("serial sync", Combo2.Text(), "GPS receiver"));
         Combo2.Text(kNone);
         save("SerialSync", "COMPORT", Combo2.Text());
         if (MSComm1.PortOpen()) MSComm1.PortOpen(false);
@@ -554,8 +563,8 @@ void OrvaneSetTime::Combo2_Click() {
     try {
         if (!MSComm1.PortOpen() && Combo2.Text() != kNone) MSComm1.PortOpen(true);
         save("SerialSync", "COMPORT", Combo2.Text());
-    } catch (const Error&) {
-        showCommError();
+    } catch (const Error& e) {
+        showCommError("serial sync: " + e.description());
     }
 }
 

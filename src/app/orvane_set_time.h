@@ -145,7 +145,8 @@ private:
     void save(std::string_view section, std::string_view key, std::string_view value);
     void readAs(std::string_view section, std::string_view key, const std::string& text,
                 const std::string& how);
-    void showCommError();
+    void showCommError(const std::string& why);
+    static std::string portClash(const char* output, const std::string& port, const char* other);
     void showUdpControls(bool show);
     void showSerialControls(bool show);
     void wireHandlers();

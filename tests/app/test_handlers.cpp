@@ -151,6 +151,10 @@ TEST_F(WindowTest, APortPickOpensItStoresItOrIsRefused) {
         EXPECT_EQ(profile.get(r.gpsList ? "GPS" : "SerialSync", "COMPORT"), r.stored);
         EXPECT_EQ(r.gpsList ? nmea.calls : serial.calls, r.calls);
         EXPECT_EQ(shell.boxes, Strings(r.boxed, "ERROR: Please check your comm settings"));
+        EXPECT_EQ(view.lines.size(), r.boxed ? 1u : 0u) << "a line says why";
+        if (r.boxed && !r.failOpen) {
+            EXPECT_TRUE(view.lines[0].ends_with("port too; choose another"));
+        }
         nmea = {}, serial = {};
     }
     EXPECT_EQ(shell.boxIcons.back(), MsgBoxIcon::Exclamation);
@@ -158,6 +162,7 @@ TEST_F(WindowTest, APortPickOpensItStoresItOrIsRefused) {
 
 TEST_F(WindowTest, SerialSyncBoxOpensAndClosesThePortAndKeepsTheChoiceWhenItFails) {
     stored("SerialSync", "COMPORT", "COM2");
+    stored("GPS", "COMPORT", "COM2");
     OrvaneSetTime& w = start();
     for (int i = 0; i < 2; ++i) w.Check2.click();
     serial.failOpen = true;
@@ -165,6 +170,7 @@ TEST_F(WindowTest, SerialSyncBoxOpensAndClosesThePortAndKeepsTheChoiceWhenItFail
     EXPECT_EQ(serial.calls, (Strings{"open 2", "close", "open 2"}));
     EXPECT_EQ(w.Check2.Value(), 1);
     EXPECT_EQ(shell.boxes.size(), 1u);
+    EXPECT_EQ(view.lines, Strings{"serial sync: COM2 is the GPS receiver's port too; choose another"});
     EXPECT_EQ(profile.writes, (Strings{"SerialSync/SENDSYNC= 1", "SerialSync/SENDSYNC= 0",
                                        "SerialSync/SENDSYNC= 1"}));
 }
