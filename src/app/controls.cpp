@@ -83,7 +83,7 @@ void OptionButton::Value(bool selected) {
 void Timer::Enabled(bool enabled) {
     if (enabled_ == enabled) return;
     enabled_ = enabled;
-    if (observer) observer->timerChanged(*this);
+    if (EnabledChanged) EnabledChanged();
 }
 
 }  // namespace tidewell

@@ -23,14 +23,12 @@ struct Font {
 };
 
 class Control;
-class Timer;
 
-// Told after a control's property or a timer's state changed; the window model listens and
-// passes it on to its views.
+// Told after a control's property changed; the window model listens and passes it on to the
+// windows that mirror it.
 class ControlObserver {
 public:
     virtual void controlChanged(const Control& control) = 0;
-    virtual void timerChanged(const Timer& timer) = 0;
 
 protected:
     ~ControlObserver() = default;
@@ -193,7 +191,8 @@ struct LineShape {
     int x1, y1, x2, y2;
 };
 
-// A non-visual timer: the event loop ticks it every Interval ms while it is enabled.
+// A non-visual timer: the event loop ticks it every Interval ms while it is enabled; whoever
+// drives it hears each change of Enabled.
 class Timer {
 public:
     Timer(std::string name, int intervalMs, bool enabled)
@@ -207,7 +206,7 @@ public:
     }
 
     std::function<void()> Tick;
-    ControlObserver* observer = nullptr;
+    std::function<void()> EnabledChanged;
 
 private:
     std::string name_;

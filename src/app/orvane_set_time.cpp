@@ -1,9 +1,6 @@
 #include "app/orvane_set_time.h"
 
-#include <algorithm>
-#include <cmath>
-#include <cstring>
-
+#include "app/startup_restore.h"
 #include "gps/rmc_time.h"
 #include "settings/conversions.h"
 
@@ -11,67 +8,20 @@ namespace tidewell {
 
 namespace {
 
+using namespace window_text;
+
 const Font kBold12{"MS Sans Serif", 12, true};
-const std::vector<std::string> kRates{"once per second", "once per minute", "once per hour",
-                                      "once per day"};
-const std::array<const char*, 9> kPorts{"None", "COM1", "COM2", "COM3", "COM4",
-                                        "COM5", "COM6", "COM7", "COM8"};
-constexpr const char* kNone = "None";
 constexpr const char* kCommError = "Please check your comm settings";
 constexpr const char* kTrayTip = "Set PC Time from GPS";
 
-// "None, COM1..COM8" (as a range) or every item: the list a stored text was not found in.
-std::string listText(const auto& items, bool asRange) {
-    std::string text = items.front();
-    if (asRange) return text + ", " + items[1] + ".." + items.back();
-    for (std::size_t i = 1; i < items.size(); ++i) text += std::string(", ") + items[i];
-    return text;
-}
-
-bool isPlainNumber(std::string_view text) {
-    try {
-        strictNumber(text);
-        return true;
-    } catch (const Error&) {
-        return false;
-    }
-}
-
-template <class Step> void skipOnError(Step&& step) {
-    try {
-        step();
-    } catch (const Error&) {
-        // Start-up reports nothing: a failed step is abandoned where it failed.
-    }
+void fillPorts(ComboBox& list) {
+    for (const std::string& port : kPorts) list.AddItem(port);
 }
 
 }  // namespace
 
-namespace window_text {
-
-std::optional<int> portNumberOf(std::string_view text) {
-    for (std::size_t i = 0; i < kPorts.size(); ++i)
-        if (text == kPorts[i]) return int(i);
-    return std::nullopt;
-}
-
-RateCode rateCodeOf(std::string_view text) {
-    for (std::size_t i = 0; i < kRates.size(); ++i)
-        if (text == kRates[i]) return int(i);
-    return std::nullopt;
-}
-
-std::string leadingBlank(int value) {
-    return value < 0 ? std::to_string(value) : " " + std::to_string(value);
-}
-
-}  // namespace window_text
-
-using window_text::leadingBlank;
-using window_text::portNumberOf;
-using window_text::rateCodeOf;
-
-OrvaneSetTime::OrvaneSetTime(Platform platform, Components components, std::string settingsFile)
+OrvaneSetTime::OrvaneSetTime(Platform platform, Components components, ProgramEvents& events,
+                             std::string settingsFile)
     : Label6("Label6", "Set PC Time from GPS Receiver", {870, 180, 3945, 405}, 6),
       txtGPStime("txtGPStime", "Text1", {1050, 810, 3255, 315}, 25),
       txtLocalTime("txtLocalTime", "Text1", {1050, 810, 3225, 315}, 0),
@@ -108,9 +58,9 @@ OrvaneSetTime::OrvaneSetTime(Platform platform, Components components, std::stri
       Label2("Label2", "", {4230, 6300, 1245, 225}, 28), MSComm1(components.serial),
       SendUDP("SendUDP", 100, true), Timer1("Timer1", 100, true), NMEA1(components.nmea),
       UDPBroadcast(components.udp), shell_(platform.shell), clock_(platform.clock),
-      module_(platform.profile, platform.autoRun, platform.shell),
+      events_(events), module_(platform.profile, platform.autoRun, platform.executable),
       settingsFile_(std::move(settingsFile)), clockUpdate_(platform.clock),
-      scheduler_(platform.clock) {
+      scheduler_(platform.clock), outputs_(components.serial, components.udp, platform.shell, events) {
     Label6.font = kBold12;
     txtGPStime.font = kBold12;
     txtLocalTime.font = kBold12;
@@ -118,8 +68,6 @@ OrvaneSetTime::OrvaneSetTime(Platform platform, Components components, std::stri
     Label12.font = Font{"Arial", 12, false};
     for (auto& option : Option1) option.group = {&Option1[0], &Option1[1]};
     for (Control* control : controls()) control->observer = this;
-    SendUDP.observer = this;
-    Timer1.observer = this;
     wireHandlers();
 }
 
@@ -151,11 +99,19 @@ std::vector<Control*> OrvaneSetTime::controls() {
 }
 
 void OrvaneSetTime::controlChanged(const Control& control) {
-    tellViews([&](WindowView& v) { v.controlChanged(control); });
+    for (ControlMirror* mirror : mirrors_) mirror->controlChanged(control);
 }
 
-void OrvaneSetTime::timerChanged(const Timer& timer) {
-    tellViews([&](WindowView& v) { v.timerChanged(timer); });
+bool OrvaneSetTime::neverShown(const Control& c) const {
+    return &c == &txtLocalTime || &c == &UDPaddress || &c == &Label4;
+}
+
+bool OrvaneSetTime::gpsPortWanted() const {
+    return gpsPort() != kNone && NMEA1.PortNumber > 0;
+}
+
+bool OrvaneSetTime::serialSyncPortWanted() const {
+    return serialSyncOn() && serialSyncPort() != kNone;
 }
 
 void OrvaneSetTime::Visible(bool visible) {
@@ -168,31 +124,23 @@ std::string OrvaneSetTime::setting(std::string_view section, std::string_view ke
     return module_.GetIniSetting(section, key, settingsFile_);
 }
 
-// A change that cannot be kept is told: every time as a line, once a run in a box.
+// A change that cannot be kept is told each time, and lasts until the program ends.
 void OrvaneSetTime::save(std::string_view section, std::string_view key, std::string_view value) {
     const WriteOutcome outcome = module_.SaveIniSetting(section, key, value, settingsFile_);
-    if (!outcome) {
-        tellViews([&](WindowView& v) { v.settingsNotSaved(settingsFile_, outcome.failure); });
-        if (reportClockRefusalInMessageBox && !settingsBoxShown_) {
-            settingsBoxShown_ = true;
-            shell_.messageBox("Settings cannot be saved to " + settingsFile_ + ": " +
-                                  outcome.failure + ". Changes last until the program ends.",
-                              "Tidewell", MsgBoxIcon::Exclamation, MsgBoxButtons::Ok);
-        }
-    } else if (!outcome.note.empty() && !settingsNoteTold_) {
-        settingsNoteTold_ = true;
-        tellViews([&](WindowView& v) { v.eventLine("settings: " + settingsFile_ + ": " + outcome.note); });
-    }
+    if (!outcome)
+        events_.settingsNotSaved(settingsFile_, outcome.failure);
+    else if (!outcome.note.empty() && !std::exchange(settingsNoteTold_, true))
+        events_.eventLine("settings: " + settingsFile_ + ": " + outcome.note);
 }
 
 void OrvaneSetTime::readAs(std::string_view section, std::string_view key, const std::string& text,
                            const std::string& how) {
-    tellViews([&](WindowView& v) { v.settingReadAs(section, key, text, how); });
+    events_.settingReadAs(section, key, text, how);
 }
 
 // The box says only that something is wrong; the report line says what.
 void OrvaneSetTime::showCommError(const std::string& why) {
-    tellViews([&](WindowView& v) { v.eventLine(why); });
+    events_.eventLine(why);
     shell_.messageBox(kCommError, "ERROR", MsgBoxIcon::Exclamation, MsgBoxButtons::Ok);
 }
 
@@ -204,230 +152,96 @@ std::string OrvaneSetTime::portClash(const char* output, const std::string& port
 // ---- Start-up --------------------------------------------------------------------------
 
 void OrvaneSetTime::Form_Load() {
-    auto fillPorts = [](ComboBox& list) {
-        for (const char* port : kPorts) list.AddItem(port);
-    };
-    // A view that reports events hears of every stored text that is not read as it stands;
-    // the step still fails or goes on exactly as it would.
-    auto outsidePorts = [&](std::string_view section, const std::string& text, int port) {
-        readAs(section, "COMPORT", text,
-               "is not one of " + listText(kPorts, true) + "; read as COM" + std::to_string(port));
-    };
-    auto restoreCheck = [&](CheckBox& box, std::string_view section, std::string_view key,
-                            std::int16_t (*convert)(std::string_view)) {
-        skipOnError([&] {
-            const std::string text = setting(section, key);
-            const auto unusable = [&](const Error& e) {
-                readAs(section, key, text,
-                       "cannot be used (" + e.description() + "); left at " +
-                           std::to_string(box.Value()));
-            };
-            int value = 0;
-            try {
-                value = convert(text);
-            } catch (const Error& e) {
-                if (!text.empty()) unusable(e);
-                throw;
-            }
-            try {
-                box.Value(value);
-            } catch (const Error& e) {
-                if (box.Value() != value) unusable(e);  // refused, not failed in its handler
-                throw;
-            }
-            if (!text.empty() && !isPlainNumber(text))
-                readAs(section, key, text, "is read as " + std::to_string(value));
+    const StartupRestore restore(
+        [this](auto section, auto key) { return setting(section, key); },
+        [this](auto section, auto key, auto value) { save(section, key, value); },
+        [this](auto section, auto key, const auto& text, const auto& how) {
+            readAs(section, key, text, how);
         });
-    };
-    auto restoreOption = [&](int index, std::string_view key) {
-        skipOnError([&] {
-            const std::string text = setting("SerialSync", key);
-            bool selected = false;
-            try {
-                selected = toBoolean(text);
-            } catch (const Error& e) {
-                if (!text.empty())
-                    readAs("SerialSync", key, text,
-                           "cannot be used (" + e.description() + "); left " +
-                               (Option1[index].Value() ? "selected" : "not selected"));
-                throw;
-            }
-            Option1[index].Value(selected);
-        });
-    };
+    const auto step = StartupRestore::step;
 
-    skipOnError([&] {
+    step([&] {
         UDPBroadcast.Protocol = UdpSocket::UdpProtocol;
-        UDPBroadcast.RemotePort = 16000;
-        UDPBroadcast.LocalPort = 16000;
+        UDPBroadcast.RemotePort = UDPBroadcast.LocalPort = 16000;
         UDPBroadcast.RemoteHost = kDefaultUdpAddress;
     });
-    skipOnError([&] {
-        SendUDP.Enabled(true);
-        Timer1.Enabled(false);
-    });
-    skipOnError([&] {
-        Visible(false);
-        txtLocalTime.Visible(false);
-    });
-    skipOnError([&] { shell_.showInTaskbar(false); });
-    skipOnError([&] {
-        NotifyIconRecord.tip = kTrayTip;
-        NotifyIconRecord.flags = notify::kFlagMessage | notify::kFlagIcon | notify::kFlagTip;
-        NotifyIconRecord.callbackMessage = notify::kMouseMove;
-        shell_.addTrayIcon(NotifyIconRecord);
-    });
-    skipOnError([&] {
-        Combo1.Text(kNone);
-        fillPorts(Combo1);
-    });
-    skipOnError([&] { Combo1.Text(setting("GPS", "COMPORT")); });
-    restoreCheck(Check4, "Analog", "BatterySave", strictNumber);
-    skipOnError([&] {
+    step([&] { SendUDP.Enabled(true), Timer1.Enabled(false); });
+    step([&] { Visible(false), txtLocalTime.Visible(false); });
+    step([&] { shell_.showInTaskbar(false); });
+    step([&] { NotifyIconRecord.tip = kTrayTip, shell_.addTrayIcon(NotifyIconRecord); });
+    step([&] { Combo1.Text(kNone), fillPorts(Combo1); });
+    step([&] { Combo1.Text(setting("GPS", "COMPORT")); });
+    restore.check(Check4, "Analog", "BatterySave", strictNumber);
+    step([&] {
         Label2.Caption("Version " + std::to_string(TIDEWELL_VERSION_MAJOR) + "." +
                        std::to_string(TIDEWELL_VERSION_MINOR) + "." +
                        std::to_string(TIDEWELL_VERSION_REVISION));
     });
-    skipOnError([&] {
-        if (Combo1.Text().empty()) Combo1.Text(kNone);
-    });
-    skipOnError([&] {
-        NMEA1.PortNumber = 1;
-        auto port = portNumberOf(Combo1.Text());
-        if (port == 0) {
-            NMEA1.ClosePort();
-            NMEA1.PortNumber = 0;
-        } else if (port) {
-            NMEA1.PortNumber = std::int16_t(*port);
-        } else {
-            outsidePorts("GPS", Combo1.Text(), NMEA1.PortNumber);
-        }
-        if (NMEA1.PortNumber > 0) {
-            NMEA1.BaudRate = 0;
-            NMEA1.ClosePort();
-            NMEA1.OpenPort();
-        }
-    });
-    restoreCheck(Check2, "SerialSync", "SendSync", numberPrefix);
-    skipOnError([&] { showSerialControls(Check2.Value() == 1); });
-    skipOnError([&] {
-        Combo2.Text("");
-        fillPorts(Combo2);
-    });
-    skipOnError([&] {
+    step([&] { if (Combo1.Text().empty()) Combo1.Text(kNone); });
+    step([&] { openGpsPortAtStart(restore); });
+    restore.check(Check2, "SerialSync", "SendSync", numberPrefix);
+    step([&] { showSerialControls(Check2.Value() == 1); });
+    step([&] { Combo2.Text(""), fillPorts(Combo2); });
+    step([&] {
         Combo2.Text(setting("SerialSync", "COMPORT"));
         if (Combo2.Text().empty()) Combo2.Text("COM1");
     });
-    skipOnError([&] {
-        if (auto port = portNumberOf(Combo2.Text()); port && *port > 0)
-            MSComm1.CommPort = std::int16_t(*port);
-        else if (!port)
-            outsidePorts("SerialSync", Combo2.Text(), MSComm1.CommPort);
-    });
-    skipOnError([&] {
+    step([&] { chooseSerialPortAtStart(restore); });
+    step([&] {
         if (Check2.Value() == 1 && Combo2.Text() != kNone) MSComm1.PortOpen(true);
     });
-    skipOnError([&] {
-        txtLocalTime.Text("");
-        txtGPStime.Text("");
+    step([&] { txtLocalTime.Text(""), txtGPStime.Text(""); });
+    step([&] { UDPaddress.Visible(false), Label4.Visible(false); });
+    restore.check(Check1, "UDP", "SendUDP", numberPrefix);
+    step([&] { showUdpControls(Check1.Value() == 1); });
+    step([&] { UDPaddress.Text(kDefaultUdpAddress); });
+    restore.check(AutoStart, "GPS", "AutoStart", numberPrefix);
+    step([&] { UDPaddress.Text(setting("UDP", "UDPaddress")); });
+    restore.check(Check3, "GPS", "GPSdate", numberPrefix);
+    step([&] { UDPBroadcast.RemoteHost = UDPaddress.Text(); });
+    step([&] {
+        if (UDPaddress.Text().empty())
+            UDPaddress.Text(kDefaultUdpAddress), save("UDP", "UDPAddress", UDPaddress.Text());
     });
-    skipOnError([&] {
-        UDPaddress.Visible(false);
-        Label4.Visible(false);
-    });
-    restoreCheck(Check1, "UDP", "SendUDP", numberPrefix);
-    skipOnError([&] { showUdpControls(Check1.Value() == 1); });
-    skipOnError([&] { UDPaddress.Text(kDefaultUdpAddress); });
-    restoreCheck(AutoStart, "GPS", "AutoStart", numberPrefix);
-    skipOnError([&] { UDPaddress.Text(setting("UDP", "UDPaddress")); });
-    restoreCheck(Check3, "GPS", "GPSdate", numberPrefix);
-    skipOnError([&] { UDPBroadcast.RemoteHost = UDPaddress.Text(); });
-    skipOnError([&] {
-        if (UDPaddress.Text().empty()) {
-            UDPaddress.Text(kDefaultUdpAddress);
-            save("UDP", "UDPAddress", UDPaddress.Text());
-        }
-    });
-    // A missing rate is stored as "once per minute"; a text outside the list leaves the code.
-    auto restoreRate = [&](ComboBox& list, std::string_view section, std::string_view key,
-                           RateCode& code) {
-        skipOnError([&] {
-            list.Text(setting(section, key));
-            if (list.Text().empty()) {
-                list.Text(kRates[1]);
-                save(section, key, list.Text());
-            }
-        });
-        skipOnError([&] {
-            if (auto c = rateCodeOf(list.Text())) {
-                code = c;
-            } else {
-                // An unset code sends every second.
-                readAs(section, key, list.Text(),
-                       "is not one of " + listText(kRates, false) + "; read as " +
-                           kRates[std::size_t(code.value_or(0))]);
-            }
-        });
-    };
-    restoreRate(UDPrate, "UDP", "UDPrate", UDPRateCode);
-    restoreRate(SerialRate, "SerialSync", "serialrate", SerialRateCode);
-    restoreOption(0, "TimeUTC");
-    restoreOption(1, "TimeLocal");
-    // Read only: a file without these keys keeps the clock set in whole seconds, as it always
-    // was, and never gains them. Read as the on/off keys are, any number but 0 and 1 unused.
-    const auto readOnlySwitch = [&](const char* key, bool& on) {
-        skipOnError([&] {
-            const std::string text = setting("GPS", key);
-            if (text.empty()) return;
-            int value = -1;
-            try {
-                value = numberPrefix(text);
-            } catch (const Error&) {
-            }
-            if (value != 0 && value != 1) {
-                readAs("GPS", key, text, std::string("is not 0 or 1; left at ") + (on ? "1" : "0"));
-                return;
-            }
-            on = value == 1;
-            if (!isPlainNumber(text))
-                readAs("GPS", key, text, std::string("is read as ") + (on ? "1" : "0"));
-        });
-    };
-    readOnlySwitch("SETCLOCK", setsClock_);
-    readOnlySwitch("PRECISE", setsPrecisely_);
-    skipOnError([&] {
-        const std::string text = setting("GPS", "DELAYMS");
-        if (text.empty()) return;
-        int ms = -1;
-        try {
-            ms = numberPrefix(text);
-        } catch (const Error&) {
-        }
-        if (ms < 0 || ms > 999) {
-            readAs("GPS", "DELAYMS", text, "is not 0 to 999; read as 0");
-            return;
-        }
-        receiverDelay_ = std::chrono::milliseconds(ms);
-        if (!isPlainNumber(text))
-            readAs("GPS", "DELAYMS", text, "is read as " + std::to_string(ms));
-    });
+    restore.rate(UDPrate, UDPRateCode, "UDP", "UDPrate");
+    restore.rate(SerialRate, SerialRateCode, "SerialSync", "serialrate");
+    restore.option(Option1[0], "SerialSync", "TimeUTC");
+    restore.option(Option1[1], "SerialSync", "TimeLocal");
+    step([&] { extended_ = ExtendedSettings::read(
+                   [this](auto section, auto key) { return setting(section, key); },
+                   [this](auto section, auto key, const auto& text, const auto& how) {
+                       readAs(section, key, text, how);
+                   }); });
+}
+
+// A text outside the list keeps port 1; "None" closes it.
+void OrvaneSetTime::openGpsPortAtStart(const StartupRestore& restore) {
+    NMEA1.PortNumber = 1;
+    const auto port = portNumberOf(Combo1.Text());
+    if (port == 0) {
+        NMEA1.ClosePort();
+        NMEA1.PortNumber = 0;
+    } else if (port) {
+        NMEA1.PortNumber = std::int16_t(*port);
+    } else {
+        restore.outsidePorts("GPS", Combo1.Text(), NMEA1.PortNumber);
+    }
+    if (NMEA1.PortNumber > 0) {
+        NMEA1.BaudRate = 0;
+        NMEA1.ClosePort();
+        NMEA1.OpenPort();
+    }
+}
+
+// A text outside the list keeps the port number the component had.
+void OrvaneSetTime::chooseSerialPortAtStart(const StartupRestore& restore) {
+    if (auto port = portNumberOf(Combo2.Text()); port && *port > 0)
+        MSComm1.CommPort = std::int16_t(*port);
+    else if (!port)
+        restore.outsidePorts("SerialSync", Combo2.Text(), MSComm1.CommPort);
 }
 
 // ---- Tray, hide and exit ---------------------------------------------------------------
-
-void OrvaneSetTime::Form_MouseMove(int, int, double x, double) {
-    switch (std::lround(x / twipsPerPixel)) {
-    case 0x201:  // left button down
-        return trayClicked(TrayButton::Left);
-    case 0x204:  // right button down
-        return trayClicked(TrayButton::Right);
-    case 0x203:  // left double-click
-    case 0x206:  // right double-click
-        return trayClicked(TrayButton::Double);
-    default:
-        return;
-    }
-}
 
 void OrvaneSetTime::trayClicked(TrayButton) {
     Visible(true);
@@ -518,6 +332,7 @@ void OrvaneSetTime::showSerialControls(bool show) {
 void OrvaneSetTime::Check1_Click() {
     showUdpControls(Check1.Value() == 1);
     save("UDP", "SendUDP", leadingBlank(Check1.Value()));
+    events_.outputsSwitched(serialSyncOn(), udpSyncOn());
 }
 
 void OrvaneSetTime::Check2_Click() {
@@ -538,6 +353,7 @@ void OrvaneSetTime::Check2_Click() {
         MSComm1.PortOpen(false);
     }
     save("SerialSync", "SendSync", leadingBlank(Check2.Value()));
+    events_.outputsSwitched(serialSyncOn(), udpSyncOn());
 }
 
 void OrvaneSetTime::Check4_Click() {
@@ -599,29 +415,23 @@ void OrvaneSetTime::NMEA1_SentenceReceived(const NmeaSentence& sentence) {
         txtGPStime.Text(formatGpsDisplay(gps));
         local = gpsToLocal(gps, clock_);
         txtLocalTime.Text(formatLocalDisplay(local));
-        tellViews([&](WindowView& v) { v.gpsTimeShown(txtGPStime.Text(), txtLocalTime.Text()); });
+        events_.gpsTimeShown(txtGPStime.Text(), txtLocalTime.Text());
     } catch (const Error& e) {
         // The displays keep what was written; the next sentence is handled afresh.
-        tellViews([&](WindowView& v) { v.sentenceFailed(e); });
+        events_.sentenceFailed(e);
         return;
     }
     // A sentence that waited in the port's buffer would set the clock by however long it did.
-    if (!setsClock_ || !sentence.fresh) return;
+    if (!extended_.setsClock || !sentence.fresh) return;
     try {
         std::optional<ClockUpdate::Precise> precise;
-        if (setsPrecisely_)
-            precise =
-                ClockUpdate::Precise{sentence.UTCDateTime(), receiverDelay_, sentence.arrived};
+        if (const auto delay = extended_.preciseDelay)
+            precise = ClockUpdate::Precise{sentence.UTCDateTime(), *delay, sentence.arrived};
         const ClockUpdate::Outcome outcome =
             clockUpdate_.apply(local, gps, Check3.Value(), precise);
-        if (outcome.due) tellViews([&](WindowView& v) { v.clockSet(outcome, local); });
+        if (outcome.due) events_.clockSet(outcome, local);
     } catch (const Error& e) {
-        tellViews([&](WindowView& v) { v.clockRefused(e, local); });
-        if (reportClockRefusalInMessageBox && !clockRefusalShown_) {
-            clockRefusalShown_ = true;
-            shell_.messageBox("The PC clock could not be set: " + e.description(), "Tidewell",
-                              MsgBoxIcon::Exclamation, MsgBoxButtons::Ok);
-        }
+        events_.clockRefused(e, local);
     }
 }
 
@@ -635,55 +445,8 @@ void OrvaneSetTime::SendUDP_Timer() {
     const BroadcastScheduler::Tick tick =
         scheduler_.tick({SerialRateCode, UDPRateCode, SyncUsesUTC, Check4.Value()});
     if (!tick.newSecond) return;
-    const std::string& frame = scheduler_.CurrentSyncFrame();
-
-    using Output = WindowView::Output;
-    auto sent = [&](Output output) {
-        tellViews([&](WindowView& v) { v.frameSent(output, frame); });
-    };
-    auto failed = [&](Output output, const Error& e) {
-        tellViews([&](WindowView& v) { v.frameFailed(output, e); });
-    };
-
-    if (MSComm1.PortOpen() && Check2.Value() == 1 && tick.serialDue) {
-        const std::uint64_t droppedBefore = MSComm1.droppedWrites();
-        try {
-            MSComm1.Output(frame);
-            if (MSComm1.droppedWrites() != droppedBefore) {
-                ++serialFailures_;
-                failed(Output::Serial,
-                       Error(errors::TransientSend, "The display is not reading; frame dropped"));
-            } else {
-                sent(Output::Serial);
-            }
-        } catch (const Error& e) {
-            // A failed serial write is counted and dropped, never retried.
-            ++serialFailures_;
-            failed(Output::Serial, e);
-        }
-    }
-
-    if (Check1.Value() == 1 && tick.udpDue) {
-        try {
-            UDPBroadcast.SendData(frame);
-            sent(Output::Udp);
-        } catch (const Error& e) {
-            failed(Output::Udp, e);
-            if (e.number() == errors::TransientSend) return;
-            // One box at a time: ticks go on while it is open, and a failing network would
-            // otherwise stack a new box every second.
-            if (udpErrorOpen_) return;
-            udpErrorOpen_ = true;
-            try {
-                shell_.messageBox(e.description(), std::to_string(e.number()), MsgBoxIcon::Critical,
-                                  MsgBoxButtons::Ok);
-            } catch (...) {
-                udpErrorOpen_ = false;
-                throw;
-            }
-            udpErrorOpen_ = false;
-        }
-    }
+    outputs_.send(tick.frame, MSComm1.PortOpen() && Check2.Value() == 1 && tick.serialDue,
+                  Check1.Value() == 1 && tick.udpDue);
 }
 
 }  // namespace tidewell

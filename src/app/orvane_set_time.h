@@ -1,21 +1,26 @@
 #pragma once
 // The main window's model: its controls, its components, its window-level values and every
-// handler. No widget types here; the Qt and Win32 views bind to this.
+// handler. No widget types here; the Qt and Win32 windows mirror it.
 #include <array>
-#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
 
+#include "app/control_mirror.h"
 #include "app/controls.h"
-#include "app/window_view.h"
+#include "app/extended_settings.h"
+#include "app/frame_outputs.h"
+#include "app/program_events.h"
 #include "broadcast/scheduler.h"
 #include "devices/nmea_receiver.h"
 #include "devices/serial_port.h"
 #include "devices/udp_socket.h"
 #include "gps/clock_update.h"
-#include "platform/error.h"
+#include "platform/autorun.h"
 #include "platform/notify_icon.h"
+#include "platform/profile_store.h"
+#include "platform/shell.h"
+#include "platform/system_clock.h"
 #include "settings/gps_module.h"
 
 namespace tidewell {
@@ -32,6 +37,7 @@ public:
         ProfileStore& profile;
         AutoRun& autoRun;
         SystemClock& clock;
+        std::string executable;  // the running program's full path, for auto-run
     };
     struct Components {
         NmeaReceiver& nmea;
@@ -39,7 +45,8 @@ public:
         UdpSocket& udp;
     };
 
-    OrvaneSetTime(Platform platform, Components components, std::string settingsFile);
+    OrvaneSetTime(Platform platform, Components components, ProgramEvents& events,
+                  std::string settingsFile);
     OrvaneSetTime(const OrvaneSetTime&) = delete;
     OrvaneSetTime& operator=(const OrvaneSetTime&) = delete;
 
@@ -49,22 +56,9 @@ public:
     static constexpr int ClientHeight = 6705;  // twips
     bool Visible() const { return visible_; }
     void Visible(bool visible);
-    // Twips per screen pixel: the tray's event code arrives in X, in twips.
-    double twipsPerPixel = 15.0;
-    // Whether a refused clock change, or another program keeping the clock, also opens a
-    // message box (once per run).
-    bool reportClockRefusalInMessageBox = true;
-    // False when the settings say SETCLOCK=0 under [GPS]: a PC that takes its time from
-    // elsewhere only shows it and feeds the displays.
-    bool setsClock() const { return setsClock_; }
-    // PRECISE=1 under [GPS]: the receiver's delay (DELAYMS) that precise setting adds; empty
-    // when the clock is set in whole seconds.
-    std::optional<std::chrono::milliseconds> preciseDelay() const {
-        return setsPrecisely_ ? std::optional(receiverDelay_) : std::nullopt;
-    }
 
-    // Views hear every control and timer change and every event, in the order added.
-    void addView(WindowView& view) { views_.push_back(&view); }
+    // Windows hear every control change, in the order added.
+    void addMirror(ControlMirror& mirror) { mirrors_.push_back(&mirror); }
 
     // Controls, in the window's top-to-bottom order.
     Label Label6;
@@ -110,14 +104,14 @@ public:
     RateCode UDPRateCode;
     std::optional<bool> SyncUsesUTC;
 
-    // Every on-screen control, for views and tests.
+    // Every on-screen control, for windows and tests.
     std::vector<Control*> controls();
+    // Controls start-up hides for good (txtLocalTime, UDPaddress, Label4): no window shows them.
+    bool neverShown(const Control& control) const;
 
     // Handlers.
     void Form_Load();
     void Form_Unload();
-    // The tray icon's callback as Windows delivers it: the mouse event's code in X.
-    void Form_MouseMove(int button, int shift, double x, double y);
     // Left, right and double clicks on the tray icon restore the window.
     void trayClicked(TrayButton button);
     void Command1_Click();
@@ -137,8 +131,22 @@ public:
     void SendUDP_Timer();
     void Timer1_Timer();
 
+    // What the controls say, in the program's words.
+    const std::string& gpsPort() const { return Combo1.Text(); }
+    bool gpsPortWanted() const;
+    bool usesGpsDate() const { return Check3.Value() == 1; }
+    bool serialSyncOn() const { return Check2.Value() == 1; }
+    const std::string& serialSyncPort() const { return Combo2.Text(); }
+    bool serialSyncPortWanted() const;
+    bool udpSyncOn() const { return Check1.Value() == 1; }
+    const std::string& serialRate() const { return SerialRate.Text(); }
+    const std::string& udpRate() const { return UDPrate.Text(); }
+    bool framesInUtc() const { return SyncUsesUTC.value_or(false); }
+    bool batterySave() const { return Check4.Value() != 0; }
+
+    const ExtendedSettings& extended() const { return extended_; }
     const std::string& settingsFile() const { return settingsFile_; }
-    std::uint64_t serialFailures() const { return serialFailures_; }
+    std::uint64_t serialFailures() const { return outputs_.serialFailures(); }
 
 private:
     std::string setting(std::string_view section, std::string_view key);
@@ -149,40 +157,23 @@ private:
     static std::string portClash(const char* output, const std::string& port, const char* other);
     void showUdpControls(bool show);
     void showSerialControls(bool show);
+    void openGpsPortAtStart(const class StartupRestore& restore);
+    void chooseSerialPortAtStart(const class StartupRestore& restore);
     void wireHandlers();
-    template <class Event> void tellViews(Event&& event) {
-        for (WindowView* view : views_) event(*view);
-    }
     void controlChanged(const Control& control) override;
-    void timerChanged(const Timer& timer) override;
 
     Shell& shell_;
     SystemClock& clock_;
+    ProgramEvents& events_;
     GPSModule module_;
     std::string settingsFile_;
     ClockUpdate clockUpdate_;
     BroadcastScheduler scheduler_;
+    FrameOutputs outputs_;
+    ExtendedSettings extended_;
     bool visible_ = true;
-    bool udpErrorOpen_ = false;
-    bool clockRefusalShown_ = false;
-    bool settingsBoxShown_ = false;
     bool settingsNoteTold_ = false;
-    bool setsClock_ = true;
-    // PRECISE and DELAYMS under [GPS].
-    bool setsPrecisely_ = false;
-    std::chrono::milliseconds receiverDelay_{0};
-    std::uint64_t serialFailures_ = 0;
-    std::vector<WindowView*> views_;
+    std::vector<ControlMirror*> mirrors_;
 };
-
-// Helpers the handlers share, exposed for tests.
-namespace window_text {
-// "None" -> 0, "COM1".."COM8" -> 1..8 (exact, case-sensitive); empty otherwise.
-std::optional<int> portNumberOf(std::string_view text);
-// "once per second" -> 0 ... "once per day" -> 3 (exact); empty otherwise.
-RateCode rateCodeOf(std::string_view text);
-// A check state as stored with a blank in the sign position: " 0", " 1", "-1".
-std::string leadingBlank(int value);
-}  // namespace window_text
 
 }  // namespace tidewell

@@ -58,6 +58,7 @@ BroadcastScheduler::Tick BroadcastScheduler::tick(const Settings& settings) {
     const std::string dayText = twoDigits(now.wDay);
     Tick t;
     t.newSecond = true;
+    t.frame = currentSyncFrame_;
     t.serialDue = rateDue(settings.serialRate, minuteText, hourText, dayText, serialRateMark_);
     t.udpDue = rateDue(settings.udpRate, minuteText, hourText, dayText, udpRateMark_);
     return t;

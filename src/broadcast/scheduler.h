@@ -30,6 +30,7 @@ public:
 
     struct Tick {
         bool newSecond = false;  // false: nothing else below is meaningful
+        std::string frame;       // the frame built for the new second
         bool serialDue = false;
         bool udpDue = false;
     };

@@ -1,7 +1,7 @@
 #pragma once
 // What the window model needs of the desktop besides its own controls: the window and its
-// taskbar button, the tray icon, modal message boxes, where the executable lives, and ending
-// the run. Each platform's view implements it in its own terms.
+// taskbar button, the tray icon, modal message boxes, and ending the run. Each platform's
+// window implements it in its own terms; headless, boxes become report lines.
 #include <string>
 #include <string_view>
 
@@ -28,9 +28,6 @@ public:
     // on meanwhile, as under a modal loop.
     virtual MsgBoxAnswer messageBox(std::string_view text, std::string_view title, MsgBoxIcon icon,
                                     MsgBoxButtons buttons) = 0;
-
-    // The running executable's full path.
-    virtual std::string executablePath() const = 0;
 
     // Ends the program at once: no timer tick or control event runs afterwards.
     virtual void quit() = 0;

@@ -67,25 +67,13 @@ std::string RegistryAutoRun::keyOf(AutoRunList list) const {
     return list == AutoRunList::NextLogOnOnly ? runKey_ + "Once" : runKey_;
 }
 
-bool RegistryAutoRun::write(AutoRunList list, std::string_view name, const AutoRunValue& value) {
+bool RegistryAutoRun::launchAtLogOn(AutoRunList list, std::string_view name,
+                                    const std::string& command) {
     OpenKey key(keyOf(list));
     if (!key.get()) return false;
-    const std::string valueName = ansiLossy(name);
-    DWORD type = REG_NONE;
-    std::string data;
-    if (const auto* number = std::get_if<std::int32_t>(&value)) {
-        type = REG_DWORD;
-        data.assign(reinterpret_cast<const char*>(number), sizeof *number);
-    } else if (const auto* text = std::get_if<std::string>(&value)) {
-        type = REG_SZ;
-        data = ansiData(*text);
-        data += '\0';  // the size given counts the terminator
-    } else {
-        type = REG_BINARY;
-        const auto& bytes = std::get<std::vector<std::uint8_t>>(value);
-        data.assign(bytes.begin(), bytes.end());
-    }
-    return ::RegSetValueExA(key.get(), valueName.c_str(), 0, type,
+    std::string data = ansiData(command);
+    data += '\0';  // the size given counts the terminator
+    return ::RegSetValueExA(key.get(), ansiLossy(name).c_str(), 0, REG_SZ,
                             reinterpret_cast<const BYTE*>(data.data()),
                             DWORD(data.size())) == ERROR_SUCCESS;
 }

@@ -16,10 +16,10 @@ public:
     // "Once" appended. Keys are opened for writing, never created.
     explicit RegistryAutoRun(std::string runKey = kRunKey) : runKey_(std::move(runKey)) {}
 
-    // Numbers as REG_DWORD, texts as REG_SZ in the ANSI code page, bytes as REG_BINARY. A text
-    // with characters the code page lacks is written in its short (8.3) form when it names a
-    // file, so that the value still starts the program.
-    bool write(AutoRunList list, std::string_view name, const AutoRunValue& value) override;
+    // The command as REG_SZ in the ANSI code page. One with characters the code page lacks is
+    // written in its short (8.3) form when it names a file, so that the value still starts the
+    // program.
+    bool launchAtLogOn(AutoRunList list, std::string_view name, const std::string& command) override;
     bool remove(AutoRunList list, std::string_view name) override;
 
 private:

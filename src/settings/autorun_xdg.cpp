@@ -99,9 +99,8 @@ std::string XdgAutoRunStore::entryPath(std::string_view name) const {
     return paths::join(folder_, std::string(name) + ".desktop");
 }
 
-bool XdgAutoRunStore::write(AutoRunList list, std::string_view name, const AutoRunValue& value) {
-    if (list != AutoRunList::EveryLogOn || !std::holds_alternative<std::string>(value) ||
-        !usableName(name) || folder_.empty() || command_.empty())
+bool XdgAutoRunStore::launchAtLogOn(AutoRunList list, std::string_view name, const std::string&) {
+    if (list != AutoRunList::EveryLogOn || !usableName(name) || folder_.empty() || command_.empty())
         return false;
     return files::makeFolders(folder_) &&
            bool(files::replaceAtomically(entryPath(name), desktopEntry(name, command_)));

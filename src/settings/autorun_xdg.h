@@ -10,8 +10,9 @@ namespace tidewell {
 
 class XdgAutoRunStore final : public AutoRun {
 public:
-    // `command` is what every entry starts. The value's text is not used for it: it is the
-    // Windows-style path (file name without its extension), which need not name a file here.
+    // `command` is what every entry starts, with the settings file it was given. The command
+    // asked for is not used: it is the Windows-style path (file name without its extension),
+    // which need not name a file here.
     // `folder` is the autostart folder; by default $XDG_CONFIG_HOME/autostart or
     // $HOME/.config/autostart.
     explicit XdgAutoRunStore(std::vector<std::string> command,
@@ -25,9 +26,9 @@ public:
                                                   std::string executable = runningExecutable());
     static std::string runningExecutable();
 
-    // Every log-on only (autostart has no run-once), text values only, and names that can be
-    // file names; the folder is made on the first write.
-    bool write(AutoRunList list, std::string_view name, const AutoRunValue& value) override;
+    // Every log-on only (autostart has no run-once), and names that can be file names; the
+    // folder is made on the first write.
+    bool launchAtLogOn(AutoRunList list, std::string_view name, const std::string&) override;
     bool remove(AutoRunList list, std::string_view name) override;
 
 private:

@@ -43,22 +43,12 @@ void GPSModule::ConfigureAutoRun(std::int16_t mode, std::string_view name, std::
 
 bool GPSModule::RegistrySetValue(AutoRunList list, std::string_view name,
                                  const RegistryValue& value) {
-    const AutoRunValue stored = std::visit(
-        [](const auto& v) -> AutoRunValue {
-            using T = std::decay_t<decltype(v)>;
-            if constexpr (std::is_same_v<T, std::int16_t> || std::is_same_v<T, std::int32_t>) {
-                return std::int32_t(v);
-            } else if constexpr (std::is_same_v<T, std::string>) {
-                return v;
-            } else if constexpr (std::is_same_v<T, std::vector<std::uint8_t>>) {
-                if (v.empty()) throw Error(errors::SubscriptOutOfRange, "Subscript out of range");
-                return v;
-            } else {
-                throw Error(errors::UnsupportedValueType, "Unsupported value type");
-            }
-        },
-        value);
-    return autoRun_.write(list, name, stored);
+    if (std::holds_alternative<std::monostate>(value))
+        throw Error(errors::UnsupportedValueType, "Unsupported value type");
+    if (const auto* bytes = std::get_if<std::vector<std::uint8_t>>(&value); bytes && bytes->empty())
+        throw Error(errors::SubscriptOutOfRange, "Subscript out of range");
+    const auto* command = std::get_if<std::string>(&value);
+    return command && autoRun_.launchAtLogOn(list, name, *command);
 }
 
 bool GPSModule::RegistryDeleteValue(AutoRunList list, std::string_view name) {
@@ -66,8 +56,7 @@ bool GPSModule::RegistryDeleteValue(AutoRunList list, std::string_view name) {
 }
 
 std::string GPSModule::autoRunPath() const {
-    const std::string exe = shell_.executablePath();
-    return paths::join(paths::folderOf(exe), paths::stemOf(exe)) +
+    return paths::join(paths::folderOf(executable_), paths::stemOf(executable_)) +
            std::string(paths::executableSuffix);
 }
 

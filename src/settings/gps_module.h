@@ -3,12 +3,12 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
 #include "platform/autorun.h"
 #include "platform/profile_store.h"
-#include "platform/shell.h"
 
 namespace tidewell {
 
@@ -20,8 +20,9 @@ inline constexpr std::string_view kAppTitle = "Tidewell";
 
 class GPSModule {
 public:
-    GPSModule(ProfileStore& profile, AutoRun& autoRun, const Shell& shell)
-        : profile_(profile), autoRun_(autoRun), shell_(shell) {}
+    // `executable` is the running program's full path.
+    GPSModule(ProfileStore& profile, AutoRun& autoRun, std::string executable)
+        : profile_(profile), autoRun_(autoRun), executable_(std::move(executable)) {}
 
     // Reads the key (lower-cased) with a 750-character buffer; empty text when missing.
     std::string GetIniSetting(std::string_view section, std::string_view key,
@@ -34,9 +35,9 @@ public:
     // other mode the every-log-on value. Empty (or blank) name and path take the application
     // title and this executable.
     void ConfigureAutoRun(std::int16_t mode, std::string_view name, std::string_view path);
-    // 16- and 32-bit numbers are stored as 32-bit, texts and bytes as they are; an empty byte
-    // array throws Error(SubscriptOutOfRange), any other type Error(UnsupportedValueType).
-    // True when the value was written.
+    // A text is the command the list starts. An empty byte array throws
+    // Error(SubscriptOutOfRange), a value of no type Error(UnsupportedValueType); a number or
+    // bytes start nothing, and are not written. True when the value was written.
     bool RegistrySetValue(AutoRunList list, std::string_view name, const RegistryValue& value);
     bool RegistryDeleteValue(AutoRunList list, std::string_view name);
 
@@ -47,7 +48,7 @@ public:
 private:
     ProfileStore& profile_;
     AutoRun& autoRun_;
-    const Shell& shell_;
+    std::string executable_;
 };
 
 }  // namespace tidewell

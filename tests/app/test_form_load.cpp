@@ -27,7 +27,7 @@ std::map<std::string, std::string> restoredState(const WindowTest& t, const Orva
     const std::string sync = w.SyncUsesUTC ? (*w.SyncUsesUTC ? "utc" : "local") : "unset";
     const std::string options = std::string(w.Option1[0].Value() ? "UTC" : "-") +
                                 (w.Option1[1].Value() ? "LOCAL" : "-") + " " + sync;
-    const auto delay = w.preciseDelay();
+    const auto delay = w.extended().preciseDelay;
     const std::string precise =
         delay ? "+" + std::to_string(delay->count()) + " ms" : std::string("whole seconds");
     return {
@@ -41,7 +41,7 @@ std::map<std::string, std::string> restoredState(const WindowTest& t, const Orva
         {"SerialSync/TimeUTC", options},
         {"GPS/PRECISE", precise},
         {"GPS/DELAYMS", precise},
-        {"GPS/SETCLOCK", w.setsClock() ? "sets" : "never"},
+        {"GPS/SETCLOCK", w.extended().setsClock ? "sets" : "never"},
     };
 }
 
@@ -115,8 +115,7 @@ TEST_F(WindowTest, AStartUpWithEverythingOnStoresItsKeysAgain) {
         EXPECT_EQ(profile.get(section, key), " 1") << key << " is stored again, with its blank";
     EXPECT_EQ(profile.get("GPS", "GPSdate"), "1") << "Check3 starts checked: no change, no write";
     EXPECT_EQ(autoRun.values.at("Run\\Tidewell"),
-              AutoRunValue(paths::join("/opt/tidewell", "tidewell") +
-                           std::string(paths::executableSuffix)));
+              paths::join("/opt/tidewell", "tidewell") + std::string(paths::executableSuffix));
     EXPECT_EQ(profile.get("SerialSync", "TimeLocal"), "False");
     EXPECT_TRUE(w.SyncUsesUTC == true && w.UDPRateCode == 1) << "steps after a failed one run";
 }

@@ -191,17 +191,16 @@ TEST_F(WindowTest, EveryChoiceStoresItsKeyAndTakesEffect) {
 
 // ---- Tray, hide and exit -----------------------------------------------------------------
 
-// Button messages from the tray show the window, others do nothing; Close and Exit saves the
-// GPS port, other closes do not.
+// Each click on the tray icon shows the window; Close and Exit saves the GPS port, other closes
+// do not.
 TEST_F(WindowTest, TrayHideAndExit) {
     OrvaneSetTime& w = start();
-    for (int code : {512, 514, 517, 519}) w.Form_MouseMove(0, 0, code * 15.0, 0);
     EXPECT_FALSE(w.Visible() || shell.windowShown || w.Timer1.Enabled());
-    for (int code : {513, 515, 516, 518}) {
+    for (TrayButton button : {TrayButton::Left, TrayButton::Right, TrayButton::Double}) {
         w.Command4_Click();
         EXPECT_FALSE(shell.windowShown);
-        w.Form_MouseMove(0, 0, code * 15.0, 0);
-        EXPECT_TRUE(w.Visible() && shell.windowShown && w.Timer1.Enabled()) << code;
+        w.trayClicked(button);
+        EXPECT_TRUE(w.Visible() && shell.windowShown && w.Timer1.Enabled());
     }
 
     w.Combo1.Text("COM6");

@@ -4,14 +4,21 @@
 namespace tidewell {
 namespace {
 
+struct FakeTimeServices : TimeServiceProbe {
+    std::optional<std::string> answer;
+    int asked = 0;
+    void probe(Done done) override { ++asked, done(answer); }
+};
+
 struct ProgramTest : WindowTest {
     fakes::FakeEventLoop loop;
-    PortMap ports{profile, "Tidewell.ini"};
+    PortMap ports{profile, file};
     std::unique_ptr<Program> program;
 
-    OrvaneSetTime& run() {
-        program =
-            std::make_unique<Program>(platform(), components(), loop, ports, "Tidewell.ini", view);
+    OrvaneSetTime& run(TimeServiceProbe* services = nullptr) {
+        program = std::make_unique<Program>(platform(), components(), loop, ports, file, services);
+        program->events().add(view);
+        program->events().add(boxes);
         program->start();
         return program->window();
     }
@@ -107,6 +114,28 @@ TEST_F(ProgramTest, WantedPortsAreTriedUntilTheyOpen) {
     EXPECT_EQ(told(), (std::vector<std::string>{"gps port: COM3 open",
                                                 "serial sync: COM4 (/dev/display) open"}));
     EXPECT_TRUE(nmea.open && serial.open);
+}
+
+TEST_F(ProgramTest, AnotherTimeServiceIsToldOnceAndSetClockZeroLeavesTheClockAlone) {
+    FakeTimeServices services;
+    run(&services);
+    services.answer = "chronyd";
+    for (int hour = 0; hour < 3; ++hour)
+        for (const auto& check : loop.live("after", Program::kTimeServiceCheckMs))
+            check->callback();
+    EXPECT_EQ(services.asked, 2) << "at start, then hourly until found";
+    ASSERT_EQ(shell.boxes.size(), 1u);
+    EXPECT_TRUE(shell.boxes[0].ends_with("SETCLOCK=0 in section [GPS] of " + file + "."));
+    EXPECT_EQ(std::count(view.lines.begin(), view.lines.end(), "time service: chronyd"), 1);
+
+    stored("GPS", "SETCLOCK", " 0");
+    services.asked = 0;
+    OrvaneSetTime& w = run(&services);
+    w.NMEA1_SentenceReceived({"RMC", *dateValueOf(2026, 12, 5, 9, 6, 0)});
+    EXPECT_EQ(w.txtGPStime.Text(), "05-12-2026   9:06:01");
+    EXPECT_TRUE(clock.sets.empty());
+    EXPECT_EQ(services.asked, 0);
+    for (const std::string& l : profile.writes) EXPECT_FALSE(l.starts_with("GPS/SETCLOCK")) << l;
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <memory>
 
+#include "app/failure_boxes.h"
 #include "app/orvane_set_time.h"
 #include "fakes.h"
 
@@ -10,8 +11,8 @@ namespace tidewell {
 
 using Strings = std::vector<std::string>;
 
-// What a view hears, one line per event the tests look at.
-struct RecordingView : WindowView {
+// What the program's events say, one line per event the tests look at.
+struct RecordingView : ProgramEvents {
     Strings lines;
     void clockRefused(const Error& e, DateValue) override { lines.push_back(e.description()); }
     void frameSent(Output o, const std::string&) override {
@@ -22,6 +23,9 @@ struct RecordingView : WindowView {
         lines.push_back(std::string(key) + " " + how);
     }
     void eventLine(const std::string& text) override { lines.push_back(text); }
+    void otherTimeService(const std::string& service, const std::string&) override {
+        lines.push_back("time service: " + service);
+    }
     void settingsNotSaved(const std::string&, const std::string& reason) override {
         lines.push_back("not saved: " + reason);
     }
@@ -39,13 +43,21 @@ struct WindowTest : ::testing::Test {
     fakes::FakeSerialPort serial;
     fakes::FakeUdpSocket udp;
     RecordingView view;
+    FailureBoxes boxes{shell};
+    ProgramEventHub events;  // the view, then the boxes, as on a desktop
     std::unique_ptr<OrvaneSetTime> window;
 
-    OrvaneSetTime::Platform platform() { return {shell, *store, autoRun, clock}; }
+    WindowTest() {
+        events.add(view);
+        events.add(boxes);
+    }
+
+    OrvaneSetTime::Platform platform() {
+        return {shell, *store, autoRun, clock, "/opt/tidewell/tidewell"};
+    }
     OrvaneSetTime::Components components() { return {nmea, serial, udp}; }
     OrvaneSetTime& load() {
-        window = std::make_unique<OrvaneSetTime>(platform(), components(), file);
-        window->addView(view);
+        window = std::make_unique<OrvaneSetTime>(platform(), components(), events, file);
         window->Form_Load();
         return *window;
     }

@@ -92,13 +92,13 @@ public:
 // Both lists in one map, "Run\\name" and "RunOnce\\name"; calls are recorded.
 class FakeAutoRun : public AutoRun {
 public:
-    std::map<std::string, AutoRunValue> values;
+    std::map<std::string, std::string> values;
     std::vector<std::string> calls;  // "write Run\\Tidewell", "remove Run\\Tidewell"
 
     static std::string id(AutoRunList list, std::string_view name) {
         return (list == AutoRunList::EveryLogOn ? "Run\\" : "RunOnce\\") + std::string(name);
     }
-    bool write(AutoRunList list, std::string_view name, const AutoRunValue& value) override {
+    bool launchAtLogOn(AutoRunList list, std::string_view name, const std::string& value) override {
         calls.push_back("write " + id(list, name));
         values[id(list, name)] = value;
         return true;
@@ -116,7 +116,6 @@ public:
     std::vector<std::string> boxes;      // "title: text"
     std::vector<MsgBoxIcon> boxIcons;
     std::function<void()> whileBoxOpen;  // runs inside a box, as a modal loop would
-    std::string exe = "/opt/tidewell/tidewell";
     int quitCalls = 0;
 
     void showWindow(bool shown) override { windowShown = shown; }
@@ -130,7 +129,6 @@ public:
         if (whileBoxOpen) whileBoxOpen();
         return MsgBoxAnswer::Ok;
     }
-    std::string executablePath() const override { return exe; }
     void quit() override { ++quitCalls; }
 };
 

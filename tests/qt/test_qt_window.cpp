@@ -36,11 +36,11 @@ struct QtWindowTest : WindowTest {
     std::unique_ptr<QtWindowView> view;
 
     OrvaneSetTime& open(Shell& on) {
-        const OrvaneSetTime::Platform platform{on, profile, autoRun, clock};
-        window = std::make_unique<OrvaneSetTime>(platform, components(), "/tmp/Tidewell.ini");
+        const OrvaneSetTime::Platform platform{on, profile, autoRun, clock, "/opt/tw"};
+        window = std::make_unique<OrvaneSetTime>(platform, components(), events, "/tmp/Tidewell.ini");
         view =
             &on == &shell ? std::make_unique<QtWindowView>(*window) : desktop.openWindow(*window);
-        if (&on == &shell) window->addView(*view);
+        if (&on == &shell) window->addMirror(*view);
         window->Form_Load();
         return *window;
     }

@@ -14,10 +14,10 @@ namespace tidewell {
 namespace {
 
 struct Module {
+    explicit Module(std::string exe = "/opt/tidewell/tidewell") : module{profile, registry, exe} {}
     fakes::FakeProfileStore profile;
     fakes::FakeAutoRun registry;
-    fakes::FakeShell shell;
-    GPSModule module{profile, registry, shell};
+    GPSModule module;
 };
 
 TEST(GetSaveIniSetting, KeysUpperCasedOnWritingAndValuesCutTo749) {
@@ -25,7 +25,7 @@ TEST(GetSaveIniSetting, KeysUpperCasedOnWritingAndValuesCutTo749) {
     const std::string file = dir.file("Tidewell.ini"), value(800, 'q');
     IniProfileStore profile;
     Module m;
-    GPSModule module(profile, m.registry, m.shell);
+    GPSModule module(profile, m.registry, "/opt/tidewell/tidewell");
     module.SaveIniSetting("udp", "UDPrate", value, file);
     EXPECT_EQ(testing::readBytes(file), "[udp]\nUDPRATE=" + value + "\n");
     EXPECT_EQ(module.GetIniSetting("UDP", "udprate", file), value.substr(0, 749));
@@ -34,7 +34,7 @@ TEST(GetSaveIniSetting, KeysUpperCasedOnWritingAndValuesCutTo749) {
 TEST(ConfigureAutoRun, ChoosesListNameAndPathByMode) {
     const std::string tw = "tidewell" + std::string(paths::executableSuffix);
     const std::string run = "Run\\Tidewell", once = "RunOnce\\Tidewell";
-    using Values = std::map<std::string, AutoRunValue>;
+    using Values = std::map<std::string, std::string>;
     const Values before{{run, "old"}, {once, "once"}};
     const struct {
         const char* why;
@@ -51,9 +51,8 @@ TEST(ConfigureAutoRun, ChoosesListNameAndPathByMode) {
         // clang-format on
     };
     for (const auto& r : rows) {
-        Module m;
+        Module m(r.exe);
         m.registry.values = before;
-        m.shell.exe = r.exe;
         m.module.ConfigureAutoRun(r.mode, r.name, r.path);
         EXPECT_EQ(m.registry.values, r.expected) << r.why;
     }
@@ -85,7 +84,7 @@ TEST(XdgAutoRun, CheckingWritesAnEntryThatRunsTheCommandAndUncheckingRemovesIt) 
         const std::string folder = dir.file("autostart");  // made by the first write
         XdgAutoRunStore store(r.command, folder);
         Module m;
-        GPSModule module(m.profile, store, m.shell);
+        GPSModule module(m.profile, store, "/opt/tidewell/tidewell");
         module.ConfigureAutoRun(2, "", "");
         module.ConfigureAutoRun(1, "", "");  // run-once has no place here
         EXPECT_EQ(testing::readBytes(folder + "/Tidewell.desktop"),

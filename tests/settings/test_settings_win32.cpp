@@ -62,7 +62,7 @@ TEST(IniProfileStoreWin32, AgreesWithTheProfileFunctionsOnRandomReadsAndWrites) 
 }
 
 // Test keys of our own, never the real Run keys; opened by the adapter, never created by it.
-TEST(RegistryAutoRunWin32, ValuesArriveTypedWithExactBytes) {
+TEST(RegistryAutoRunWin32, CommandsArriveAsAnsiTextsThatStartTheProgram) {
     const std::string root = "Software\\Tidewell-test", run = root + "\\Run";
     for (const std::string& key : {run, run + "Once"})
         ASSERT_EQ(::RegSetKeyValueA(HKEY_CURRENT_USER, key.c_str(), "other", REG_SZ, "", 1), 0);
@@ -75,27 +75,21 @@ TEST(RegistryAutoRunWin32, ValuesArriveTypedWithExactBytes) {
     };
     testing::TempFolder dir;
     fakes::FakeProfileStore profile;
-    fakes::FakeShell shell;
     RegistryAutoRun registry(run);
-    GPSModule module(profile, registry, shell);
-    shell.exe = "C:\\tidewell.exe";  // a drive's root: one backslash, ".Exe" whatever the case
-    module.ConfigureAutoRun(2, "", "");
+    // A drive's root: one backslash, ".Exe" whatever the case.
+    GPSModule(profile, registry, "C:\\tidewell.exe").ConfigureAutoRun(2, "", "");
     EXPECT_EQ(query(run, "Tidewell"), std::string("1:C:\\tidewell.Exe") + char(0));
     // A name the ANSI code page cannot spell is written as its short name.
-    shell.exe = dir.root.string() + "\\tid\xC3\xA9\xE2\x9C\x93.exe";
-    testing::writeBytes(win32::wide(shell.exe), "");
+    const std::string exe = dir.root.string() + "\\tid\xC3\xA9\xE2\x9C\x93.exe";
+    testing::writeBytes(win32::wide(exe), "");
+    GPSModule module(profile, registry, exe);
     module.ConfigureAutoRun(1, "", "");
     const std::string once = query(run + "Once", "Tidewell");
     EXPECT_NE(::GetFileAttributesA(once.substr(2).c_str()), INVALID_FILE_ATTRIBUTES) << once;
     module.ConfigureAutoRun(0, "", "");
     EXPECT_EQ(query(run, "Tidewell"), "0:");
     EXPECT_FALSE(module.RegistryDeleteValue(AutoRunList::EveryLogOn, "Tidewell"));
-    EXPECT_TRUE(module.RegistrySetValue(AutoRunList::EveryLogOn, "n", std::int16_t(-2)));
-    EXPECT_TRUE(
-        module.RegistrySetValue(AutoRunList::EveryLogOn, "b", std::vector<std::uint8_t>{7, 0}));
-    EXPECT_EQ(query(run, "n"), "4:\xFE\xFF\xFF\xFF");
-    EXPECT_EQ(query(run, "b"), std::string("3:\x07\0", 4));
-    EXPECT_FALSE(RegistryAutoRun(root + "\\Gone").write(AutoRunList::EveryLogOn, "x", 1));
+    EXPECT_FALSE(RegistryAutoRun(root + "\\Gone").launchAtLogOn(AutoRunList::EveryLogOn, "x", "y"));
     ::RegDeleteTreeA(HKEY_CURRENT_USER, root.c_str());
 }
 

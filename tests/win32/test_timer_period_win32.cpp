@@ -14,10 +14,8 @@ UINT WINAPI end(UINT ms) { return ms == 1 ? (--held, TIMERR_NOERROR) : TIMERR_NO
 struct TimerPeriodTest : WindowTest {
     std::optional<OutputTimerPeriod> period{std::in_place, begin, end};
     OrvaneSetTime& loadWithPeriod() {
-        window = std::make_unique<OrvaneSetTime>(platform(), components(), file);
-        window->addView(*period);
-        window->Form_Load();
-        return *window;
+        events.add(*period);
+        return load();
     }
 };
 

@@ -83,7 +83,8 @@ struct Win32WindowTest : WindowTest {
     void SetUp() override {
         trayCalls.clear();
         window = std::make_unique<OrvaneSetTime>(
-            OrvaneSetTime::Platform{desktop, profile, autoRun, clock}, components(), file);
+            OrvaneSetTime::Platform{desktop, profile, autoRun, clock, "C:\\tw\\tidewell.exe"},
+            components(), events, file);
         view = desktop.openWindow(*window);
         window->Form_Load();
         hwnd = view->hwnd();
@@ -129,6 +130,8 @@ TEST_F(Win32WindowTest, ControlsSitAsLaidOutInTabOrderWithTheirTextsAndFonts) {
 }
 
 TEST_F(Win32WindowTest, TrayShowsButtonsActAndOnlyCloseAndExitSavesThePort) {
+    for (unsigned code : {512, 514, 517, 519}) EXPECT_FALSE(trayButtonOf(code)) << code;
+    for (unsigned code : {513, 515, 516, 518}) EXPECT_TRUE(trayButtonOf(code)) << code;
     ::SendMessageW(hwnd, WM_MOUSEMOVE, 0, 512);
     EXPECT_FALSE(::IsWindowVisible(hwnd));
     ::SendMessageW(hwnd, WM_MOUSEMOVE, 0, 513);

@@ -8,7 +8,9 @@
 #include <memory>
 
 #include "app/demo.h"
-#include "app/headless.h"
+#include "app/event_report.h"
+#include "app/failure_boxes.h"
+#include "app/headless_shell.h"
 #include "app/options.h"
 #include "app/program.h"
 #include "app/qt/event_loop_qt.h"
@@ -47,12 +49,13 @@ int main(int argc, char** argv) {
     QtEventLoop loop;
     // The report goes on beside a window: one line per event, for logs and scripts.
     ReportOutput output(STDOUT_FILENO, loop);
-    HeadlessReport report(output, loop, options->noSetClock);
+    EventReport report(output, loop, options->noSetClock);
     HeadlessShell headlessShell(report, loop);
     QtShell desktopShell(loop);
     Shell& shell = windowed ? static_cast<Shell&>(desktopShell) : headlessShell;
 
-    const std::string appFolder = paths::folderOf(shell.executablePath());
+    const std::string executable = paths::executablePath();
+    const std::string appFolder = paths::folderOf(executable);
     Demo demo;
     std::string settingsFile;
     try {
@@ -82,9 +85,11 @@ int main(int argc, char** argv) {
 
     // A clock left alone is not fought over.
     LinuxTimeServiceProbe timeServices(QDBusConnection::systemBus());
-    Program program({shell, profile, autoRun, clock}, {nmea, serial, udp}, loop, ports,
-                    settingsFile, report, options->noSetClock ? nullptr : &timeServices);
-    program.window().reportClockRefusalInMessageBox = windowed;
+    Program program({shell, profile, autoRun, clock, executable}, {nmea, serial, udp}, loop, ports,
+                    settingsFile, options->noSetClock ? nullptr : &timeServices);
+    program.events().add(report);
+    FailureBoxes boxes(shell);
+    if (windowed) program.events().add(boxes);
     const auto window = windowed ? desktopShell.openWindow(program.window()) : nullptr;
     const auto stopWatch = loop.watchStopSignals([&] { program.stop(); });
     program.start();

@@ -204,14 +204,10 @@ void QtWindowView::build() {
         QWidget::setTabOrder(widgets_[order[i - 1]], widgets_[order[i]]);
     // The first in the order that can be shown has the focus when the window opens.
     for (Control* c : order)
-        if (!neverShown(*c)) {
+        if (!model_.neverShown(*c)) {
             widgets_[c]->setFocus();
             break;
         }
-}
-
-bool QtWindowView::neverShown(const Control& c) const {
-    return &c == &model_.txtLocalTime || &c == &model_.UDPaddress || &c == &model_.Label4;
 }
 
 QString QtWindowView::textOf(const Control& c) const {
@@ -238,7 +234,7 @@ void QtWindowView::controlChanged(const Control& c) {
     QWidget* w = widgetOf(c);
     if (!w) return;
     const QSignalBlocker block(w);
-    w->setVisible(c.Visible() && !neverShown(c));
+    w->setVisible(c.Visible() && !model_.neverShown(c));
     const QString text = textOf(c);
     if (auto* label = qobject_cast<QLabel*>(w)) {
         label->setText(text);
@@ -296,8 +292,7 @@ std::unique_ptr<QtWindowView> QtShell::openWindow(OrvaneSetTime& model) {
     auto window = std::make_unique<QtWindowView>(model);
     model_ = &model;
     window_ = window.get();
-    model.addView(*window);
-    model.twipsPerPixel = 1440.0 / window->logicalDpiX();
+    model.addMirror(*window);
     window->onClose = [this] {
         model_->Form_Unload();
         quit();
@@ -381,10 +376,6 @@ MsgBoxAnswer QtShell::messageBox(std::string_view text, std::string_view title, 
     box.setWindowIcon(appIcon());
     box.exec();
     return MsgBoxAnswer::Ok;
-}
-
-std::string QtShell::executablePath() const {
-    return paths::executablePath();
 }
 
 void QtShell::quit() {

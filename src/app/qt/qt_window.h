@@ -14,7 +14,7 @@
 #include <optional>
 
 #include "app/orvane_set_time.h"
-#include "app/window_view.h"
+#include "app/control_mirror.h"
 #include "platform/event_loop.h"
 #include "platform/shell.h"
 
@@ -23,7 +23,7 @@ namespace tidewell {
 // The tray icon's click as the model knows it; nothing for a middle click.
 std::optional<TrayButton> trayButtonOf(QSystemTrayIcon::ActivationReason reason);
 
-class QtWindowView : public QWidget, public WindowView {
+class QtWindowView : public QWidget, public ControlMirror {
 public:
     // The window's own font, which every control without one of its own uses.
     static inline const Font kDialogFont{"MS Sans Serif", 8, false};
@@ -52,8 +52,6 @@ private:
     QFont fontOf(const Font& font) const;
     void act(const std::function<void()>& action);
     QString textOf(const Control& control) const;
-    // txtLocalTime, UDPaddress and Label4, which the model hides and the user never sees.
-    bool neverShown(const Control& control) const;
 
     OrvaneSetTime& model_;
     std::map<const Control*, QWidget*> widgets_;
@@ -82,7 +80,6 @@ public:
     void removeTrayIcon(const TrayIconRecord& icon) override;
     MsgBoxAnswer messageBox(std::string_view text, std::string_view title, MsgBoxIcon icon,
                             MsgBoxButtons buttons) override;
-    std::string executablePath() const override;
     void quit() override;
 
     bool hasTray() const { return tray_ != nullptr; }

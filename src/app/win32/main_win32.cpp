@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "app/headless.h"
+#include "app/event_report.h"
+#include "app/failure_boxes.h"
+#include "app/headless_shell.h"
 #include "app/options.h"
 #include "app/program.h"
 #include "app/win32/event_loop_win32.h"
@@ -108,12 +110,13 @@ int run(const Options& options) {
     WindowsEventLoop loop;
     // The report goes on beside a window: one line per event, for logs and scripts.
     ReportOutput output(_fileno(stdout), loop);
-    HeadlessReport report(output, loop, options.noSetClock);
+    EventReport report(output, loop, options.noSetClock);
     HeadlessShell headlessShell(report, loop);
     Win32Shell desktopShell(loop);
     Shell& shell = windowed ? static_cast<Shell&>(desktopShell) : headlessShell;
 
-    const std::string appFolder = paths::folderOf(shell.executablePath());
+    const std::string executable = paths::executablePath();
+    const std::string appFolder = paths::folderOf(executable);
     const std::string settingsFile = settingsFilePath(appFolder, options.settingsFile);
     // A writer killed mid-write leaves its temporary file beside the settings file.
     files::removeStaleTemporaryFiles(settingsFile);
@@ -131,10 +134,12 @@ int run(const Options& options) {
     // A clock left alone is not fought over.
     Win32TimeServiceProbe timeServices;
     OutputTimerPeriod timerPeriod;
-    Program program({shell, profile, autoRun, clock}, {nmea, serial, udp}, loop, ports,
-                    settingsFile, report, options.noSetClock ? nullptr : &timeServices);
-    program.window().reportClockRefusalInMessageBox = windowed;
-    program.window().addView(timerPeriod);
+    Program program({shell, profile, autoRun, clock, executable}, {nmea, serial, udp}, loop, ports,
+                    settingsFile, options.noSetClock ? nullptr : &timeServices);
+    program.events().add(report);
+    program.events().add(timerPeriod);
+    FailureBoxes boxes(shell);
+    if (windowed) program.events().add(boxes);
     const auto window = windowed ? desktopShell.openWindow(program.window()) : nullptr;
     if (window) loop.messageFilter = [&](MSG& message) { return window->dialogMessage(message); };
     bool stopping = false;

@@ -3,11 +3,11 @@
 // the default when both are off, since a finer period costs the whole machine power.
 #include <windows.h>
 
-#include "app/window_view.h"
+#include "app/program_events.h"
 
 namespace tidewell {
 
-class OutputTimerPeriod : public WindowView {
+class OutputTimerPeriod : public ProgramEvents {
 public:
     using PeriodCall = UINT(WINAPI*)(UINT);
     // timeBeginPeriod and timeEndPeriod unless a test gives others.
@@ -16,14 +16,13 @@ public:
     OutputTimerPeriod(const OutputTimerPeriod&) = delete;
     OutputTimerPeriod& operator=(const OutputTimerPeriod&) = delete;
 
-    void controlChanged(const Control& control) override;
-    void loaded(const OrvaneSetTime& window, const std::string&, const std::string&) override;
+    void outputsSwitched(bool serialOn, bool udpOn) override { request(serialOn || udpOn); }
 
 private:
     void request(bool fine);
 
     PeriodCall begin_, end_;
-    bool udpOn_ = false, serialOn_ = false, fine_ = false;
+    bool fine_ = false;
 };
 
 }  // namespace tidewell

@@ -13,6 +13,20 @@
 
 namespace tidewell {
 
+std::optional<TrayButton> trayButtonOf(unsigned mouseMessage) {
+    switch (mouseMessage) {
+    case WM_LBUTTONDOWN:
+        return TrayButton::Left;
+    case WM_RBUTTONDOWN:
+        return TrayButton::Right;
+    case WM_LBUTTONDBLCLK:
+    case WM_RBUTTONDBLCLK:
+        return TrayButton::Double;
+    default:
+        return std::nullopt;
+    }
+}
+
 namespace {
 
 // A pick from a list, handled once the list has finished its own work: wParam the control's
@@ -176,10 +190,6 @@ HFONT Win32WindowView::fontOf(const std::optional<Font>& font) {
     return fonts_[key] = made;
 }
 
-bool Win32WindowView::neverShown(const Control& c) const {
-    return &c == &model_.txtLocalTime || &c == &model_.UDPaddress || &c == &model_.Label4;
-}
-
 HWND Win32WindowView::handleOf(const Control& control) const {
     for (auto& [c, h] : controls_)
         if (c == &control) return h;
@@ -194,7 +204,7 @@ void Win32WindowView::controlChanged(const Control& c) {
     HWND h = handleOf(c);
     if (!h) return;
     const bool outer = !std::exchange(mirroring_, true);
-    const bool visible = c.Visible() && !neverShown(c);
+    const bool visible = c.Visible() && !model_.neverShown(c);
     if (bool(::GetWindowLongW(h, GWL_STYLE) & WS_VISIBLE) != visible)
         ::ShowWindow(h, visible ? SW_SHOWNA : SW_HIDE);
     const std::wstring text = win32::wide(c.shownText());
@@ -289,12 +299,9 @@ LRESULT Win32WindowView::handle(UINT message, WPARAM wParam, LPARAM lParam) {
             act(*combo, [&] { combo->choose(int(lParam)); });
         return 0;
     }
-    case WM_MOUSEMOVE: {
-        // Also the tray icon's callback, its mouse event's code in the low word.
-        const double tpp = model_.twipsPerPixel;
-        model_.Form_MouseMove(int(wParam), 0, LOWORD(lParam) * tpp, HIWORD(lParam) * tpp);
+    case WM_MOUSEMOVE:
+        if (const auto button = trayButtonOf(LOWORD(lParam))) model_.trayClicked(*button);
         return 0;
-    }
     case WM_CLOSE:
         if (onClose) onClose();
         return 0;
@@ -316,7 +323,6 @@ LRESULT Win32WindowView::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     }
     case WM_DPICHANGED: {
         dpi_ = HIWORD(wParam);
-        model_.twipsPerPixel = 1440.0 / dpi_;
         auto old = std::exchange(fonts_, {});
         layout();
         for (auto& [key, font] : old) ::DeleteObject(font);
@@ -357,8 +363,7 @@ std::unique_ptr<Win32WindowView> Win32Shell::openWindow(OrvaneSetTime& model) {
     auto window = std::make_unique<Win32WindowView>(model, owner_);
     model_ = &model;
     window_ = window.get();
-    model.addView(*window);
-    model.twipsPerPixel = 1440.0 / window->dpi();
+    model.addMirror(*window);
     window->onClose = [this] {
         model_->Form_Unload();
         quit();
@@ -406,8 +411,8 @@ void Win32Shell::notify(DWORD command, const TrayIconRecord& icon) {
     data.cbSize = sizeof data;
     data.hWnd = window_->hwnd();
     data.uID = 0;
-    data.uFlags = icon.flags;
-    data.uCallbackMessage = icon.callbackMessage;
+    data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    data.uCallbackMessage = WM_MOUSEMOVE;
     data.hIcon = windowIcon(SM_CXSMICON, window_->dpi());
     std::memset(data.szTip, ' ', sizeof data.szTip);
     const std::size_t n = std::min(icon.tip.size(), sizeof data.szTip - 1);
@@ -444,10 +449,6 @@ MsgBoxAnswer Win32Shell::messageBox(std::string_view text, std::string_view titl
     ::MessageBoxW(window_ ? window_->hwnd() : nullptr, win32::wide(text).c_str(),
                   win32::wide(title).c_str(), type);
     return MsgBoxAnswer::Ok;
-}
-
-std::string Win32Shell::executablePath() const {
-    return paths::executablePath();
 }
 
 void Win32Shell::quit() {

@@ -4,7 +4,7 @@
 // button, message boxes, quitting). The controls hold no state of their own: a user's action
 // goes to the model, and what the model changes comes back through controlChanged.
 #include "app/orvane_set_time.h"
-#include "app/window_view.h"
+#include "app/control_mirror.h"
 #include "platform/event_loop.h"
 #include "platform/shell.h"
 
@@ -15,6 +15,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace tidewell {
@@ -22,7 +23,12 @@ namespace tidewell {
 // The icon group the window, its title bar and the tray show (tidewell.rc).
 inline constexpr int kWindowIconResource = 1;
 
-class Win32WindowView : public WindowView {
+// The tray icon's callback reaches the window as WM_MOUSEMOVE with the mouse event's code in
+// its low word: the left button, the right button or a double click restore the window; any
+// other event (a move) does nothing.
+std::optional<TrayButton> trayButtonOf(unsigned mouseMessage);
+
+class Win32WindowView : public ControlMirror {
 public:
     static constexpr const wchar_t* kClassName = L"TidewellWindow";
 
@@ -57,8 +63,6 @@ private:
     void act(Control& control, const std::function<void()>& action);
     HFONT fontOf(const std::optional<Font>& font);
     void dropFonts();
-    // txtLocalTime, UDPaddress and Label4, which the model hides and the user never sees.
-    bool neverShown(const Control& control) const;
 
     OrvaneSetTime& model_;
     HWND hwnd_ = nullptr;
@@ -89,7 +93,6 @@ public:
     void removeTrayIcon(const TrayIconRecord& icon) override;
     MsgBoxAnswer messageBox(std::string_view text, std::string_view title, MsgBoxIcon icon,
                             MsgBoxButtons buttons) override;
-    std::string executablePath() const override;
     void quit() override;
 
 private:

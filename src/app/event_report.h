@@ -1,43 +1,20 @@
 #pragma once
-// The program without a window: what a window would show, or a message box would say, goes
-// to standard output as one line per event.
+// The program's events as lines, one per event, on standard output beside the window or
+// without one: what a window would show, and headless what a message box would say.
 #include <string>
 #include <vector>
 
 #include "app/orvane_set_time.h"
+#include "app/program_events.h"
 #include "app/report_flow.h"
 #include "app/report_output.h"
-#include "app/window_view.h"
 #include "platform/event_loop.h"
-#include "platform/shell.h"
 
 namespace tidewell {
 
-class HeadlessReport;
-
-// No window, no tray: what a message box would say becomes a report line.
-class HeadlessShell : public Shell {
+class EventReport : public ProgramEvents {
 public:
-    HeadlessShell(HeadlessReport& report, EventLoop& loop) : report_(report), loop_(loop) {}
-
-    void showWindow(bool) override {}
-    void showInTaskbar(bool) override {}
-    void addTrayIcon(const TrayIconRecord&) override {}
-    void modifyTrayIcon(const TrayIconRecord&) override {}
-    void removeTrayIcon(const TrayIconRecord&) override {}
-    MsgBoxAnswer messageBox(std::string_view text, std::string_view title, MsgBoxIcon,
-                            MsgBoxButtons) override;
-    std::string executablePath() const override;
-    void quit() override { loop_.quit(0); }
-
-private:
-    HeadlessReport& report_;
-    EventLoop& loop_;
-};
-
-class HeadlessReport : public WindowView {
-public:
-    HeadlessReport(ReportOutput& out, EventLoop& loop, bool dryRun);
+    EventReport(ReportOutput& out, EventLoop& loop, bool dryRun);
 
     void gpsTimeShown(const std::string& gpsText, const std::string& localText) override;
     void sentenceFailed(const Error& e) override;
@@ -48,6 +25,7 @@ public:
     void settingReadAs(std::string_view section, std::string_view key, const std::string& text,
                        const std::string& how) override;
     void settingsNotSaved(const std::string& file, const std::string& reason) override;
+    void otherTimeService(const std::string& service, const std::string& settingsFile) override;
 
     // The state start-up restored, a line for each part.
     void loaded(const OrvaneSetTime& window, const std::string& gpsDevice,

@@ -1,0 +1,97 @@
+#include "app/extended_settings.h"
+
+#include <map>
+
+#include "devices/line_speed.h"
+#include "devices/port_names.h"
+#include "platform/calendar.h"
+#include "platform/error.h"
+#include "settings/conversions.h"
+
+namespace tidewell {
+
+namespace {
+
+constexpr std::size_t kPortEntrySize = 750;
+
+bool isPlainNumber(std::string_view text) {
+    try {
+        strictNumber(text);
+        return true;
+    } catch (const Error&) {
+        return false;
+    }
+}
+
+// Read as the on/off keys are, but only 0 and 1 are used; a missing key keeps `on`.
+void readSwitch(const ExtendedSettings::Setting& setting, const ExtendedSettings::ReadAs& readAs,
+                const char* key, bool& on) {
+    const std::string text = setting("GPS", key);
+    if (text.empty()) return;
+    int value = -1;
+    try {
+        value = numberPrefix(text);
+    } catch (const Error&) {
+    }
+    if (value != 0 && value != 1) {
+        readAs("GPS", key, text, std::string("is not 0 or 1; left at ") + (on ? "1" : "0"));
+        return;
+    }
+    on = value == 1;
+    if (!isPlainNumber(text)) readAs("GPS", key, text, std::string("is read as ") + (on ? "1" : "0"));
+}
+
+std::chrono::milliseconds readDelay(const ExtendedSettings::Setting& setting,
+                                    const ExtendedSettings::ReadAs& readAs) {
+    const std::string text = setting("GPS", "DELAYMS");
+    if (text.empty()) return {};
+    int ms = -1;
+    try {
+        ms = numberPrefix(text);
+    } catch (const Error&) {
+    }
+    if (ms < 0 || ms > 999) {
+        readAs("GPS", "DELAYMS", text, "is not 0 to 999; read as 0");
+        return {};
+    }
+    if (!isPlainNumber(text)) readAs("GPS", "DELAYMS", text, "is read as " + std::to_string(ms));
+    return std::chrono::milliseconds(ms);
+}
+
+}  // namespace
+
+ExtendedSettings ExtendedSettings::read(const Setting& setting, const ReadAs& readAs) {
+    ExtendedSettings out;
+    readSwitch(setting, readAs, "SETCLOCK", out.setsClock);
+    bool precise = false;
+    readSwitch(setting, readAs, "PRECISE", precise);
+    const auto delay = readDelay(setting, readAs);
+    if (precise) out.preciseDelay = delay;
+    if (const std::string speed = setting("Ports", "BAUD"); !parseLineSpeed(speed))
+        readAs("Ports", "BAUD", speed, "is not a line speed or auto; read as auto");
+    return out;
+}
+
+std::string PortMap::operator()(int port) const {
+    std::map<int, std::string> overrides;
+    if (std::string path = profile_.getString("Ports", "COM" + std::to_string(port), "",
+                                              kPortEntrySize, settingsFile_);
+        !path.empty())
+        overrides[port] = path;
+    return devicePathFor(port, overrides);
+}
+
+std::string PortMap::lineSpeedText() const {
+    return profile_.getString("Ports", "BAUD", "", kPortEntrySize, settingsFile_);
+}
+
+std::string PortMap::lineSpeed() const {
+    std::string text = lineSpeedText();
+    return parseLineSpeed(text) ? text : "auto";
+}
+
+DateWindow receiverDates() {
+    return gpsDateWindow(calendar::parseCompilerDate(__DATE__).value_or(CivilDate{2026, 1, 1}));
+}
+
+}  // namespace tidewell

@@ -1,0 +1,92 @@
+#pragma once
+// What happens in the running program, for whoever tells it: the event report, the status,
+// the metrics. Every event has a do-nothing default, so a listener takes only what it needs.
+// Message boxes go through the shell, not here.
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "gps/clock_update.h"
+#include "platform/error.h"
+
+namespace tidewell {
+
+class OrvaneSetTime;
+
+enum class Output { Serial, Udp };
+
+class ProgramEvents {
+public:
+    virtual ~ProgramEvents() = default;
+
+    virtual void gpsTimeShown(const std::string& /*gpsText*/, const std::string& /*localText*/) {}
+    virtual void sentenceFailed(const Error&) {}
+    virtual void clockSet(const ClockUpdate::Outcome&, DateValue /*local*/) {}
+    virtual void clockRefused(const Error&, DateValue /*local*/) {}
+    virtual void frameSent(Output, const std::string& /*frame*/) {}
+    virtual void frameFailed(Output, const Error&) {}
+    // Whether each sync output is switched on; told at start-up and at every change.
+    virtual void outputsSwitched(bool /*serialOn*/, bool /*udpOn*/) {}
+    // Start-up read a stored text in a way the text does not show (outside its list, or not
+    // usable as it stands): `how` says what became of it.
+    virtual void settingReadAs(std::string_view /*section*/, std::string_view /*key*/,
+                               const std::string& /*text*/, const std::string& /*how*/) {}
+    // A setting could not be saved to the settings file; it lasts until the program ends.
+    virtual void settingsNotSaved(const std::string& /*file*/, const std::string& /*reason*/) {}
+    // Start-up has run; the ports' devices as the port map names them (empty: none).
+    virtual void loaded(const OrvaneSetTime&, const std::string& /*gpsDevice*/,
+                        const std::string& /*serialDevice*/) {}
+    // Another program sets the clock too, so the two would take turns; told once a run.
+    virtual void otherTimeService(const std::string& /*service*/,
+                                  const std::string& /*settingsFile*/) {}
+    // Any other event worth a line of its own (a port opened or refused, stopping).
+    virtual void eventLine(const std::string& /*text*/) {}
+};
+
+// Passes every event on to each listener, in the order they were added.
+class ProgramEventHub : public ProgramEvents {
+public:
+    void add(ProgramEvents& listener) { listeners_.push_back(&listener); }
+
+    void gpsTimeShown(const std::string& gps, const std::string& local) override {
+        each(&ProgramEvents::gpsTimeShown, gps, local);
+    }
+    void sentenceFailed(const Error& e) override { each(&ProgramEvents::sentenceFailed, e); }
+    void clockSet(const ClockUpdate::Outcome& o, DateValue local) override {
+        each(&ProgramEvents::clockSet, o, local);
+    }
+    void clockRefused(const Error& e, DateValue local) override {
+        each(&ProgramEvents::clockRefused, e, local);
+    }
+    void frameSent(Output o, const std::string& frame) override {
+        each(&ProgramEvents::frameSent, o, frame);
+    }
+    void frameFailed(Output o, const Error& e) override { each(&ProgramEvents::frameFailed, o, e); }
+    void outputsSwitched(bool serial, bool udp) override {
+        each(&ProgramEvents::outputsSwitched, serial, udp);
+    }
+    void settingReadAs(std::string_view section, std::string_view key, const std::string& text,
+                       const std::string& how) override {
+        each(&ProgramEvents::settingReadAs, section, key, text, how);
+    }
+    void settingsNotSaved(const std::string& file, const std::string& reason) override {
+        each(&ProgramEvents::settingsNotSaved, file, reason);
+    }
+    void loaded(const OrvaneSetTime& w, const std::string& gps, const std::string& serial) override {
+        each(&ProgramEvents::loaded, w, gps, serial);
+    }
+    void otherTimeService(const std::string& service, const std::string& file) override {
+        each(&ProgramEvents::otherTimeService, service, file);
+    }
+    void eventLine(const std::string& text) override { each(&ProgramEvents::eventLine, text); }
+
+private:
+    template <class... Params, class... Args>
+    void each(void (ProgramEvents::*event)(Params...), Args&&... args) {
+        for (ProgramEvents* l : listeners_) (l->*event)(args...);
+    }
+
+    std::vector<ProgramEvents*> listeners_;
+};
+
+}  // namespace tidewell
