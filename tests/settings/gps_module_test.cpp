@@ -6,7 +6,7 @@
 
 #include "fakes.h"
 #include "platform/paths.h"
-#include "settings/autorun_xdg.h"
+#include "settings/autorun_xdg_linux.h"
 #include "settings/ini_profile.h"
 #include "temp_folder.h"
 

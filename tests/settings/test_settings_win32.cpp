@@ -9,7 +9,7 @@
 #include <regex>
 
 #include "platform/text_win32.h"
-#include "settings/autorun_registry.h"
+#include "settings/autorun_registry_win32.h"
 #include "settings/file_ops.h"
 #include "settings/gps_module.h"
 #include "settings/ini_profile.h"

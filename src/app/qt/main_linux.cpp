@@ -23,7 +23,7 @@
 #include "platform/dry_run_clock.h"
 #include "platform/paths.h"
 #include "platform/system_clock_linux.h"
-#include "settings/autorun_xdg.h"
+#include "settings/autorun_xdg_linux.h"
 #include "settings/file_ops.h"
 #include "settings/ini_profile.h"
 #include "settings/settings_path.h"

@@ -16,6 +16,7 @@
 #include "app/options.h"
 #include "app/program.h"
 #include "app/win32/event_loop_win32.h"
+#include "app/win32/realtime_win32.h"
 #include "app/win32/timer_period_win32.h"
 #include "app/win32/window_win32.h"
 #include "devices/nmea_receiver_win32.h"
@@ -25,9 +26,9 @@
 #include "platform/paths.h"
 #include "platform/system_clock_win32.h"
 #include "platform/text_win32.h"
-#include "platform/time_service_win32.h"
+#include "app/win32/time_service_win32.h"
 #include "platform/windows_error_win32.h"
-#include "settings/autorun_registry.h"
+#include "settings/autorun_registry_win32.h"
 #include "settings/file_ops.h"
 #include "settings/ini_profile.h"
 #include "settings/settings_path.h"
@@ -150,11 +151,8 @@ int run(const Options& options) {
     if (!windowed) stopWindow.emplace(stop);
     const auto consoleStop = loop.watchConsoleStop(stop);
     program.start();
-    // After start-up's lines, which scripts read first. The loop thread alone: the frames'
-    // timer and sockets are all on it.
-    report.line(::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL)
-                    ? "priority: time-critical thread"
-                    : "priority: normal (" + windowsErrorText(::GetLastError()) + ")");
+    // After start-up's lines, which scripts read first.
+    report.line(raiseLoopPriority());
     return loop.run();
 }
 

@@ -1,4 +1,4 @@
-#include "settings/autorun_xdg.h"
+#include "settings/autorun_xdg_linux.h"
 
 #include <cstdio>
 #include <cstdlib>

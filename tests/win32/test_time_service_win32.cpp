@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "platform/time_service_win32.h"
+#include "app/win32/time_service_win32.h"
 
 namespace tidewell {
 namespace {

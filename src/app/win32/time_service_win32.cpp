@@ -1,4 +1,4 @@
-#include "platform/time_service_win32.h"
+#include "app/win32/time_service_win32.h"
 
 namespace tidewell {
 

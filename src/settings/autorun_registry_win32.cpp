@@ -1,4 +1,4 @@
-#include "settings/autorun_registry.h"
+#include "settings/autorun_registry_win32.h"
 
 #include <windows.h>
 
