@@ -111,7 +111,7 @@ std::string shownName(const Device& device) {
 
 int runScan(const std::vector<Device>& devices, const DateWindow& dates, std::ostream& out) {
     if (devices.empty()) {
-        out << "No serial device found.\n" << advice({});
+        out << "No serial device found.\n";
         return 1;
     }
     // Shared with the listeners, so that one stuck in a device's driver cannot hold up the scan.

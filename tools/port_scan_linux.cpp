@@ -40,10 +40,12 @@ std::optional<struct stat> statOf(const std::string& path) {
     return st;
 }
 
-// One device, however many names lead to it.
-std::tuple<bool, dev_t, ino_t> identity(const struct stat& st) {
-    if (S_ISCHR(st.st_mode)) return {true, st.st_rdev, 0};
-    return {false, st.st_dev, st.st_ino};
+// One device, however many names lead to it. The file system counts too: pseudo-terminals of
+// two devpts instances (containers) share device numbers.
+using Identity = std::tuple<dev_t, dev_t, ino_t>;
+Identity identity(const struct stat& st) {
+    if (S_ISCHR(st.st_mode)) return {st.st_dev, st.st_rdev, 0};
+    return {st.st_dev, 0, st.st_ino};
 }
 
 std::string firstLine(const std::string& path) {
@@ -83,12 +85,12 @@ bool naturalLess(const std::string& a, const std::string& b) {
 }
 
 std::vector<Device> devicesFor(const std::vector<std::string>& paths, bool leaveOutMissing) {
-    std::map<dev_t, std::string> stableName;
+    std::map<Identity, std::string> stableName;
     for (const auto& link : entries(kStableNames))
         if (const auto st = statOf(link); st && S_ISCHR(st->st_mode))
-            stableName.emplace(st->st_rdev, link);
+            stableName.emplace(identity(*st), link);
     std::vector<Device> devices;
-    std::set<std::tuple<bool, dev_t, ino_t>> seen;
+    std::set<Identity> seen;
     for (const auto& path : paths) {
         const auto st = statOf(path);
         if (!st) {
@@ -97,8 +99,7 @@ std::vector<Device> devicesFor(const std::vector<std::string>& paths, bool leave
         }
         if (!seen.insert(identity(*st)).second) continue;
         Device device{path, path, ""};
-        if (const auto it = stableName.find(st->st_rdev);
-            S_ISCHR(st->st_mode) && it != stableName.end())
+        if (const auto it = stableName.find(identity(*st)); it != stableName.end())
             device.path = device.name = it->second;
         std::error_code ec;
         const std::string real = fs::canonical(path, ec);
@@ -142,10 +143,16 @@ std::string described(const std::vector<pid_t>& pids) {
     return text;
 }
 
-// A login's terminal (a getty on a serial port): the process that has it as its own.
-std::string terminalOf(dev_t device) {
-    static const std::map<dev_t, pid_t> terminals = [] {
-        std::map<dev_t, pid_t> found;
+bool holdsOpen(pid_t pid, const struct stat& st) {
+    for (const auto& fd : entries("/proc/" + std::to_string(pid) + "/fd"))
+        if (const auto other = statOf(fd); other && identity(*other) == identity(st)) return true;
+    return false;
+}
+
+// A login's terminal (a getty on a serial port): a process that has it as its own and open.
+std::string terminalOf(const struct stat& st) {
+    static const std::multimap<dev_t, pid_t> terminals = [] {
+        std::multimap<dev_t, pid_t> found;
         for (pid_t pid : processes()) {
             std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
             const std::string stat((std::istreambuf_iterator<char>(in)), {});
@@ -158,8 +165,9 @@ std::string terminalOf(dev_t device) {
         }
         return found;
     }();
-    const auto it = terminals.find(device);
-    return it == terminals.end() ? std::string() : described(it->second);
+    for (auto [at, end] = terminals.equal_range(st.st_rdev); at != end; ++at)
+        if (holdsOpen(at->second, st)) return described(at->second);
+    return {};
 }
 
 // Holders of a lock on the device's node, as /proc/locks lists them: "1: FLOCK ADVISORY WRITE
@@ -188,14 +196,8 @@ std::vector<pid_t> lockers(const struct stat& st) {
 // Other processes with the device open, as far as /proc shows them to this user.
 std::vector<pid_t> openers(const struct stat& st) {
     std::vector<pid_t> pids;
-    for (pid_t pid : processes()) {
-        if (pid == ::getpid()) continue;
-        for (const auto& fd : entries("/proc/" + std::to_string(pid) + "/fd"))
-            if (const auto other = statOf(fd); other && identity(*other) == identity(st)) {
-                pids.push_back(pid);
-                break;
-            }
-    }
+    for (pid_t pid : processes())
+        if (pid != ::getpid() && holdsOpen(pid, st)) pids.push_back(pid);
     return pids;
 }
 
@@ -285,7 +287,7 @@ std::string leaveAlone(const Device& device) {
     const auto st = statOf(device.path);
     if (!st || !S_ISCHR(st->st_mode)) return {};
     if (isConsole(st->st_rdev)) return "left alone: the system console";
-    if (const std::string holder = terminalOf(st->st_rdev); !holder.empty())
+    if (const std::string holder = terminalOf(*st); !holder.empty())
         return "left alone: the terminal of " + holder;
     // Root opens past another program's TIOCEXCL, and would take that program's input.
     if (::geteuid() != 0) return {};
