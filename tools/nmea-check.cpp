@@ -1,14 +1,11 @@
 // Decodes NMEA sentences from a file or a device the way the program receives them and
 // prints one line per sentence: the UTC time of a delivered RMC, the type of any other
-// delivered sentence, or why an RMC was rejected.
-#include <poll.h>
-#include <signal.h>
-
+// delivered sentence, or why an RMC was rejected. Or finds which device the receiver is on.
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -21,9 +18,9 @@
 #include "devices/line_speed.h"
 #include "devices/nmea_decode.h"
 #include "devices/nmea_framer.h"
-#include "devices/nmea_receiver_posix.h"
 #include "gps/date_value.h"
 #include "platform/error.h"
+#include "port_scan.h"
 
 namespace {
 
@@ -31,6 +28,7 @@ const char* const kUsage =
     "usage: nmea-check [--earliest YYYY-MM-DD] FILE\n"
     "       nmea-check [--earliest YYYY-MM-DD] [--idle S] --device PATH\n"
     "       nmea-check --phase [N] --device PATH\n"
+    "       nmea-check [--earliest YYYY-MM-DD] --scan [DEVICE...]\n"
     "Frames and decodes NMEA-0183 sentences as the program does and prints, per sentence:\n"
     "  YYYY-MM-DDTHH:MM:SS.sss          a delivered RMC (its UTC date and time)\n"
     "  TYPE                             any other delivered sentence (GGA, PGRME, ...)\n"
@@ -44,9 +42,15 @@ const char* const kUsage =
     "--phase: time-stamps the first byte of N RMC sentences (default 60) against the PC clock\n"
     "  and prints how late they come after their second (median, p5, p95, jitter), how far\n"
     "  the default clock setting leaves the PC off, and the DELAYMS value for this receiver.\n"
-    "  Run it on a PC that NTP keeps in step.\n";
+    "  Run it on a PC that NTP keeps in step.\n"
+    "--scan: which device is the receiver on? Listens to every serial device of the machine\n"
+    "  (or the DEVICEs named) at once, each with the speed hunt of --device, for up to 20 s,\n"
+    "  and prints one line per device: NMEA at a speed, with or without valid time, noise,\n"
+    "  nothing, or why it cannot be opened (permission, busy and by whom, no such device);\n"
+    "  then the settings that make the program use the receiver found. The exit status is\n"
+    "  0 when one was found.\n";
 
-volatile sig_atomic_t stopRequested = 0;
+volatile std::sig_atomic_t stopRequested = 0;
 void onSignal(int) {
     stopRequested = 1;
 }
@@ -147,7 +151,8 @@ private:
 // idleSeconds <= 0: no limit. phaseCount > 0: measures that many RMC sentences' delay instead.
 int checkDevice(const std::string& path, const tidewell::DateWindow& dates, double idleSeconds,
                 long phaseCount) {
-    tidewell::PosixNmeaReceiver receiver([&](int) { return path; }, dates);
+    const auto owned = tidewell::scan::makeReceiver(path, dates);
+    tidewell::PortNmeaReceiver& receiver = *owned;
     PhaseMeter phase;
     int baud = tidewell::SpeedHunt::kOrder[0];
     if (phaseCount > 0) {
@@ -184,13 +189,7 @@ int checkDevice(const std::string& path, const tidewell::DateWindow& dates, doub
             waitMs = static_cast<int>(std::min<long long>(
                 waitMs, std::chrono::ceil<std::chrono::milliseconds>(left).count()));
         }
-        pollfd p{receiver.readFd(), POLLIN, 0};
-        const int rc = ::poll(&p, 1, waitMs);
-        if (rc < 0 && errno != EINTR) {
-            std::perror("nmea-check: poll");
-            return 1;
-        }
-        if (rc > 0) {
+        if (tidewell::scan::waitForInput(receiver, std::chrono::milliseconds(waitMs))) {
             lastInput = Clock::now();
             receiver.handleReadable();
         }
@@ -211,6 +210,8 @@ int checkDevice(const std::string& path, const tidewell::DateWindow& dates, doub
 int main(int argc, char** argv) {
     tidewell::DateWindow dates = tidewell::gpsDateWindow(buildDate());
     std::string file, device;
+    std::vector<std::string> scanned;
+    bool scan = false;
     double idleSeconds = 0;
     long phaseCount = 0;
     for (int i = 1; i < argc; ++i) {
@@ -218,6 +219,10 @@ int main(int argc, char** argv) {
         if (arg == "--help") {
             std::cout << kUsage;
             return 0;
+        }
+        if (arg == "--scan") {
+            scan = true;
+            continue;
         }
         if (arg == "--phase") {
             phaseCount = 60;
@@ -250,6 +255,8 @@ int main(int argc, char** argv) {
                 return 2;
             }
             dates.earliest = *date;
+        } else if (!arg.starts_with("--") && scan) {
+            scanned.emplace_back(arg);
         } else if (!arg.starts_with("--") && file.empty()) {
             file = arg;
         } else {
@@ -257,14 +264,25 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
+    if (scan) {
+        if (!file.empty() || !device.empty() || idleSeconds > 0 || phaseCount > 0) {
+            std::cerr << kUsage;
+            return 2;
+        }
+        const auto devices = scanned.empty() ? tidewell::scan::serialDevices()
+                                             : tidewell::scan::namedDevices(scanned);
+        if (!devices.empty())
+            std::cerr << "nmea-check: listening to " << devices.size() << " device"
+                      << (devices.size() == 1 ? "" : "s") << " for up to "
+                      << tidewell::scan::kScanLimit.count() << " s\n";
+        return tidewell::scan::runScan(devices, dates, std::cout);
+    }
     if (file.empty() == device.empty() || ((idleSeconds > 0 || phaseCount > 0) && device.empty())) {
         std::cerr << kUsage;
         return 2;
     }
-    struct sigaction sa {};
-    sa.sa_handler = onSignal;
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
     return file.empty() ? checkDevice(device, dates, idleSeconds, phaseCount)
                         : checkFile(file, dates);
 }
