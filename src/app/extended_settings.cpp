@@ -14,15 +14,6 @@ namespace {
 
 constexpr std::size_t kPortEntrySize = 750;
 
-bool isPlainNumber(std::string_view text) {
-    try {
-        strictNumber(text);
-        return true;
-    } catch (const Error&) {
-        return false;
-    }
-}
-
 // Read as the on/off keys are, but only 0 and 1 are used; a missing key keeps `on`.
 void readSwitch(const ExtendedSettings::Setting& setting, const ExtendedSettings::ReadAs& readAs,
                 const char* key, bool& on) {
@@ -38,7 +29,7 @@ void readSwitch(const ExtendedSettings::Setting& setting, const ExtendedSettings
         return;
     }
     on = value == 1;
-    if (!isPlainNumber(text)) readAs("GPS", key, text, std::string("is read as ") + (on ? "1" : "0"));
+    if (!isStrictNumber(text)) readAs("GPS", key, text, std::string("is read as ") + (on ? "1" : "0"));
 }
 
 std::chrono::milliseconds readDelay(const ExtendedSettings::Setting& setting,
@@ -54,7 +45,7 @@ std::chrono::milliseconds readDelay(const ExtendedSettings::Setting& setting,
         readAs("GPS", "DELAYMS", text, "is not 0 to 999; read as 0");
         return {};
     }
-    if (!isPlainNumber(text)) readAs("GPS", "DELAYMS", text, "is read as " + std::to_string(ms));
+    if (!isStrictNumber(text)) readAs("GPS", "DELAYMS", text, "is read as " + std::to_string(ms));
     return std::chrono::milliseconds(ms);
 }
 

@@ -42,15 +42,6 @@ std::string listText(const std::vector<std::string>& items, bool asRange) {
     return text;
 }
 
-bool isPlainNumber(std::string_view text) {
-    try {
-        strictNumber(text);
-        return true;
-    } catch (const Error&) {
-        return false;
-    }
-}
-
 }  // namespace
 
 void StartupRestore::step(const std::function<void()>& body) {
@@ -83,7 +74,7 @@ void StartupRestore::check(CheckBox& box, std::string_view section, std::string_
             if (box.Value() != value) unusable(e);  // refused, not failed in its handler
             throw;
         }
-        if (!text.empty() && !isPlainNumber(text))
+        if (!text.empty() && !isStrictNumber(text))
             readAs_(section, key, text, "is read as " + std::to_string(value));
     });
 }

@@ -147,6 +147,15 @@ std::int16_t strictNumber(std::string_view text) {
     return toInt16(scanWhole(text));
 }
 
+bool isStrictNumber(std::string_view text) {
+    try {
+        strictNumber(text);
+        return true;
+    } catch (const Error&) {
+        return false;
+    }
+}
+
 bool toBoolean(std::string_view text) {
     std::string_view t = trimBlanks(text);
     if (ascii::equalsIgnoringCase(t, "true")) return true;

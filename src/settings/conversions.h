@@ -16,6 +16,9 @@ std::int16_t numberPrefix(std::string_view text);
 // Error(Overflow) outside 16 bits.
 std::int16_t strictNumber(std::string_view text);
 
+// Whether strictNumber takes the text as it stands (blanks around it allowed).
+bool isStrictNumber(std::string_view text);
+
 // Boolean conversion: True or False in any letter case, or a number (0 false, any other true).
 // Throws Error(TypeMismatch) on empty or other text.
 bool toBoolean(std::string_view text);

@@ -7,10 +7,8 @@
 #include <cstdlib>
 #include <memory>
 
+#include "app/assembly.h"
 #include "app/demo.h"
-#include "app/event_report.h"
-#include "app/failure_boxes.h"
-#include "app/headless_shell.h"
 #include "app/options.h"
 #include "app/program.h"
 #include "app/qt/event_loop_qt.h"
@@ -20,15 +18,32 @@
 #include "devices/nmea_receiver_posix.h"
 #include "devices/serial_port_posix.h"
 #include "devices/udp_socket_posix.h"
-#include "platform/dry_run_clock.h"
 #include "platform/paths.h"
 #include "platform/system_clock_linux.h"
 #include "settings/autorun_xdg_linux.h"
-#include "settings/file_ops.h"
-#include "settings/ini_profile.h"
 #include "settings/settings_path.h"
 
 using namespace tidewell;
+
+namespace {
+
+struct LinuxParts {
+    using Loop = QtEventLoop;
+    using DesktopShell = QtShell;
+    using AutoRun = XdgAutoRunStore;
+    using Clock = LinuxSystemClock;
+    using Receiver = PosixNmeaReceiver;
+    using SerialPort = PosixSerialPort;
+    using UdpSocket = PosixUdpSocket;
+    using TimeServices = LinuxTimeServiceProbe;
+    // An entry that starts the program with the settings file it was given.
+    static AutoRun autoRun(const Options& options) {
+        return AutoRun(AutoRun::launchCommand(options.settingsFile));
+    }
+    static TimeServices timeServices() { return TimeServices(QDBusConnection::systemBus()); }
+};
+
+}  // namespace
 
 int main(int argc, char** argv) {
     std::string error;
@@ -47,54 +62,29 @@ int main(int argc, char** argv) {
         !options->headless && (std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY"));
     const auto app = makeApplication(argc, argv, windowed);
     QtEventLoop loop;
-    // The report goes on beside a window: one line per event, for logs and scripts.
-    ReportOutput output(STDOUT_FILENO, loop);
-    EventReport report(output, loop, options->noSetClock);
-    HeadlessShell headlessShell(report, loop);
-    QtShell desktopShell(loop);
-    Shell& shell = windowed ? static_cast<Shell&>(desktopShell) : headlessShell;
+    Assembly<LinuxParts> parts(*options, windowed, loop, STDOUT_FILENO);
 
-    const std::string executable = paths::executablePath();
-    const std::string appFolder = paths::folderOf(executable);
+    const std::string appFolder = paths::folderOf(paths::executablePath());
     Demo demo;
     std::string settingsFile;
     try {
         if (options->demo) {
             demo.start(appFolder);
             settingsFile = demo.settingsFile();
-            report.line("demo: simulated GPS receiver on " + demo.gpsDevice() +
-                        "; UDP frames to 127.0.0.1:16000; the PC clock is not changed");
+            parts.report.line("demo: simulated GPS receiver on " + demo.gpsDevice() +
+                              "; UDP frames to 127.0.0.1:16000; the PC clock is not changed");
         } else {
             settingsFile = settingsFilePath(appFolder, options->settingsFile);
         }
     } catch (const std::exception& e) {
         return std::fprintf(stderr, "tidewell: %s\n", e.what()), 1;
     }
-    // A writer killed mid-write leaves its temporary file beside the settings file.
-    files::removeStaleTemporaryFiles(settingsFile);
-
-    IniProfileStore profile;
-    XdgAutoRunStore autoRun(XdgAutoRunStore::launchCommand(options->settingsFile));
-    LinuxSystemClock realClock;
-    DryRunClock dryRun(realClock);
-    SystemClock& clock = options->noSetClock ? static_cast<SystemClock&>(dryRun) : realClock;
-    const PortMap ports(profile, settingsFile);
-    PosixNmeaReceiver nmea(ports, receiverDates());
-    PosixSerialPort serial(ports);
-    PosixUdpSocket udp;
-
-    // A clock left alone is not fought over.
-    LinuxTimeServiceProbe timeServices(QDBusConnection::systemBus());
-    Program program({shell, profile, autoRun, clock, executable}, {nmea, serial, udp}, loop, ports,
-                    settingsFile, options->noSetClock ? nullptr : &timeServices);
-    program.events().add(report);
-    FailureBoxes boxes(shell);
-    if (windowed) program.events().add(boxes);
-    const auto window = windowed ? desktopShell.openWindow(program.window()) : nullptr;
+    Program& program = parts.build(settingsFile);
+    const auto window = windowed ? parts.desktop.openWindow(program.window()) : nullptr;
     const auto stopWatch = loop.watchStopSignals([&] { program.stop(); });
     program.start();
     // After start-up's lines, which scripts read first.
-    report.line(raiseLoopPriority());
+    parts.report.line(raiseLoopPriority());
     if (window && options->demo) program.window().trayClicked(TrayButton::Left);
     return QCoreApplication::exec();
 }

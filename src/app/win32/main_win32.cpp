@@ -10,9 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/event_report.h"
-#include "app/failure_boxes.h"
-#include "app/headless_shell.h"
+#include "app/assembly.h"
 #include "app/options.h"
 #include "app/program.h"
 #include "app/win32/event_loop_win32.h"
@@ -22,15 +20,12 @@
 #include "devices/nmea_receiver_win32.h"
 #include "devices/serial_port_win32.h"
 #include "devices/udp_socket_win32.h"
-#include "platform/dry_run_clock.h"
 #include "platform/paths.h"
 #include "platform/system_clock_win32.h"
 #include "platform/text_win32.h"
 #include "app/win32/time_service_win32.h"
 #include "platform/windows_error_win32.h"
 #include "settings/autorun_registry_win32.h"
-#include "settings/file_ops.h"
-#include "settings/ini_profile.h"
 #include "settings/settings_path.h"
 
 using namespace tidewell;
@@ -59,6 +54,19 @@ std::vector<std::string> arguments() {
     ::LocalFree(args);
     return out;
 }
+
+struct WindowsParts {
+    using Loop = WindowsEventLoop;
+    using DesktopShell = Win32Shell;
+    using AutoRun = RegistryAutoRun;
+    using Clock = Win32SystemClock;
+    using Receiver = WindowsNmeaReceiver;
+    using SerialPort = WindowsSerialPort;
+    using UdpSocket = WindowsUdpSocket;
+    using TimeServices = Win32TimeServiceProbe;
+    static AutoRun autoRun(const Options&) { return AutoRun(); }
+    static TimeServices timeServices() { return TimeServices(); }
+};
 
 // Without the window, a window never shown hears what Windows asks of windows: WM_CLOSE from
 // taskkill, and the end of the session. Where no desktop can be had, a message-only window
@@ -109,39 +117,12 @@ private:
 int run(const Options& options) {
     const bool windowed = !options.headless && Win32Shell::desktopAvailable();
     WindowsEventLoop loop;
-    // The report goes on beside a window: one line per event, for logs and scripts.
-    ReportOutput output(_fileno(stdout), loop);
-    EventReport report(output, loop, options.noSetClock);
-    HeadlessShell headlessShell(report, loop);
-    Win32Shell desktopShell(loop);
-    Shell& shell = windowed ? static_cast<Shell&>(desktopShell) : headlessShell;
-
-    const std::string executable = paths::executablePath();
-    const std::string appFolder = paths::folderOf(executable);
-    const std::string settingsFile = settingsFilePath(appFolder, options.settingsFile);
-    // A writer killed mid-write leaves its temporary file beside the settings file.
-    files::removeStaleTemporaryFiles(settingsFile);
-
-    IniProfileStore profile;
-    RegistryAutoRun autoRun;
-    Win32SystemClock realClock;
-    DryRunClock dryRun(realClock);
-    SystemClock& clock = options.noSetClock ? static_cast<SystemClock&>(dryRun) : realClock;
-    const PortMap ports(profile, settingsFile);
-    WindowsNmeaReceiver nmea(ports, receiverDates());
-    WindowsSerialPort serial(ports);
-    WindowsUdpSocket udp;
-
-    // A clock left alone is not fought over.
-    Win32TimeServiceProbe timeServices;
+    Assembly<WindowsParts> parts(options, windowed, loop, _fileno(stdout));
+    Program& program =
+        parts.build(settingsFilePath(paths::folderOf(paths::executablePath()), options.settingsFile));
     OutputTimerPeriod timerPeriod;
-    Program program({shell, profile, autoRun, clock, executable}, {nmea, serial, udp}, loop, ports,
-                    settingsFile, options.noSetClock ? nullptr : &timeServices);
-    program.events().add(report);
     program.events().add(timerPeriod);
-    FailureBoxes boxes(shell);
-    if (windowed) program.events().add(boxes);
-    const auto window = windowed ? desktopShell.openWindow(program.window()) : nullptr;
+    const auto window = windowed ? parts.desktop.openWindow(program.window()) : nullptr;
     if (window) loop.messageFilter = [&](MSG& message) { return window->dialogMessage(message); };
     bool stopping = false;
     const auto stop = [&] {
@@ -152,7 +133,7 @@ int run(const Options& options) {
     const auto consoleStop = loop.watchConsoleStop(stop);
     program.start();
     // After start-up's lines, which scripts read first.
-    report.line(raiseLoopPriority());
+    parts.report.line(raiseLoopPriority());
     return loop.run();
 }
 
