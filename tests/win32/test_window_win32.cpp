@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <thread>
 
 #include "platform/text_win32.h"
@@ -17,6 +18,7 @@ namespace tidewell {
 namespace {
 
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 namespace fs = std::filesystem;
 
 std::vector<std::string> trayCalls;  // "0 0x200 Set PC Time from GPS": command, callback, tip
@@ -221,6 +223,34 @@ bool hasRunValue() {
                           L"Tidewell", RRF_RT_REG_SZ, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
 }
 
+std::string textOfFile(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// Wine's schtasks keeps no trigger, user or command of a task: while this lives, the prefix's
+// schtasks.exe is the stand-in, which writes down what it was asked.
+struct SchtasksStandIn {
+    static constexpr const wchar_t* kOverrides = L"Software\\Wine\\DllOverrides";
+    fs::path real = fs::path(std::getenv("WINDIR")) / "system32" / "schtasks.exe";
+    fs::path kept = fs::temp_directory_path() / "schtasks.exe.wine";
+    fs::path log = fs::temp_directory_path() / "schtasks calls.txt";
+
+    SchtasksStandIn() {
+        const fs::path standIn = fs::absolute(TIDEWELL_SCHTASKS_STAND_IN);
+        // Kept from a run that ended before putting it back, too.
+        EXPECT_TRUE(fs::exists(kept) || ::CopyFileW(real.c_str(), kept.c_str(), TRUE));
+        EXPECT_TRUE(::CopyFileW(standIn.c_str(), real.c_str(), FALSE));
+        fs::remove(log);
+        ::SetEnvironmentVariableW(L"TIDEWELL_SCHTASKS_LOG", log.c_str());
+        ::RegSetKeyValueW(HKEY_CURRENT_USER, kOverrides, L"schtasks.exe", REG_SZ, L"native", 14);
+    }
+    ~SchtasksStandIn() {
+        ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kOverrides, L"schtasks.exe");
+        ::MoveFileExW(kept.c_str(), real.c_str(), MOVEFILE_REPLACE_EXISTING);
+    }
+};
+
 // What the screen shows of the window, for a person to look at.
 void savePng(HWND hwnd, const fs::path& file) {
     RECT r;
@@ -238,7 +268,7 @@ void savePng(HWND hwnd, const fs::path& file) {
     Gdiplus::GdiplusShutdown(token);
 }
 
-TEST_F(WindowTest, InstalledProgramStartsLaidOutOpensFromTheTrayAndUninstallsKeepingItsSettings) {
+TEST_F(WindowTest, InstalledProgramOpensFromTheTrayReinstallsToStartElevatedAndUninstalls) {
     const fs::path setup = fs::absolute(TIDEWELL_INSTALLER).make_preferred();
     const fs::path dir = fs::temp_directory_path() / "Tidewell test";
     if (!fs::exists(setup)) GTEST_SKIP() << "no installer: makensis was not found";
@@ -269,11 +299,31 @@ TEST_F(WindowTest, InstalledProgramStartsLaidOutOpensFromTheTrayAndUninstallsKee
     EXPECT_STREQ(port, "None");
     EXPECT_TRUE(hasRunValue());
 
+    // Again, with the task that starts it elevated at log-on in place of the Run value.
+    const SchtasksStandIn schtasks;
+    ASSERT_EQ(run(setup.wstring() + L" /S /ELEVATEDTASK /D=" + dir.wstring()).second, 0u);
+    const std::string user =
+        std::string(std::getenv("USERDOMAIN")) + "\\" + std::getenv("USERNAME");
+    const std::string made = textOfFile(schtasks.log);
+    for (const std::string& part : std::vector<std::string>{
+             "/Create /TN Tidewell /XML ", "\\task.xml /F\n", "<LogonTrigger><UserId>" + user,
+             "<Principal id=\"User\"><UserId>" + user +
+                 "</UserId><LogonType>InteractiveToken</LogonType><RunLevel>HighestAvailable<",
+             "<DisallowStartIfOnBatteries>false<", "<StopIfGoingOnBatteries>false<",
+             "<ExecutionTimeLimit>PT0S<",
+             "<Command>" + (dir / "tidewell.exe").string() + "</Command>"})
+        EXPECT_THAT(made, HasSubstr(part));
+    EXPECT_FALSE(hasRunValue());
+    ::GetPrivateProfileStringA("GPS", "AutoStart", "", port, 16,
+                               (dir / "Tidewell.ini").string().c_str());
+    EXPECT_STREQ(port, "0");
+
     EXPECT_EQ(run(L"\"" + (dir / "uninstall.exe").wstring() + L"\" /S").second, 0u);
     for (int i = 0; i < 100 && fs::exists(dir / "uninstall.exe"); ++i) ::Sleep(100);
     EXPECT_FALSE(fs::exists(dir / "tidewell.exe") || fs::exists(dir / "uninstall.exe"));
     EXPECT_TRUE(fs::exists(dir / "Tidewell.ini"));
     EXPECT_FALSE(hasRunValue());
+    EXPECT_EQ(textOfFile(schtasks.log), made + "/Delete /TN Tidewell /F\n");
 }
 
 }  // namespace

@@ -124,8 +124,10 @@ Win32WindowView::Win32WindowView(OrvaneSetTime& model, HWND owner) : model_(mode
     if (!hwnd_) throw std::runtime_error("Creating the window failed");
     dpi_ = std::max(::GetDpiForWindow(hwnd_), 1u);
     taskbarCreated_ = ::RegisterWindowMessageW(L"TaskbarCreated");
-    // Started elevated (to set the clock), the window would not hear a lower Explorer.
-    ::ChangeWindowMessageFilterEx(hwnd_, taskbarCreated_, MSGFLT_ALLOW, nullptr);
+    // Started elevated (to set the clock), the window would not hear a lower Explorer, nor
+    // the installer asking it to close so that it can replace or remove the program.
+    for (UINT message : {taskbarCreated_, UINT(WM_CLOSE)})
+        ::ChangeWindowMessageFilterEx(hwnd_, message, MSGFLT_ALLOW, nullptr);
     build();
 }
 
