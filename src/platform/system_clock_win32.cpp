@@ -24,7 +24,9 @@ static_assert(sizeof(SystemTime) == sizeof(SYSTEMTIME));
     std::string text = std::string(operation) + ": " + windowsErrorText(err);
     if (err == ERROR_NOT_ALL_ASSIGNED || err == ERROR_PRIVILEGE_NOT_HELD)
         text += " Windows gives this right to programs run as administrator and never elevates"
-                " one started from the Run key. To start Tidewell elevated at log-on:"
+                " one started from the Run key. To have Tidewell set the clock from log-on, run"
+                " its installer again and tick \"Set the PC clock from log-on\"; or, from a"
+                " Command Prompt run as administrator:"
                 " schtasks /Create /TN Tidewell /SC ONLOGON /RL HIGHEST /TR \"\\\"" +
                 paths::executablePath() + "\\\"\"";
     throw Error(errors::fromSystem(int(err)), text);

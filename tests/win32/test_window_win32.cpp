@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <thread>
 
 #include "platform/text_win32.h"
@@ -17,6 +18,7 @@ namespace tidewell {
 namespace {
 
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 namespace fs = std::filesystem;
 
 std::vector<std::string> trayCalls;  // "0 0x200 Set PC Time from GPS": command, callback, tip
@@ -65,13 +67,35 @@ void expectLaidOut(HWND top, OrvaneSetTime& model, const Win32WindowView* here) 
         EXPECT_EQ(bool(style & WS_TABSTOP), c->takesFocus() && c != &model.Option1[1]);
         LOGFONTW font{};
         ::GetObjectW(HFONT(::SendMessageW(h, WM_GETFONT, 0, 0)), sizeof font, &font);
-        if (c->font && here) {
-            EXPECT_EQ(win32::utf8(font.lfFaceName) + (font.lfWeight >= FW_BOLD ? " bold " : " ") +
-                          std::to_string(font.lfHeight),
-                      c->font->name + (c->font->bold ? " bold " : " ") + "-16");
+        if (c->font && here) {  // the face may be another, where the control's own cuts it
+            EXPECT_EQ(std::to_string(font.lfHeight) + (font.lfWeight >= FW_BOLD ? " bold" : ""),
+                      std::string("-16") + (c->font->bold ? " bold" : ""));
         }
         h = ::GetWindow(h, GW_HWNDNEXT);
     }
+}
+
+// Whether a control of this process shows its caption whole in the font it has, laid out as
+// the control draws it at 96 DPI (a check box's text after its box and half a digit's gap),
+// the last line's descent aside.
+bool captionWhole(HWND h, const Control& c) {
+    RECT room;
+    ::GetClientRect(h, &room);
+    const HDC dc = ::GetDC(h);
+    ::SelectObject(dc, HFONT(::SendMessageW(h, WM_GETFONT, 0, 0)));
+    INT digit = 0;
+    ::GetCharWidth32W(dc, L'0', L'0', &digit);
+    TEXTMETRICW font{};
+    ::GetTextMetricsW(dc, &font);
+    if (dynamic_cast<const CheckBox*>(&c) || dynamic_cast<const OptionButton*>(&c))
+        room.left += 13 + digit / 2;
+    if (dynamic_cast<const CommandButton*>(&c)) ::InflateRect(&room, -3, -3);
+    const std::wstring text = win32::wide(c.shownText());
+    RECT need{0, 0, room.right - room.left, 0};
+    ::DrawTextW(dc, text.c_str(), -1, &need, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+    ::ReleaseDC(h, dc);
+    return need.right <= room.right - room.left &&
+           need.bottom - font.tmDescent <= room.bottom - room.top;
 }
 
 struct Win32WindowTest : WindowTest {
@@ -129,6 +153,30 @@ TEST_F(Win32WindowTest, ControlsSitAsLaidOutInTabOrderWithTheirTextsAndFonts) {
     EXPECT_STREQ(autoRun, L"Auto-run at Windows Startup");
 }
 
+TEST_F(Win32WindowTest, EveryCaptionShowsWholeInTheFaceItGot) {
+    const auto installed = [](const wchar_t* face) {
+        const HDC dc = ::GetDC(nullptr);
+        const HFONT font = ::CreateFontW(-11, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, face);
+        const HGDIOBJ before = ::SelectObject(dc, font);
+        wchar_t got[LF_FACESIZE] = L"";
+        ::GetTextFaceW(dc, LF_FACESIZE, got);
+        ::SelectObject(dc, before), ::DeleteObject(font), ::ReleaseDC(nullptr, dc);
+        return ::lstrcmpiW(got, face) == 0;
+    };
+    if (!installed(L"Tahoma") && !installed(L"MS Sans Serif") && !installed(L"Segoe UI"))
+        GTEST_SKIP() << "no Windows face here to fit captions with (under Wine, Debian's "
+                        "fonts-wine has Tahoma and MS Sans Serif)";
+    for (Control* c : window->controls()) {
+        const HWND h = view->handleOf(*c);
+        if (!dynamic_cast<TextBox*>(c) && !dynamic_cast<ComboBox*>(c) &&
+            (::GetWindowLongW(h, GWL_STYLE) & WS_VISIBLE)) {
+            LOGFONTW font{};
+            ::GetObjectW(HFONT(::SendMessageW(h, WM_GETFONT, 0, 0)), sizeof font, &font);
+            EXPECT_TRUE(captionWhole(h, *c)) << c->name() << " in " << win32::utf8(font.lfFaceName);
+        }
+    }
+}
+
 TEST_F(Win32WindowTest, TrayShowsButtonsActAndOnlyCloseAndExitSavesThePort) {
     for (unsigned code : {512, 514, 517, 519}) EXPECT_FALSE(trayButtonOf(code)) << code;
     for (unsigned code : {513, 515, 516, 518}) EXPECT_TRUE(trayButtonOf(code)) << code;
@@ -178,6 +226,34 @@ bool hasRunValue() {
                           L"Tidewell", RRF_RT_REG_SZ, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
 }
 
+std::string textOfFile(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// Wine's schtasks keeps no trigger, user or command of a task: while this lives, the prefix's
+// schtasks.exe is the stand-in, which writes down what it was asked.
+struct SchtasksStandIn {
+    static constexpr const wchar_t* kOverrides = L"Software\\Wine\\DllOverrides";
+    fs::path real = fs::path(std::getenv("WINDIR")) / "system32" / "schtasks.exe";
+    fs::path kept = fs::temp_directory_path() / "schtasks.exe.wine";
+    fs::path log = fs::temp_directory_path() / "schtasks calls.txt";
+
+    SchtasksStandIn() {
+        const fs::path standIn = fs::absolute(TIDEWELL_SCHTASKS_STAND_IN);
+        // Kept from a run that ended before putting it back, too.
+        EXPECT_TRUE(fs::exists(kept) || ::CopyFileW(real.c_str(), kept.c_str(), TRUE));
+        EXPECT_TRUE(::CopyFileW(standIn.c_str(), real.c_str(), FALSE));
+        fs::remove(log);
+        ::SetEnvironmentVariableW(L"TIDEWELL_SCHTASKS_LOG", log.c_str());
+        ::RegSetKeyValueW(HKEY_CURRENT_USER, kOverrides, L"schtasks.exe", REG_SZ, L"native", 14);
+    }
+    ~SchtasksStandIn() {
+        ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kOverrides, L"schtasks.exe");
+        ::MoveFileExW(kept.c_str(), real.c_str(), MOVEFILE_REPLACE_EXISTING);
+    }
+};
+
 // What the screen shows of the window, for a person to look at.
 void savePng(HWND hwnd, const fs::path& file) {
     RECT r;
@@ -195,7 +271,7 @@ void savePng(HWND hwnd, const fs::path& file) {
     Gdiplus::GdiplusShutdown(token);
 }
 
-TEST_F(WindowTest, InstalledProgramStartsLaidOutOpensFromTheTrayAndUninstallsKeepingItsSettings) {
+TEST_F(WindowTest, InstalledProgramOpensFromTheTrayReinstallsToStartElevatedAndUninstalls) {
     const fs::path setup = fs::absolute(TIDEWELL_INSTALLER).make_preferred();
     const fs::path dir = fs::temp_directory_path() / "Tidewell test";
     if (!fs::exists(setup)) GTEST_SKIP() << "no installer: makensis was not found";
@@ -226,11 +302,31 @@ TEST_F(WindowTest, InstalledProgramStartsLaidOutOpensFromTheTrayAndUninstallsKee
     EXPECT_STREQ(port, "None");
     EXPECT_TRUE(hasRunValue());
 
+    // Again, with the task that starts it elevated at log-on in place of the Run value.
+    const SchtasksStandIn schtasks;
+    ASSERT_EQ(run(setup.wstring() + L" /S /ELEVATEDTASK /D=" + dir.wstring()).second, 0u);
+    const std::string user =
+        std::string(std::getenv("USERDOMAIN")) + "\\" + std::getenv("USERNAME");
+    const std::string made = textOfFile(schtasks.log);
+    for (const std::string& part : std::vector<std::string>{
+             "/Create /TN Tidewell /XML ", "\\task.xml /F\n", "<LogonTrigger><UserId>" + user,
+             "<Principal id=\"User\"><UserId>" + user +
+                 "</UserId><LogonType>InteractiveToken</LogonType><RunLevel>HighestAvailable<",
+             "<DisallowStartIfOnBatteries>false<", "<StopIfGoingOnBatteries>false<",
+             "<ExecutionTimeLimit>PT0S<",
+             "<Command>" + (dir / "tidewell.exe").string() + "</Command>"})
+        EXPECT_THAT(made, HasSubstr(part));
+    EXPECT_FALSE(hasRunValue());
+    ::GetPrivateProfileStringA("GPS", "AutoStart", "", port, 16,
+                               (dir / "Tidewell.ini").string().c_str());
+    EXPECT_STREQ(port, "0");
+
     EXPECT_EQ(run(L"\"" + (dir / "uninstall.exe").wstring() + L"\" /S").second, 0u);
     for (int i = 0; i < 100 && fs::exists(dir / "uninstall.exe"); ++i) ::Sleep(100);
     EXPECT_FALSE(fs::exists(dir / "tidewell.exe") || fs::exists(dir / "uninstall.exe"));
     EXPECT_TRUE(fs::exists(dir / "Tidewell.ini"));
     EXPECT_FALSE(hasRunValue());
+    EXPECT_EQ(textOfFile(schtasks.log), made + "/Delete /TN Tidewell /F\n");
 }
 
 }  // namespace

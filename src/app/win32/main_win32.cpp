@@ -84,6 +84,8 @@ public:
                                       parent, nullptr, wc.hInstance, this);
             if (hwnd_) break;
         }
+        // Elevated, it still hears the installer's WM_CLOSE.
+        if (hwnd_) ::ChangeWindowMessageFilterEx(hwnd_, WM_CLOSE, MSGFLT_ALLOW, nullptr);
     }
     ~StopWindow() {
         if (hwnd_) ::DestroyWindow(hwnd_);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
 #include <utility>
 
@@ -71,6 +72,44 @@ Kind kindOf(const Control& c) {
     return {L"BUTTON", BS_PUSHBUTTON | BS_MULTILINE};
 }
 
+// Tried in turn where a control's own face cuts its caption: a face maps to another on some
+// systems (under Wine without its own fonts, every face to one wide sans-serif).
+constexpr const wchar_t* kFallbackFaces[] = {L"MS Sans Serif", L"Microsoft Sans Serif", L"Tahoma",
+                                             L"Segoe UI"};
+
+// Where a control draws its caption in the font selected into `dc`, and DrawText's flags for
+// it; nullopt for controls that show data, not a caption.
+std::optional<std::pair<RECT, UINT>> captionRoom(const Control& c, HWND h, HDC dc, UINT dpi) {
+    RECT r;
+    ::GetClientRect(h, &r);
+    if (dynamic_cast<const Label*>(&c)) return {{r, DT_WORDBREAK | DT_NOPREFIX | DT_EXPANDTABS}};
+    if (dynamic_cast<const CheckBox*>(&c) || dynamic_cast<const OptionButton*>(&c)) {
+        // The box (12 pixels and an edge at 96 DPI), then half a digit's width of gap.
+        INT digit = 0;
+        ::GetCharWidth32W(dc, L'0', L'0', &digit);
+        r.left += ::MulDiv(12, int(dpi), 96) + 1 + digit / 2;
+        return {{r, DT_WORDBREAK}};
+    }
+    if (dynamic_cast<const CommandButton*>(&c)) {
+        const int edge = ::MulDiv(3, int(dpi), 96);  // the raised edge and the focus rectangle
+        ::InflateRect(&r, -edge, -edge);
+        return {{r, DT_WORDBREAK}};
+    }
+    return std::nullopt;
+}
+
+// The last line's descent may fall outside: only a descender there would lose a row or two.
+// The layout needs that for "Serial Time Sync Broadcast", whose two lines are a pixel taller
+// than its box in every face.
+bool fitsIn(HDC dc, const std::wstring& text, const RECT& room, UINT flags) {
+    TEXTMETRICW font{};
+    ::GetTextMetricsW(dc, &font);
+    RECT need{0, 0, room.right - room.left, 0};
+    ::DrawTextW(dc, text.c_str(), int(text.size()), &need, flags | DT_CALCRECT);
+    return need.right <= room.right - room.left &&
+           need.bottom - font.tmDescent <= room.bottom - room.top;
+}
+
 void registerClass(WNDPROC procedure) {
     static const bool registered = [&] {
         WNDCLASSEXW wc{};
@@ -99,8 +138,10 @@ Win32WindowView::Win32WindowView(OrvaneSetTime& model, HWND owner) : model_(mode
     if (!hwnd_) throw std::runtime_error("Creating the window failed");
     dpi_ = std::max(::GetDpiForWindow(hwnd_), 1u);
     taskbarCreated_ = ::RegisterWindowMessageW(L"TaskbarCreated");
-    // Started elevated (to set the clock), the window would not hear a lower Explorer.
-    ::ChangeWindowMessageFilterEx(hwnd_, taskbarCreated_, MSGFLT_ALLOW, nullptr);
+    // Started elevated (to set the clock), the window would not hear a lower Explorer, nor
+    // the installer asking it to close so that it can replace or remove the program.
+    for (UINT message : {taskbarCreated_, UINT(WM_CLOSE)})
+        ::ChangeWindowMessageFilterEx(hwnd_, message, MSGFLT_ALLOW, nullptr);
     build();
 }
 
@@ -155,39 +196,73 @@ void Win32WindowView::layout() {
                    SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     for (auto& [c, h] : controls_) {
         const RECT r = pixels(c->geometry());
-        ::SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(fontOf(c->font)), FALSE);
         int height = r.bottom - r.top;
         if (dynamic_cast<ComboBox*>(c)) {
             // The closed box as tall as laid out (its edges take 6 pixels); the height a
             // combo box is given is that of its open list.
+            ::SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(fontFor(logFontOf(c->font))),
+                           FALSE);
             ::SendMessageW(h, CB_SETITEMHEIGHT, WPARAM(-1), std::max(height - 6, 1));
             height *= 8;
         }
         ::SetWindowPos(h, nullptr, r.left, r.top, r.right - r.left, height,
                        SWP_NOZORDER | SWP_NOACTIVATE);
+        fitFont(*c, h, false);
     }
     ::SendMessageW(hwnd_, WM_SETICON, ICON_BIG, LPARAM(windowIcon(SM_CXICON, dpi_)));
     ::SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, LPARAM(windowIcon(SM_CXSMICON, dpi_)));
 }
 
-HFONT Win32WindowView::fontOf(const std::optional<Font>& font) {
-    const std::string key =
-        font ? font->name + "/" + std::to_string(font->points) + (font->bold ? "b" : "") : "";
-    if (auto it = fonts_.find(key); it != fonts_.end()) return it->second;
-    HFONT made;
+LOGFONTW Win32WindowView::logFontOf(const std::optional<Font>& font) const {
+    LOGFONTW made{};
     if (font) {
-        made = ::CreateFontW(-::MulDiv(font->points, int(dpi_), 72), 0, 0, 0,
-                             font->bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                             OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                             DEFAULT_PITCH | FF_DONTCARE, win32::wide(font->name).c_str());
+        made.lfHeight = -::MulDiv(font->points, int(dpi_), 72);
+        made.lfWeight = font->bold ? FW_BOLD : FW_NORMAL;
+        made.lfCharSet = DEFAULT_CHARSET;
+        ::lstrcpynW(made.lfFaceName, win32::wide(font->name).c_str(), LF_FACESIZE);
     } else {
         // The dialog font, grown with the DPI (the stock one is made for 96).
-        LOGFONTW dialog{};
-        ::GetObjectW(::GetStockObject(DEFAULT_GUI_FONT), sizeof dialog, &dialog);
-        dialog.lfHeight = ::MulDiv(dialog.lfHeight, int(dpi_), 96);
-        made = ::CreateFontIndirectW(&dialog);
+        ::GetObjectW(::GetStockObject(DEFAULT_GUI_FONT), sizeof made, &made);
+        made.lfHeight = ::MulDiv(made.lfHeight, int(dpi_), 96);
     }
-    return fonts_[key] = made;
+    return made;
+}
+
+HFONT Win32WindowView::fontFor(const LOGFONTW& font) {
+    const std::wstring key = std::wstring(font.lfFaceName) + L"/" + std::to_wstring(font.lfHeight) +
+                             L"/" + std::to_wstring(font.lfWeight);
+    auto [it, added] = fonts_.try_emplace(key);
+    if (added) it->second = ::CreateFontIndirectW(&font);
+    return it->second;
+}
+
+void Win32WindowView::fitFont(const Control& c, HWND h, bool redraw) {
+    const LOGFONTW own = logFontOf(c.font);
+    HFONT chosen = fontFor(own);
+    const std::wstring text = win32::wide(c.shownText());
+    if (const HDC dc = ::GetDC(h)) {
+        const HGDIOBJ before = ::GetCurrentObject(dc, OBJ_FONT);
+        const auto fits = [&](HFONT font) {
+            ::SelectObject(dc, font);
+            const auto room = captionRoom(c, h, dc, dpi_);
+            return !room || fitsIn(dc, text, room->first, room->second);
+        };
+        if (!fits(chosen)) {
+            for (const wchar_t* face : kFallbackFaces) {
+                LOGFONTW other = own;
+                if (::lstrcmpiW(face, own.lfFaceName) == 0) continue;
+                ::lstrcpynW(other.lfFaceName, face, LF_FACESIZE);
+                if (const HFONT font = fontFor(other); fits(font)) {
+                    chosen = font;
+                    break;
+                }
+            }
+        }
+        ::SelectObject(dc, before);
+        ::ReleaseDC(h, dc);
+    }
+    if (HFONT(::SendMessageW(h, WM_GETFONT, 0, 0)) != chosen)
+        ::SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(chosen), redraw);
 }
 
 HWND Win32WindowView::handleOf(const Control& control) const {
@@ -244,7 +319,10 @@ void Win32WindowView::controlChanged(const Control& c) {
             if (first && std::ranges::none_of(option->group, [](auto* o) { return o->Value(); }))
                 ::SetWindowLongW(first, GWL_STYLE, ::GetWindowLongW(first, GWL_STYLE) | WS_TABSTOP);
         }
-        if (textOf(h) != text) ::SetWindowTextW(h, text.c_str());  // keeps the caret
+        if (textOf(h) != text) {  // keeps the caret
+            ::SetWindowTextW(h, text.c_str());
+            fitFont(c, h, true);
+        }
     }
     if (outer) mirroring_ = false;
 }

@@ -61,14 +61,17 @@ private:
     void layout();
     void command(int id, int code);
     void act(Control& control, const std::function<void()>& action);
-    HFONT fontOf(const std::optional<Font>& font);
-    void dropFonts();
+    LOGFONTW logFontOf(const std::optional<Font>& font) const;
+    HFONT fontFor(const LOGFONTW& font);
+    // The control's own font; where that would cut its caption, the first face of a short list
+    // that shows it whole at the same size.
+    void fitFont(const Control& control, HWND h, bool redraw);
 
     OrvaneSetTime& model_;
     HWND hwnd_ = nullptr;
     UINT dpi_ = 96;
     std::vector<std::pair<Control*, HWND>> controls_;  // in creation (tab) order
-    std::map<std::string, HFONT> fonts_;
+    std::map<std::wstring, HFONT> fonts_;              // by face, height and weight
     bool mirroring_ = false;  // notifications from our own writes are not the user's
     UINT taskbarCreated_ = 0;
 };
