@@ -28,10 +28,11 @@ dir=$(mktemp -d)
 devices=/sys/fs/cgroup/devices/tidewell-confined-$$
 trap 'rmdir "$devices" 2>/dev/null; rm -rf "$dir"' EXIT
 chown $user:$user "$dir"
-# Under libfaketime another user cannot open the caller's shared time segment: each process
-# keeps its own.
-asService() { env -u FAKETIME_SHARED setpriv --reuid=$user --regid=$user --groups="$group" --inh-caps="$caps" \
-    --ambient-caps="$caps" --bounding-set=-all,"$caps" --no-new-privs "$@"; }
+# libfaketime, when preloaded, starts only in the process that already is the user: one that
+# began as root keeps its PID, and with it root's time segment, which the user cannot open.
+asService() { LD_PRELOAD= setpriv --reuid=$user --regid=$user --groups="$group" --inh-caps="$caps" \
+    --ambient-caps="$caps" --bounding-set=-all,"$caps" --no-new-privs \
+    env ${LD_PRELOAD:+LD_PRELOAD="$LD_PRELOAD"} "$@"; }
 export -f asService
 export user group caps dir sim tidewell listen devices umask=$(directive UMask)
 if [ -e /sys/fs/cgroup/devices/devices.allow ] && [ "$(directive DevicePolicy)" = closed ]; then
@@ -51,6 +52,10 @@ fi
 
 unshare -n -m -p -f --mount-proc bash -c '
     set -eu
+    # Under libfaketime another user cannot open the caller'"'"'s shared time segment, and segments
+    # named after PIDs of other PID namespaces clash: each process here keeps its own, privately.
+    mount -t tmpfs -o mode=1777 tmpfs /dev/shm
+    unset FAKETIME_SHARED
     ip link set lo up
     mount -t proc -o hidepid=invisible,subset=pid proc /proc
     asService "$sim" >"$dir/sim" &
