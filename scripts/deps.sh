@@ -1,16 +1,27 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, running and testing need, when any is missing.
+# Installs the Debian packages that are missing: `scripts/deps.sh run` those that building and
+# running the Linux program and its demo need (scripts/run.sh); `scripts/deps.sh` those and
+# the ones the tests, the benchmarks, the Windows build and the packages need besides.
 set -euo pipefail
 
-packages=(
+run_packages=(
     cmake ninja-build g++ pkg-config ccache
-    libgtest-dev libgmock-dev libbenchmark-dev
     qt6-base-dev
-    iproute2 util-linux tzdata faketime dbus-daemon
-    dpkg-dev
+    tzdata
+)
+test_packages=(
+    libgtest-dev libgmock-dev libbenchmark-dev
+    iproute2 util-linux faketime dbus-daemon
     xvfb xauth xdotool trayer
     g++-mingw-w64-x86-64-posix wine wine64 nsis
+    dpkg-dev help2man lintian systemd
 )
+
+case "${1:-all}" in
+    run) packages=("${run_packages[@]}") ;;
+    all) packages=("${run_packages[@]}" "${test_packages[@]}") ;;
+    *) echo "usage: scripts/deps.sh [run]" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

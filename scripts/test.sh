@@ -2,8 +2,8 @@
 # Builds everything and runs every test, for Linux and, cross-built, for Windows under Wine;
 # then runs the integration tests again, unbuilt, with the clock faked by libfaketime to
 # awkward instants: hours 02 and 15, and both passes of Berlin's repeated autumn hour; then
-# every test again built with the sanitizers; last, the Debian package is built and its file
-# list checked.
+# every test again built with the sanitizers; last, the Debian package is built, its file list
+# checked and lintian run on it, and the service's confinement rated.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -49,16 +49,26 @@ cmake --preset sanitize >/dev/null
 cmake --build --preset sanitize
 ctest --preset sanitize || failed+=(6)
 
-echo "=== Pass 7: the Debian package holds the program, the unit, the .desktop file and the icons"
+echo "=== Pass 7: the Debian package holds the program, the unit, the .desktop file, the icons, the manual pages and the copyright; lintian finds nothing"
 notPackaged() { # prints each expected file the package lacks, or that there is no package
     local deb listing f
     if ! deb=$(scripts/package.sh) || ! listing=$(dpkg-deb -c "$deb"); then echo "(no package)"; return; fi
     for f in bin/tidewell lib/systemd/system/tidewell.service share/applications/tidewell.desktop \
-        share/icons/hicolor/{16x16,32x32}/apps/tidewell.png share/icons/hicolor/scalable/apps/tidewell.svg; do
+        share/icons/hicolor/{16x16,32x32}/apps/tidewell.png share/icons/hicolor/scalable/apps/tidewell.svg \
+        share/man/man1/{tidewell,nmea-sim,nmea-check,sync-listen}.1.gz share/doc/tidewell/{copyright,changelog.gz}; do
         grep -q " \./usr/$f\$" <<<"$listing" || echo "/usr/$f"
     done
 }
 missing=$(notPackaged)
 [ -z "$missing" ] || { echo "Not in the package: ${missing//$'\n'/ }" >&2; failed+=(7); }
+# Any error or warning fails, except what the package overrides, with its reason, in
+# /usr/share/lintian/overrides/tidewell.
+deb=$(ls build-package/tidewell_*.deb 2>/dev/null) && lintian --fail-on error,warning "$deb" || failed+=(7)
+
+echo "=== Pass 8: the service's exposure (systemd-analyze security) is at most 2.5"
+exposure=$(systemd-analyze security --offline=yes --no-pager packaging/tidewell.service 2>&1 |
+    sed -n 's/.*Overall exposure level for tidewell.service: \([0-9.]*\).*/\1/p')
+echo "tidewell.service: exposure ${exposure:-unknown}"
+awk -v e="$exposure" 'BEGIN { exit !(e != "" && e + 0 <= 2.5) }' || failed+=(8)
 
 [ ${#failed[@]} -eq 0 ] || { echo "Failed: pass ${failed[*]}" >&2; exit 1; }

@@ -25,10 +25,10 @@
 namespace {
 
 const char* const kUsage =
-    "usage: nmea-check [--earliest YYYY-MM-DD] FILE\n"
-    "       nmea-check [--earliest YYYY-MM-DD] [--idle S] --device PATH\n"
-    "       nmea-check --phase [N] --device PATH\n"
-    "       nmea-check [--earliest YYYY-MM-DD] --scan [DEVICE...]\n"
+    "Usage: nmea-check [--earliest YYYY-MM-DD] FILE\n"
+    "  or:  nmea-check [--earliest YYYY-MM-DD] [--idle S] --device PATH\n"
+    "  or:  nmea-check --phase [N] --device PATH\n"
+    "  or:  nmea-check [--earliest YYYY-MM-DD] --scan [DEVICE...]\n"
     "Frames and decodes NMEA-0183 sentences as the program does and prints, per sentence:\n"
     "  YYYY-MM-DDTHH:MM:SS.sss          a delivered RMC (its UTC date and time)\n"
     "  TYPE                             any other delivered sentence (GGA, PGRME, ...)\n"

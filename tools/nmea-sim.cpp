@@ -33,7 +33,7 @@ void onSignal(int) {
 }
 
 const char* const kUsage =
-    "usage: nmea-sim [options]\n"
+    "Usage: nmea-sim [OPTIONS]\n"
     "A GPS receiver on a pseudo-terminal. Prints the terminal's path on the first line,\n"
     "then writes NMEA sentences to it at 4800-baud pace until stopped (SIGINT/SIGTERM).\n"
     "\n"

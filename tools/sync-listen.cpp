@@ -31,7 +31,7 @@ struct Options {
 };
 
 const char kUsage[] =
-    "usage: sync-listen [--bind ADDR] [--port N] | [--device PATH]  [--count N] [--timeout S]\n"
+    "Usage: sync-listen [--bind ADDR] [--port N] | [--device PATH]  [--count N] [--timeout S]\n"
     "\n"
     "Receives 35-byte time sync frames and prints one line per frame: arrival time (local),\n"
     "the frame's date-time and mode, its offset from this clock (UTC frames against UTC),\n"
