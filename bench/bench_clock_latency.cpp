@@ -50,10 +50,10 @@ class RecordingClock : public fakes::FakeClock {
 public:
     std::vector<long long> timeSetAtNs;
     std::vector<Instant> instantsSet;
-    void setLocalTimeOfDay(const ZonedTime& target) override {
+    void setLocalTimeOfDay(const ZonedTime& target, DateChoice date) override {
         timeSetAtNs.push_back(monotonicNs());
         instantsSet.push_back(instantOf(target.utc));
-        FakeClock::setLocalTimeOfDay(target);
+        FakeClock::setLocalTimeOfDay(target, date);
     }
 };
 

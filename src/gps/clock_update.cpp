@@ -41,7 +41,7 @@ ClockUpdate::Outcome ClockUpdate::apply(DateValue local, DateValue gps, int useG
         clock_.setLocalDate(target);
         out.dateSet = true;
     }
-    clock_.setLocalTimeOfDay(target);
+    clock_.setLocalTimeOfDay(target, out.dateSet ? DateChoice::Target : DateChoice::Nearest);
     out.timeSet = true;
     return out;
 }

@@ -37,9 +37,10 @@ public:
 
     // Runs the update for one local date value and the GPS (UTC) value it was made from, so
     // the clock is set to that instant even where the local time occurs twice. `useGpsDate`
-    // is Check3's value; only 1 sets the date. The minute is remembered before anything is
-    // set, so a refused set (an Error from the clock, passed on to the caller) is not retried
-    // within that minute.
+    // is Check3's value; only 1 sets the date. Without it the time goes on the local date
+    // nearest the PC's instant, so a PC a moment either side of midnight is not thrown a day
+    // out. The minute is remembered before anything is set, so a refused set (an Error from
+    // the clock, passed on to the caller) is not retried within that minute.
     // With `precise`, the moment is the same, but the instant set is the sentence's UTC plus
     // the receiver's delay plus the time since its first byte came, to the millisecond.
     Outcome apply(DateValue local, DateValue gps, int useGpsDate,

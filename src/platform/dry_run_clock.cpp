@@ -20,7 +20,7 @@ void DryRunClock::setLocalDate(const ZonedTime& target) {
     lastSet_ = WouldBeSet{WouldBeSet::Kind::Date, t.wYear, t.wMonth, t.wDay};
 }
 
-void DryRunClock::setLocalTimeOfDay(const ZonedTime& target) {
+void DryRunClock::setLocalTimeOfDay(const ZonedTime& target, DateChoice) {
     const SystemTime& t = target.local;
     lastSet_ =
         WouldBeSet{WouldBeSet::Kind::TimeOfDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds};

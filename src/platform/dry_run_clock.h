@@ -24,7 +24,7 @@ public:
     SystemTime utcNow() const override { return inner_.utcNow(); }
     SystemTime utcToLocal(const SystemTime& utc) const override { return inner_.utcToLocal(utc); }
     void setLocalDate(const ZonedTime& target) override;
-    void setLocalTimeOfDay(const ZonedTime& target) override;
+    void setLocalTimeOfDay(const ZonedTime& target, DateChoice date) override;
 
     const std::optional<WouldBeSet>& lastSet() const { return lastSet_; }
 

@@ -12,6 +12,19 @@ struct ZonedTime {
     SystemTime utc;
 };
 
+// Which local date a new time of day goes on.
+enum class DateChoice {
+    // Of the dates around the PC's own, the one that puts the new instant nearest the PC's
+    // present one: setting the time alone then steps the clock, forward or back, by no more
+    // than it was off (at most half a day, give or take a daylight-saving change), and never
+    // by a day where the PC still shows the day before the target's or already the next.
+    Nearest,
+    // `target.local`'s own, for the set right after setLocalDate, so that the pair ends exactly
+    // at `target.utc`: the PC then shows the target's date with its old time of day, which
+    // near midnight lies nearer the same time on the next or the previous day.
+    Target,
+};
+
 class SystemClock {
 public:
     virtual ~SystemClock() = default;
@@ -32,9 +45,10 @@ public:
     virtual void setLocalDate(const ZonedTime& target) = 0;
 
     // Sets the PC's local time of day to `target.local`'s, milliseconds included (zero for
-    // whole seconds), and keeps its local date. When the dates agree, the instant set is
-    // exactly `target.utc`. Throws Error like setLocalDate.
-    virtual void setLocalTimeOfDay(const ZonedTime& target) = 0;
+    // whole seconds), on the local date `date` picks. Where that is `target.local`'s date, the
+    // instant set is exactly `target.utc`. Throws Error like setLocalDate, and for fields that
+    // name no time (or, with DateChoice::Target, no date); nothing is set then.
+    virtual void setLocalTimeOfDay(const ZonedTime& target, DateChoice date) = 0;
 };
 
 }  // namespace tidewell

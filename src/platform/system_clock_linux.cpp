@@ -1,6 +1,7 @@
 #include "platform/system_clock_linux.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -91,28 +92,46 @@ std::time_t instantOfWall(std::time_t wall, const ZonedTime& target) {
     return resolveLocalWall(wall, localOffsetAt);
 }
 
+// The broken-down fields of `date`'s local date; Error(EINVAL) for a date that does not exist.
+std::tm dateTm(const SystemTime& date) {
+    if (date.wYear < 1 || date.wYear > 9999 ||
+        !calendar::isValid(date.wYear, date.wMonth, date.wDay))
+        fail(EINVAL, "Setting the clock");
+    return tmOf(date);
+}
+
 }  // namespace
 
 timespec localDateTarget(const timespec& now, const ZonedTime& target) {
-    const SystemTime& t = target.local;
-    if (t.wYear < 1 || t.wYear > 9999 || !calendar::isValid(t.wYear, t.wMonth, t.wDay))
-        fail(EINVAL, "Setting the clock");
+    const std::tm date = dateTm(target.local);
     std::tm tm = localTm(now.tv_sec);
-    tm.tm_year = t.wYear - 1900;
-    tm.tm_mon = t.wMonth - 1;
-    tm.tm_mday = t.wDay;
+    tm.tm_year = date.tm_year;
+    tm.tm_mon = date.tm_mon;
+    tm.tm_mday = date.tm_mday;
     return {instantOfWall(timegm(&tm), target), now.tv_nsec};
 }
 
-timespec localTimeOfDayTarget(const timespec& now, const ZonedTime& target) {
+timespec localTimeOfDayTarget(const timespec& now, const ZonedTime& target, DateChoice date) {
     const SystemTime& t = target.local;
     if (t.wHour > 23 || t.wMinute > 59 || t.wSecond > 59 || t.wMilliseconds > 999)
         fail(EINVAL, "Setting the clock");
-    std::tm tm = localTm(now.tv_sec);
+    std::tm tm = date == DateChoice::Target ? dateTm(t) : localTm(now.tv_sec);
     tm.tm_hour = t.wHour;
     tm.tm_min = t.wMinute;
     tm.tm_sec = t.wSecond;
-    return {instantOfWall(timegm(&tm), target), long(t.wMilliseconds) * 1'000'000};
+    const long ns = long(t.wMilliseconds) * 1'000'000;
+    const std::time_t wall = timegm(&tm);
+    std::time_t best = instantOfWall(wall, target);
+    const auto away = [&](std::time_t s) {
+        return std::abs(static_cast<long long>(s - now.tv_sec) * 1'000'000'000 + ns - now.tv_nsec);
+    };
+    // Two days either side, as a zone may skip a whole date (Samoa's 30 December 2011).
+    if (date == DateChoice::Nearest)
+        for (int days : {-2, -1, 1, 2})
+            if (const std::time_t s = instantOfWall(wall + days * 86400, target);
+                away(s) < away(best))
+                best = s;
+    return {best, ns};
 }
 
 LinuxSystemClock::LinuxSystemClock(Setter setter, Reader reader)
@@ -143,9 +162,9 @@ void LinuxSystemClock::setLocalDate(const ZonedTime& target) {
     set(localDateTarget(reader_(), target));
 }
 
-void LinuxSystemClock::setLocalTimeOfDay(const ZonedTime& target) {
+void LinuxSystemClock::setLocalTimeOfDay(const ZonedTime& target, DateChoice date) {
     refreshZone();
-    set(localTimeOfDayTarget(reader_(), target));
+    set(localTimeOfDayTarget(reader_(), target, date));
 }
 
 void LinuxSystemClock::set(const timespec& target) {

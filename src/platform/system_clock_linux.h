@@ -28,9 +28,10 @@ std::time_t resolveLocalWall(std::time_t wall, const OffsetAt& offsetAt);
 // (nanoseconds included). Throws Error(EINVAL) for a date that does not exist.
 timespec localDateTarget(const timespec& now, const ZonedTime& target);
 
-// The instant to set for a new local time of day on the local date of `now`, with the
-// target's milliseconds. Throws Error(EINVAL) for a time outside 00:00:00..23:59:59.
-timespec localTimeOfDayTarget(const timespec& now, const ZonedTime& target);
+// The instant to set for a new local time of day, with the target's milliseconds, on the
+// local date `date` picks against `now`. Throws Error(EINVAL) for a time outside
+// 00:00:00..23:59:59.999, or with DateChoice::Target a date that does not exist.
+timespec localTimeOfDayTarget(const timespec& now, const ZonedTime& target, DateChoice date);
 
 class LinuxSystemClock : public SystemClock {
 public:
@@ -46,7 +47,7 @@ public:
     SystemTime utcToLocal(const SystemTime& utc) const override;
     // Each is one clock_settime call; a refusal throws Error(errno, "Setting the clock: ...").
     void setLocalDate(const ZonedTime& target) override;
-    void setLocalTimeOfDay(const ZonedTime& target) override;
+    void setLocalTimeOfDay(const ZonedTime& target, DateChoice date) override;
 
 private:
     void set(const timespec& target);

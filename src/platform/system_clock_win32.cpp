@@ -1,6 +1,7 @@
 #include "platform/system_clock_win32.h"
 
 #include <bit>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -97,14 +98,23 @@ void Win32SystemClock::setLocalDate(const ZonedTime& target) {
     set(instantOfWall(ticksOf(local, kSetting), target));
 }
 
-void Win32SystemClock::setLocalTimeOfDay(const ZonedTime& target) {
+void Win32SystemClock::setLocalTimeOfDay(const ZonedTime& target, DateChoice date) {
     const std::int64_t t = now();
-    SYSTEMTIME local = recordOf(t + offsetAt(t), kSetting);
+    SYSTEMTIME local = date == DateChoice::Target ? std::bit_cast<SYSTEMTIME>(target.local)
+                                                  : recordOf(t + offsetAt(t), kSetting);
     local.wHour = target.local.wHour;
     local.wMinute = target.local.wMinute;
     local.wSecond = target.local.wSecond;
     local.wMilliseconds = target.local.wMilliseconds;
-    set(instantOfWall(ticksOf(local, kSetting), target));
+    const std::int64_t wall = ticksOf(local, kSetting);
+    std::int64_t best = instantOfWall(wall, target);
+    // Two days either side, as a zone may skip a whole date (Samoa's 30 December 2011).
+    if (date == DateChoice::Nearest)
+        for (int days : {-2, -1, 1, 2})
+            if (const std::int64_t i = instantOfWall(wall + days * kTicksPerDay, target);
+                std::abs(i - t) < std::abs(best - t))
+                best = i;
+    set(best);
 }
 
 // What SystemTimeToTzSpecificLocalTimeEx does, which Wine 8 lacks.

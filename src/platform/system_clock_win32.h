@@ -42,7 +42,7 @@ public:
     // Fields that name no time throw Error(ERROR_INVALID_PARAMETER); a refused right throws
     // Error(ERROR_NOT_ALL_ASSIGNED or ERROR_PRIVILEGE_NOT_HELD) saying how to get it.
     void setLocalDate(const ZonedTime& target) override;
-    void setLocalTimeOfDay(const ZonedTime& target) override;
+    void setLocalTimeOfDay(const ZonedTime& target, DateChoice date) override;
 
     // Local time minus UTC at a UTC instant, in ticks.
     std::int64_t offsetAt(std::int64_t utc) const;

@@ -1,6 +1,7 @@
 #pragma once
 // Recording fakes of every interface the core sees, for unit tests.
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <map>
 #include <optional>
@@ -36,12 +37,18 @@ public:
         record("date %04d-%02d-%02d", t.local.wYear, t.local.wMonth, t.local.wDay);
         now.wYear = t.local.wYear, now.wMonth = t.local.wMonth, now.wDay = t.local.wDay;
     }
-    void setLocalTimeOfDay(const ZonedTime& t) override {
+    // On the target's date, or on the date that puts it nearest `now`.
+    void setLocalTimeOfDay(const ZonedTime& t, DateChoice date) override {
         const SystemTime& l = t.local;
         record(l.wMilliseconds ? "time %02d:%02d:%02d.%03d" : "time %02d:%02d:%02d", l.wHour,
                l.wMinute, l.wSecond, l.wMilliseconds);
-        now.wHour = l.wHour, now.wMinute = l.wMinute, now.wSecond = l.wSecond;
-        now.wMilliseconds = l.wMilliseconds;
+        SystemTime next = date == DateChoice::Target ? l : now;
+        next.wHour = l.wHour, next.wMinute = l.wMinute, next.wSecond = l.wSecond;
+        next.wMilliseconds = l.wMilliseconds;
+        Instant at = instantOf(next);
+        if (date == DateChoice::Nearest)
+            at += std::chrono::round<std::chrono::days>(instantOf(now) - at);
+        now = systemTimeAt(at);
     }
     void record(const char* format, int a, int b, int c, int d = 0) {
         char text[40];

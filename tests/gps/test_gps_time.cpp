@@ -102,28 +102,12 @@ TEST(Instant, RecordsOfInstantsAgreeWithDateValuesToTheMillisecond) {
     }
 }
 
-TEST(ClockUpdate, PreciseSetsTheSentencePlusDelayPlusTimeSinceItsFirstByteAtTheSameMoment) {
-    fakes::FakeClock clock;
-    clock.offsetMinutes = 60;
-    clock.now = {2026, 12, 0, 6, 11, 0, 59, 0};  // local, 2.6 s behind what will be set
-    std::chrono::steady_clock::time_point steady{std::chrono::hours(5)};
-    ClockUpdate update(clock, [&] { return steady; });
-    const DateValue utc = valueOf(2026, 12, 6, 10, 1, 0, 0.5);  // hhmmss.50
-    const DateValue gps = advancedGpsTime(utc), local = gps + 1 / 24.0;
-    const ClockUpdate::Precise precise{utc, std::chrono::milliseconds(734),
-                                       steady - std::chrono::milliseconds(372)};
-    const auto out = update.apply(local, gps, 1, precise);
-    EXPECT_EQ(clock.sets, (std::vector<std::string>{"date 2026-12-06", "time 11:01:01.606"}));
-    EXPECT_EQ(out.wasAhead, std::chrono::milliseconds(-2606));
-    EXPECT_FALSE(update.apply(local, gps, 1, precise).due) << "once a minute, as ever";
-}
-
 TEST(DryRunClock, RecordsButNeverSets) {
     fakes::FakeClock inner;
     DryRunClock clock(inner);
     const ZonedTime midnight{{2026, 12, 1, 7, 0, 0, 1, 0}, {2026, 12, 1, 6, 23, 0, 1, 0}};
     clock.setLocalDate(midnight);
-    clock.setLocalTimeOfDay(midnight);
+    clock.setLocalTimeOfDay(midnight, DateChoice::Target);
     EXPECT_EQ(clock.lastSet()->text(), "time 00:00:01");
     EXPECT_TRUE(inner.sets.empty());
 }

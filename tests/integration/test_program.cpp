@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <sys/file.h>
+#include <pwd.h>
+#include <sys/syscall.h>
 #include <termios.h>
 
 #include <cmath>
@@ -343,6 +345,79 @@ TEST(ProgramStall, TheBacklogOfAStallIsShownAndSetsNothing) {
     })) << "the backlog holds a minute's second 1";
     for (const auto& l : backlog) EXPECT_FALSE(l.starts_with("clock: would")) << l;
     ASSERT_TRUE(run.untilLine("clock: would", 10s)) << "the next minute sets";
+}
+
+// The real clock, whatever libfaketime makes of this process's own.
+double realNow() {
+    timespec now{};
+    ::syscall(SYS_clock_gettime, CLOCK_REALTIME, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+}
+
+// The PC's clock a moment before local midnight, a little slow against the receiver: the
+// sentence stamped 00:00:00 sets 00:00:01 of the new day, a step of about a second, not a day
+// back. The program really calls clock_settime, but unprivileged and through a spy that only
+// records it. Sentences come 60 a second, so that the minutes before midnight, one of which
+// must be set first, pass in three seconds.
+TEST(ProgramMidnight, SetsTheTimeOnTheNewDayWhileThePcStillShowsTheOldOne) {
+    if (std::string(TIDEWELL_LIBFAKETIME).empty()) GTEST_SKIP() << "no libfaketime here";
+    // Arguments to /usr/bin/env: without this process's libfaketime (whose shared state nobody
+    // could open), and without any right to set the clock.
+    std::vector<std::string> setpriv = {
+        "-u", "LD_PRELOAD", "-u", "FAKETIME_SHARED", "/usr/bin/setpriv", "--no-new-privs", "--"};
+    const passwd* nobody = ::getpwnam("nobody");
+    if (::geteuid() == 0) {
+        if (!nobody) GTEST_SKIP() << "no user nobody to run the program as";
+        setpriv.insert(setpriv.begin() + 5, {"--reuid=" + std::to_string(nobody->pw_uid),
+                                             "--regid=" + std::to_string(nobody->pw_gid),
+                                             "--clear-groups", "--bounding-set=-all"});
+    }
+    const auto unprivileged = [&](std::vector<std::string> command) {
+        command.insert(command.begin(), setpriv.begin(), setpriv.end());
+        return command;
+    };
+    // The next New Year two days ahead or more: never before the build date.
+    const std::string zone = "Europe/Berlin";
+    const int year = std::stoi(format("%Y", time_t(realNow()) + 2 * 86400, zone)) + 1;
+    tm midnight{};
+    midnight.tm_mday = 1, midnight.tm_year = year - 1900, midnight.tm_isdst = -1;
+    const time_t newDay = ::mktime(&midnight);  // format() left TZ at the zone
+
+    ProgramRun run;
+    ASSERT_TRUE(::geteuid() != 0 || ::chown(run.dir.c_str(), nobody->pw_uid, nobody->pw_gid) == 0);
+    ChildProcess sim("/usr/bin/env",
+                     unprivileged({kSim, "--start", format("%Y-%m-%dT%H:%M:%S", newDay - 180),
+                                   "--rate", "60", "--count", "182"}));
+    const std::string gps = sim.line(0, 3000);
+    const double simStart = realNow();
+    std::ofstream(run.settingsFile()) << "[UDP]\nUDPADDRESS=127.0.0.1\n[GPS]\nCOMPORT=COM1\n"
+                                      << "[Ports]\nCOM1=" << gps << "\n";
+    // Its clock 0.8 s before midnight as the sentence stamped 00:00:00, the 181st, goes out.
+    char faketime[32];
+    std::snprintf(faketime, sizeof faketime, "FAKETIME=%+.3f",
+                  double(newDay) - 0.8 - (simStart + 181 / 60.0));
+    const std::string spyFile = (run.dir / "clock_settime").string();
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    run.program.emplace(
+        "/usr/bin/env",
+        unprivileged({"/usr/bin/env", "LD_PRELOAD=" TIDEWELL_CLOCK_SPY ":" TIDEWELL_LIBFAKETIME,
+                      faketime, kProgram, "--headless", "--settings", run.settingsFile()}),
+        std::vector<std::string>{
+            "TZ=" + zone, "HOME=" + run.dir.string(),
+            "XDG_CONFIG_HOME=" + (run.dir / "config").string(), "TIDEWELL_CLOCK_SPY=" + spyFile,
+            // The spy comes before the sanitizers' runtime.
+            std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":verify_asan_link_order=0"});
+    // Not killed, which would leave libfaketime's shared memory behind.
+    EXPECT_TRUE(run.untilLine(gpsLine(newDay, zone), 8s)) << run.program->stderrText();
+    EXPECT_EQ(sim.waitExit(3000), 0);
+    EXPECT_EQ(run.program->waitExit(3000, SIGTERM), 0);
+
+    long long askedMs = 0, atMs = 0;  // the last clock_settime call's
+    std::ifstream spy(spyFile);
+    for (long long a, b; spy >> a >> b;) askedMs = a, atMs = b;
+    EXPECT_EQ(askedMs, (newDay + 1) * 1000LL) << "00:00:01 of the new day, not of the old";
+    EXPECT_LT(atMs, newDay * 1000LL) << "the PC had already passed midnight: the case was not met";
+    EXPECT_LT(std::abs(askedMs - atMs), 3000) << "ms, a step of a second or two";
 }
 
 TEST(ProgramReport, StartTellsTheSettingsAndOddValuesAndAStalledOrGoneReaderCostsOnlyLines) {
