@@ -24,6 +24,10 @@ public:
 
 using StartHostLookup = std::function<std::unique_ptr<HostLookup>(const std::string& name)>;
 
+// This platform's resolver, IPv4 only: the C library's getaddrinfo_a on Linux (glibc), an
+// overlapped GetAddrInfoExW on Windows.
+std::unique_ptr<HostLookup> startSystemHostLookup(const std::string& name);
+
 class HostNames {
 public:
     using Clock = std::function<std::chrono::steady_clock::time_point()>;

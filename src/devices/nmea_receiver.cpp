@@ -68,7 +68,7 @@ void PortNmeaReceiver::OpenPort() {
             PortNumber > 0 && devicePath_ ? devicePath_(PortNumber) : std::string();
         if (path.empty()) throw Error(errors::InvalidPropertyValue, port + ": no such port");
         const int baud = openingSpeed(port);
-        openDevice(path, portLabel(PortNumber, path), baud);
+        line_.open(path, portLabel(PortNumber, path), baud, SerialLine::Use::Receive);
     } catch (...) {
         deviceLost_ = wasLost;
         throw;
@@ -83,15 +83,23 @@ void PortNmeaReceiver::OpenPort() {
 void PortNmeaReceiver::ClosePort() {
     deviceLost_ = false;
     if (!isOpen()) return;
-    closeDevice();
+    line_.close();
     framer_.reset();
     ++generation_;
     if (PortStateChanged) PortStateChanged();
 }
 
-void PortNmeaReceiver::received(std::string_view bytes, std::vector<TimedLine>& lines) {
-    tally_.bytes += bytes.size();
-    frame(bytes, std::chrono::steady_clock::now(), lines);
+void PortNmeaReceiver::handleReadable() {
+    std::vector<TimedLine> lines;
+    const auto outcome = line_.readWaiting([&](std::string_view bytes) {
+        tally_.bytes += bytes.size();
+        frame(bytes, std::chrono::steady_clock::now(), lines);
+    });
+    if (outcome == SerialLine::ReadOutcome::Nothing) return;
+    const bool gone = outcome == SerialLine::ReadOutcome::Gone;
+    // Bytes already waiting came at the old speed; they fail their checksums like any noise.
+    if (!gone && huntStep(lines)) line_.setSpeed(hunt_->speed());
+    deliver(lines, gone);
 }
 
 void PortNmeaReceiver::deliver(const std::vector<TimedLine>& lines, bool gone) {

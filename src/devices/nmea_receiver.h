@@ -16,6 +16,7 @@
 #include "devices/nmea_sentence.h"
 #include "devices/reception_tally.h"
 #include "devices/sentence_freshness.h"
+#include "devices/serial_line.h"
 #include "platform/event_loop.h"
 
 namespace tidewell {
@@ -82,7 +83,7 @@ private:
     std::chrono::steady_clock::time_point lineStart_{};
 };
 
-// The receiver on a port of the machine (a tty, a COM port): what the platforms share.
+// The receiver on a serial line of the machine (a tty, a FIFO, a COM port).
 class PortNmeaReceiver : public NmeaReceiver {
 public:
     // `devicePath` maps a port number (1..8) to its device, e.g. 3 -> "/dev/ttyS2"; an
@@ -90,31 +91,27 @@ public:
     PortNmeaReceiver(std::function<std::string(int portNumber)> devicePath, DateWindow dates);
 
     // Closes any open port first, then opens the device PortNumber names at the BaudRate
-    // speed (0: the setting's, which may be "auto"). A failed try to reopen a lost device
-    // leaves it lost, so it is tried again later.
+    // speed (0: the setting's, which may be "auto"), as SerialLine::open for Receive says. A
+    // failed try to reopen a lost device leaves it lost, so it is tried again later.
     void OpenPort() override;
     void ClosePort() override;
+    bool isOpen() const override { return line_.isOpen(); }
     bool deviceLost() const override { return deviceLost_; }
+    NativeHandle readHandle() const override { return line_.readHandle(); }
+    void handleReadable() override;
     ReceptionTally takeTally() override { return std::exchange(tally_, {}); }
 
     // Raised for each framed line that is not delivered; the result says why.
     std::function<void(std::string_view line, const NmeaDecodeResult&)> SentenceRejected;
 
-protected:
-    // Opens the device while none is open, or throws Error.
-    virtual void openDevice(const std::string& path, const std::string& label, int baud) = 0;
-    // Closes the device; does nothing when none is open.
-    virtual void closeDevice() = 0;
-
-    // Counts and frames one read's bytes, read just now.
-    void received(std::string_view bytes, std::vector<TimedLine>& lines);
+private:
     // Decodes and delivers the lines of one wake-up, stopping if a handler reopens or closes
     // the port; then closes the port as lost if the device has `gone`.
     void deliver(const std::vector<TimedLine>& lines, bool gone);
 
-private:
     std::function<std::string(int)> devicePath_;
     DateWindow dates_;
+    SerialLine line_;
     ReceptionTally tally_;
     SentenceFreshness freshness_;
     // Changes on every open and close, so a handler that reopens the port stops the
