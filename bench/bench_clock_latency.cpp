@@ -19,7 +19,7 @@
 
 #include "app/orvane_set_time.h"
 #include "devices/nmea_decode.h"
-#include "devices/nmea_receiver_posix.h"
+#include "devices/nmea_receiver.h"
 #include "fakes.h"
 #include "stats.h"
 
@@ -138,7 +138,7 @@ int main(int argc, char** argv) {
     fakes::FakeSerialPort serial;
     fakes::FakeUdpSocket udp;
     // Every date an RMC can carry, so the made-up dates below always pass.
-    PosixNmeaReceiver receiver([&](int port) { return port == 1 ? std::string(slaveName) : ""; },
+    PortNmeaReceiver receiver([&](int port) { return port == 1 ? std::string(slaveName) : ""; },
                                DateWindow{});
     long rejected = 0;
     receiver.SentenceRejected = [&](std::string_view line, const NmeaDecodeResult& r) {
@@ -146,7 +146,9 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "rejected: %.*s (%s)\n", int(line.size()), line.data(),
                          r.rejection.c_str());
     };
-    OrvaneSetTime window({shell, profile, registry, clock}, {receiver, serial, udp}, "bench.ini");
+    ProgramEvents events;
+    OrvaneSetTime window({shell, profile, registry, clock, "/opt/tw"}, {receiver, serial, udp}, events,
+                         "bench.ini");
     window.Form_Load();
     if (!receiver.isOpen()) {
         std::fprintf(stderr, "the receiver did not open %s\n", slaveName);
@@ -175,7 +177,7 @@ int main(int argc, char** argv) {
         }
         const long long writtenNs = monotonicNs();
         while (clock.timeSetAtNs.size() == before) {
-            pollfd p{receiver.readFd(), POLLIN, 0};
+            pollfd p{int(receiver.readHandle()), POLLIN, 0};
             const int ready = ::poll(&p, 1, 1000);
             if (ready < 0 && errno == EINTR) continue;
             if (ready <= 0 || rejected) {

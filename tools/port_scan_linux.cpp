@@ -23,7 +23,7 @@
 #include <sstream>
 #include <tuple>
 
-#include "devices/nmea_receiver_posix.h"
+#include "devices/nmea_receiver.h"
 #include "port_scan.h"
 
 namespace tidewell::scan {
@@ -255,7 +255,7 @@ std::string permission(const struct stat& st) {
 }  // namespace
 
 std::unique_ptr<PortNmeaReceiver> makeReceiver(const std::string& path, const DateWindow& dates) {
-    return std::make_unique<PosixNmeaReceiver>([path](int) { return path; }, dates);
+    return std::make_unique<PortNmeaReceiver>([path](int) { return path; }, dates);
 }
 
 bool waitForInput(const NmeaReceiver& receiver, std::chrono::milliseconds wait) {

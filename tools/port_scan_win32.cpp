@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <set>
 
-#include "devices/nmea_receiver_win32.h"
+#include "devices/nmea_receiver.h"
 #include "platform/text_win32.h"
 #include "port_scan.h"
 
@@ -36,7 +36,7 @@ Device deviceFor(const std::string& name, const std::string& aside) {
 }  // namespace
 
 std::unique_ptr<PortNmeaReceiver> makeReceiver(const std::string& path, const DateWindow& dates) {
-    return std::make_unique<WindowsNmeaReceiver>([path](int) { return path; }, dates);
+    return std::make_unique<PortNmeaReceiver>([path](int) { return path; }, dates);
 }
 
 bool waitForInput(const NmeaReceiver& receiver, std::chrono::milliseconds wait) {

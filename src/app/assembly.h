@@ -13,6 +13,9 @@
 #include "app/options.h"
 #include "app/program.h"
 #include "app/report_output.h"
+#include "devices/nmea_receiver.h"
+#include "devices/serial_port.h"
+#include "devices/udp_socket.h"
 #include "platform/dry_run_clock.h"
 #include "platform/paths.h"
 #include "settings/file_ops.h"
@@ -64,9 +67,9 @@ private:
         DryRunClock dryRun{real};
         SystemClock& clock;
         const PortMap ports;
-        typename Parts::Receiver nmea;
-        typename Parts::SerialPort serial;
-        typename Parts::UdpSocket udp;
+        PortNmeaReceiver nmea;
+        LineSerialPort serial;
+        SystemUdpSocket udp;
         typename Parts::TimeServices timeServices;
         Program program;
         FailureBoxes boxes;

@@ -15,10 +15,10 @@
 #include <vector>
 
 #include "../integration/nmea_logs.h"
-#include "devices/nmea_receiver_win32.h"
+#include "devices/nmea_receiver.h"
 #include "devices/port_names.h"
-#include "devices/serial_port_win32.h"
-#include "devices/udp_socket_win32.h"
+#include "devices/serial_port.h"
+#include "devices/udp_socket.h"
 #include "platform/windows_error_win32.h"
 #include "platform/error.h"
 
@@ -73,12 +73,12 @@ struct LoopbackReceiver {
     }
 };
 
-TEST(WindowsUdpSocket, WholeDatagramsFromLocalPortToAddressesAndNames) {
+TEST(SystemUdpSocket, WholeDatagramsFromLocalPortToAddressesAndNames) {
     WSADATA data;
     ::WSAStartup(MAKEWORD(2, 2), &data);
     LoopbackReceiver receiver, taken;
     const int localPort = LoopbackReceiver().port;  // free a moment ago
-    WindowsUdpSocket udp;
+    SystemUdpSocket udp;
     udp.Protocol = UdpSocket::UdpProtocol;
     udp.LocalPort = localPort;
     udp.RemotePort = receiver.port;
@@ -120,7 +120,7 @@ struct ComPair {
 };
 
 TEST(WindowsComPorts, SentencesInWholeFramesOutAnUnplugNoticed) {
-    WindowsSerialPort sync(defaultDevicePath);
+    LineSerialPort sync(defaultDevicePath);
     sync.CommPort = 41;
     EXPECT_EQ(outcome([&] { sync.Output(kFrame); }), errors::PortClosed);
     EXPECT_EQ(outcome([&] { sync.PortOpen(true); }), ERROR_FILE_NOT_FOUND);
@@ -130,7 +130,7 @@ TEST(WindowsComPorts, SentencesInWholeFramesOutAnUnplugNoticed) {
     for (int i = 0; i < 100 && outcome([&] { sync.PortOpen(true); }) != 0; ++i) ::Sleep(50);
     ASSERT_TRUE(sync.PortOpen());
 
-    WindowsNmeaReceiver gps(defaultDevicePath, {});
+    PortNmeaReceiver gps(defaultDevicePath, {});
     int stateChanges = 0;
     std::vector<NmeaSentence> got;
     gps.PortStateChanged = [&] { ++stateChanges; };

@@ -3,8 +3,8 @@
 
 #include "../integration/child_process.h"
 #include "devices/port_names.h"
-#include "devices/serial_port_posix.h"
-#include "devices/udp_socket_posix.h"
+#include "devices/serial_port.h"
+#include "devices/udp_socket.h"
 #include "platform/error.h"
 
 namespace tidewell {
@@ -25,7 +25,7 @@ TEST(PortNames, AnOverrideElseTheSerialDeviceOfThatNumber) {
 // counted as dropped; none is cut short.
 TEST(SerialPortOnPty, AFullBufferTakesWholeFramesOrNone) {
     testing::Pty pty;
-    PosixSerialPort port([&](int) { return pty.path(); });
+    LineSerialPort port([&](int) { return pty.path(); });
     port.PortOpen(true);
     const auto numbered = [](std::uint64_t n) {
         return "*" + std::to_string(1000000 + n).substr(1) + kFrame.substr(7);
@@ -66,7 +66,7 @@ TEST(UdpSocketLookup, PendingIsTransientAFailureHoldsForTheBackOffAFoundNameSend
     std::vector<std::string> started;
     Status status{};
     std::chrono::steady_clock::time_point now{};
-    PosixUdpSocket socket{[&](const std::string& name) {
+    SystemUdpSocket socket{[&](const std::string& name) {
                               started.push_back(name);
                               status = Status::Pending;
                               return std::make_unique<ManualLookup>(status);

@@ -7,8 +7,8 @@
 
 #include "child_process.h"
 #include "devices/nmea_decode.h"
-#include "devices/nmea_receiver_posix.h"
-#include "devices/serial_port_posix.h"
+#include "devices/nmea_receiver.h"
+#include "devices/serial_port.h"
 #include "gps/date_value.h"
 #include "nmea_logs.h"
 #include "platform/error.h"
@@ -28,8 +28,8 @@ const std::string kEndMark = "\r\n" + testing::withChecksum("PTWEND") + "\r\n";
 // COM1 on `path`, as the receiver, recording what it delivers, and as the serial display.
 struct Com1 {
     std::string path;
-    PosixNmeaReceiver receiver{[this](int) { return path; }, testing::kAnyDate};
-    PosixSerialPort display{[this](int) { return path; }};
+    PortNmeaReceiver receiver{[this](int) { return path; }, testing::kAnyDate};
+    LineSerialPort display{[this](int) { return path; }};
     std::vector<std::string> rmcUtc, others;
 
     explicit Com1(std::string device) : path(std::move(device)) {
@@ -48,7 +48,7 @@ struct Com1 {
         const auto ended = [&] { return !others.empty() && others.back() == "PTWEND"; };
         for (const auto deadline = Clock::now() + timeout;
              !ended() && receiver.isOpen() && Clock::now() < deadline;) {
-            pollfd fds[2] = {{receiver.readFd(), POLLIN, 0},
+            pollfd fds[2] = {{int(receiver.readHandle()), POLLIN, 0},
                              {bytes.empty() ? -1 : master, POLLOUT, 0}};
             ::poll(fds, 2, 50);
             if (fds[1].revents & POLLOUT) {

@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "child_process.h"
-#include "devices/nmea_receiver_posix.h"
+#include "devices/nmea_receiver.h"
 
 namespace tidewell {
 namespace {
@@ -25,7 +25,7 @@ TEST(NmeaScan, TellsWhatEachDeviceCarriesAndHowToUseTheReceivers) {
         noFix(kTools + "nmea-sim", {"--void", "1"}),
         noise(kTools + "nmea-sim", {"--baud", "57600"});
     testing::Pty silent, held;
-    PosixNmeaReceiver holder([&](int) { return held.path(); }, {});
+    PortNmeaReceiver holder([&](int) { return held.path(); }, {});
     holder.PortNumber = 1;
     holder.OpenPort();
     const std::string link = ::testing::TempDir() + "scan-" + std::to_string(::getpid());

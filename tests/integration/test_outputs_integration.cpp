@@ -10,7 +10,7 @@
 
 #include "broadcast/sync_frame.h"
 #include "child_process.h"
-#include "devices/udp_socket_posix.h"
+#include "devices/udp_socket.h"
 #include "platform/error.h"
 
 namespace tidewell {
@@ -31,7 +31,7 @@ int freeUdpPort() {
 const std::string kSyncListen = TIDEWELL_BINARY_DIR "/tools/sync-listen";
 const std::string kUtcFrame = "*161103120620260000000001000000000#";
 
-struct UdpTo : PosixUdpSocket {
+struct UdpTo : SystemUdpSocket {
     UdpTo(const std::string& host, int remotePort, int localPort) {
         Protocol = UdpSocket::UdpProtocol;
         LocalPort = localPort;

@@ -15,9 +15,6 @@
 #include "app/qt/qt_window.h"
 #include "app/qt/realtime_linux.h"
 #include "app/qt/time_service_linux.h"
-#include "devices/nmea_receiver_posix.h"
-#include "devices/serial_port_posix.h"
-#include "devices/udp_socket_posix.h"
 #include "platform/paths.h"
 #include "platform/system_clock_linux.h"
 #include "settings/autorun_xdg_linux.h"
@@ -32,9 +29,6 @@ struct LinuxParts {
     using DesktopShell = QtShell;
     using AutoRun = XdgAutoRunStore;
     using Clock = LinuxSystemClock;
-    using Receiver = PosixNmeaReceiver;
-    using SerialPort = PosixSerialPort;
-    using UdpSocket = PosixUdpSocket;
     using TimeServices = LinuxTimeServiceProbe;
     // An entry that starts the program with the settings file it was given.
     static AutoRun autoRun(const Options& options) {

@@ -17,9 +17,6 @@
 #include "app/win32/realtime_win32.h"
 #include "app/win32/timer_period_win32.h"
 #include "app/win32/window_win32.h"
-#include "devices/nmea_receiver_win32.h"
-#include "devices/serial_port_win32.h"
-#include "devices/udp_socket_win32.h"
 #include "platform/paths.h"
 #include "platform/system_clock_win32.h"
 #include "platform/text_win32.h"
@@ -60,9 +57,6 @@ struct WindowsParts {
     using DesktopShell = Win32Shell;
     using AutoRun = RegistryAutoRun;
     using Clock = Win32SystemClock;
-    using Receiver = WindowsNmeaReceiver;
-    using SerialPort = WindowsSerialPort;
-    using UdpSocket = WindowsUdpSocket;
     using TimeServices = Win32TimeServiceProbe;
     static AutoRun autoRun(const Options&) { return AutoRun(); }
     static TimeServices timeServices() { return TimeServices(); }
