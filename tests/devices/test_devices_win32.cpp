@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "../integration/nmea_logs.h"
+#include "nmea_logs.h"
 #include "devices/nmea_receiver.h"
 #include "devices/port_names.h"
 #include "devices/serial_port.h"

@@ -2,7 +2,7 @@
 
 #include <random>
 
-#include "../integration/nmea_logs.h"
+#include "nmea_logs.h"
 #include "devices/line_speed.h"
 #include "devices/nmea_framer.h"
 #include "devices/reception_tally.h"

@@ -1,7 +1,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
-#include "../integration/child_process.h"
+#include "child_process.h"
 #include "devices/port_names.h"
 #include "devices/serial_port.h"
 #include "devices/udp_socket.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "../settings/temp_folder.h"
+#include "temp_folder.h"
 #include "broadcast/scheduler.h"
 #include "clock_property.h"
 #include "gps/clock_update.h"

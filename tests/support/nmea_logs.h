@@ -7,7 +7,7 @@
 #include <sstream>
 #include <vector>
 
-#include "../settings/temp_folder.h"
+#include "temp_folder.h"
 #include "devices/nmea_decode.h"
 
 namespace tidewell::testing {
