@@ -493,6 +493,7 @@ TEST(ProgramCommandLine, ExitStatusAndWhereEachMessageGoes) {
         {"help", {"--no-set-clock", "--help"}, 0, "Usage: tidewell [OPTIONS]\n", ""},
         {"version", {"--no-set-clock", "--version"}, 0, "Tidewell ", ""},
         {"unknown option", {"--no-set-clock", "--bogus"}, 2, "", "tidewell: unknown option: --bogus\nUsage: "},
+        {"log level", {"--no-set-clock", "--log", "loud"}, 2, "", "tidewell: --log takes events or seconds\n"},
         {"missing settings folder",
          {"--no-set-clock", "--headless", "--settings", "/nonexistent/Tidewell.ini"},
          2,
