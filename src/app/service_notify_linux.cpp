@@ -16,7 +16,8 @@ namespace tidewell {
 namespace {
 
 // Half of WATCHDOG_USEC in milliseconds, or 0 when there is no watchdog for this process:
-// WATCHDOG_PID, when set, names the process systemd watches (a child of ours inherits it).
+// WATCHDOG_PID, when set, names the process systemd watches, and a program that process
+// started inherits the variables without being watched.
 int pingPeriodMs() {
     const char* usec = std::getenv("WATCHDOG_USEC");
     const char* pid = std::getenv("WATCHDOG_PID");
