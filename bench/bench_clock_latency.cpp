@@ -146,8 +146,8 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "rejected: %.*s (%s)\n", int(line.size()), line.data(),
                          r.rejection.c_str());
     };
-    ProgramEvents events;
-    OrvaneSetTime window({shell, profile, registry, clock, "/opt/tw"}, {receiver, serial, udp}, events,
+    ProgramEvents events;  // nothing is told
+    OrvaneSetTime window({shell, profile, registry, clock, "bench"}, {receiver, serial, udp}, events,
                          "bench.ini");
     window.Form_Load();
     if (!receiver.isOpen()) {

@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 usage() {
-    echo "usage: scripts/bench.sh lag|latency|idle|gui|all [options for that benchmark]" >&2
+    echo "usage: scripts/bench.sh lag|latency|idle|gui|loglines|all [options for that benchmark]" >&2
     echo "       scripts/bench.sh wine [lag|idle|gui [options]]   tidewell.exe under Wine" >&2
     exit 2
 }
@@ -27,6 +27,8 @@ case "$which" in
     lag) exec "$bin/bench_frame_lag" "$@" ;;
     latency) exec "$bin/bench_clock_latency" "$@" ;;
     idle) exec "$bin/bench_idle" "$@" ;;
+    # Lines a service logs in ten minutes (--seconds N for a shorter run).
+    loglines) exec "$bin/bench_log_lines" "$@" ;;
     # The program in window mode under Xvfb and trayer: start, CPU and memory, then frame lag.
     gui)
         "$bin/bench_gui" "$@"

@@ -28,9 +28,10 @@ class Assembly {
 public:
     // The report goes on beside a window: one line per event, for logs and scripts.
     Assembly(const Options& options, bool windowed, typename Parts::Loop& loop, int reportFd)
-        : output(reportFd, loop), report(output, loop, options.noSetClock), headless(report, loop),
-          desktop(loop), shell(windowed ? static_cast<Shell&>(desktop) : headless),
-          options_(options), windowed_(windowed), loop_(loop) {}
+        : output(reportFd, loop), report(output, loop, options.noSetClock, options.logLevel),
+          headless(report, loop), desktop(loop),
+          shell(windowed ? static_cast<Shell&>(desktop) : headless), options_(options),
+          windowed_(windowed), loop_(loop) {}
 
     // The rest, over `settingsFile`; the program is not started.
     Program& build(const std::string& settingsFile) {

@@ -2,7 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
-
+#include <span>
+#include <utility>
 
 namespace tidewell {
 
@@ -14,11 +15,17 @@ const char* outputName(Output output) {
 
 }  // namespace
 
-EventReport::EventReport(ReportOutput& out, EventLoop& loop, bool dryRun)
-    : out_(out), dryRun_(dryRun), loop_(loop) {}
+EventReport::EventReport(ReportOutput& out, EventLoop& loop, bool dryRun,
+                         std::optional<LogLevel> level)
+    : out_(out), dryRun_(dryRun), levelOption_(level), loop_(loop) {}
 
 void EventReport::line(const std::string& text) {
     out_.write(text);
+    if (told) told(text);
+}
+
+void EventReport::secondLine(const std::string& text) {
+    if (level_ == LogLevel::Seconds) out_.write(text);
 }
 
 void EventReport::failure(const std::string& text) {
@@ -40,7 +47,7 @@ void EventReport::settleRepeats() {
 }
 
 void EventReport::gpsTimeShown(const std::string& gpsText, const std::string& localText) {
-    line("gps: " + gpsText + " | local: " + localText);
+    secondLine("gps: " + gpsText + " | local: " + localText);
 }
 
 void EventReport::sentenceFailed(const Error& e) {
@@ -73,7 +80,7 @@ void EventReport::clockRefused(const Error& e, DateValue) {
 }
 
 void EventReport::frameSent(Output output, const std::string& frame) {
-    line(std::string("frame ") + outputName(output) + ": " + frame);
+    secondLine(std::string("frame ") + outputName(output) + ": " + frame);
 }
 
 void EventReport::frameFailed(Output output, const Error& e) {
@@ -109,21 +116,39 @@ void EventReport::otherTimeService(const std::string& service, const std::string
 
 void EventReport::loaded(const OrvaneSetTime& w, const std::string& gpsPort,
                          const std::string& serialPort) {
-    line("settings: " + w.settingsFile());
+    level_ = levelOption_.value_or(w.extended().logLevel);
+    const std::pair<const char*, std::string> parts[] = {
+        {"settings", w.settingsFile()},
+        {"gps port", w.gpsPort() + (gpsPort.empty() ? "" : " " + gpsPort) +
+                         (w.NMEA1.isOpen() ? " open" : " closed") +
+                         (w.usesGpsDate() ? ", sets date and time" : ", sets time only")},
+        {"serial sync", std::string(w.serialSyncOn() ? "on " : "off ") + w.serialSyncPort() +
+                            (serialPort.empty() ? "" : " " + serialPort) +
+                            (w.MSComm1.PortOpen() ? " open" : " closed") + ", " + w.serialRate()},
+        {"udp sync", std::string(w.udpSyncOn() ? "on to " : "off, to ") +
+                         w.UDPBroadcast.RemoteHost + ":" +
+                         std::to_string(w.UDPBroadcast.RemotePort) + ", " + w.udpRate()},
+        {"frames", std::string(w.framesInUtc() ? "UTC" : "local time") +
+                       (w.batterySave() ? ", battery save" : "")},
+    };
+    // A service's log starts with one line, the terminal's with one per part.
+    if (level_ == LogLevel::Events) {
+        std::string start = "start:";
+        const char* separator = " ";
+        for (const auto& [name, state] : parts) {
+            start += separator + std::string(name) + " " + state;
+            separator = "; ";
+        }
+        line(start);
+    } else {
+        line("settings: " + parts[0].second);
+    }
     for (const std::string& l : readAsLines_) line(l);
     readAsLines_.clear();
     restored_ = true;
-    line("gps port: " + w.gpsPort() + (gpsPort.empty() ? "" : " " + gpsPort) +
-         (w.NMEA1.isOpen() ? " open" : " closed") +
-         (w.usesGpsDate() ? ", sets date and time" : ", sets time only"));
-    line("serial sync: " + std::string(w.serialSyncOn() ? "on " : "off ") + w.serialSyncPort() +
-         (serialPort.empty() ? "" : " " + serialPort) +
-         (w.MSComm1.PortOpen() ? " open" : " closed") + ", " + w.serialRate());
-    line("udp sync: " + std::string(w.udpSyncOn() ? "on to " : "off, to ") +
-         w.UDPBroadcast.RemoteHost + ":" + std::to_string(w.UDPBroadcast.RemotePort) + ", " +
-         w.udpRate());
-    line(std::string("frames: ") + (w.framesInUtc() ? "UTC" : "local time") +
-         (w.batterySave() ? ", battery save" : ""));
+    if (level_ == LogLevel::Seconds)
+        for (const auto& [name, state] : std::span(parts).subspan(1))
+            line(std::string(name) + ": " + state);
 }
 
 }  // namespace tidewell

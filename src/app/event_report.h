@@ -1,9 +1,13 @@
 #pragma once
 // The program's events as lines, one per event, on standard output beside the window or
-// without one: what a window would show, and headless what a message box would say.
+// without one: what a window would show, and headless what a message box would say. At the
+// events level the lines of each second (the GPS time, the frames) are left out.
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "app/log_level.h"
 #include "app/orvane_set_time.h"
 #include "app/program_events.h"
 #include "app/report_flow.h"
@@ -14,7 +18,9 @@ namespace tidewell {
 
 class EventReport : public ProgramEvents {
 public:
-    EventReport(ReportOutput& out, EventLoop& loop, bool dryRun);
+    // `level`, when given, wins over the settings file's.
+    EventReport(ReportOutput& out, EventLoop& loop, bool dryRun,
+                std::optional<LogLevel> level = std::nullopt);
 
     void gpsTimeShown(const std::string& gpsText, const std::string& localText) override;
     void sentenceFailed(const Error& e) override;
@@ -35,11 +41,17 @@ public:
     // A failure, told at most once a minute when it repeats.
     void failure(const std::string& text);
 
+    // Hears each line but those of each second, as it is written.
+    std::function<void(const std::string&)> told;
+
 private:
     void settleRepeats();
+    void secondLine(const std::string& text);
 
     ReportOutput& out_;
     bool dryRun_;
+    std::optional<LogLevel> levelOption_;
+    LogLevel level_ = LogLevel::Seconds;
     RepeatLimiter repeats_;
     EventLoop& loop_;
     EventLoop::Token repeatsTimer_;

@@ -60,6 +60,12 @@ ExtendedSettings ExtendedSettings::read(const Setting& setting, const ReadAs& re
     if (precise) out.preciseDelay = delay;
     if (const std::string speed = setting("Ports", "BAUD"); !parseLineSpeed(speed))
         readAs("Ports", "BAUD", speed, "is not a line speed or auto; read as auto");
+    if (const std::string level = setting("Log", "LEVEL"); !level.empty()) {
+        if (const auto parsed = parseLogLevel(level))
+            out.logLevel = *parsed;
+        else
+            readAs("Log", "LEVEL", level, "is not events or seconds; read as seconds");
+    }
     return out;
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/log_level.h"
 #include "devices/nmea_decode.h"
 #include "platform/profile_store.h"
 
@@ -21,6 +22,7 @@ struct ExtendedSettings {
 
     bool setsClock = true;                                  // [GPS] SETCLOCK
     std::optional<std::chrono::milliseconds> preciseDelay;  // [GPS] PRECISE=1, with DELAYMS
+    LogLevel logLevel = LogLevel::Seconds;                  // [Log] LEVEL
 
     static ExtendedSettings read(const Setting& setting, const ReadAs& readAs);
 };

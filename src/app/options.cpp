@@ -11,6 +11,8 @@ const char* const kUsage =
     "  --headless        run without a window; report each event as one line on stdout\n"
     "  --settings FILE   use FILE instead of Tidewell.ini beside the executable\n"
     "  --no-set-clock    never change the PC clock; report what would have been set\n"
+    "  --log LEVEL       events: only events, no line each second (for a service);\n"
+    "                    seconds: also the GPS time and frames each second (default)\n"
     "  --demo            simulated GPS receiver on a pseudo-terminal, UDP once per second to\n"
     "                    127.0.0.1, a temporary settings file; implies --no-set-clock\n"
     "  --help            show this text\n"
@@ -30,6 +32,13 @@ std::optional<Options> parseOptions(const std::vector<std::string>& args, std::s
             options.help = true;
         } else if (arg == "--version") {
             options.version = true;
+        } else if (arg == "--log" || arg.starts_with("--log=")) {
+            const std::string value =
+                arg == "--log" ? (i + 1 < args.size() ? args[++i] : "") : arg.substr(6);
+            if (!(options.logLevel = parseLogLevel(value))) {
+                error = "--log takes events or seconds";
+                return std::nullopt;
+            }
         } else if (arg == "--settings" || arg.starts_with("--settings=")) {
             std::string value;
             if (arg == "--settings") {

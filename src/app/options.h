@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "app/log_level.h"
+
 namespace tidewell {
 
 struct Options {
@@ -12,7 +14,8 @@ struct Options {
     bool demo = false;
     bool help = false;
     bool version = false;
-    std::string settingsFile;  // empty: beside the executable
+    std::string settingsFile;          // empty: beside the executable
+    std::optional<LogLevel> logLevel;  // empty: the settings file's
 };
 
 // Parses argv[1..]; on a mistake returns nothing and sets `error` to a one-line reason.

@@ -12,6 +12,7 @@ Program::Program(OrvaneSetTime::Platform platform, OrvaneSetTime::Components com
                  TimeServiceProbe* timeServices)
     : window_(platform, components, events_, std::move(settingsFile)), loop_(loop), ports_(ports),
       nmea_(components.nmea), serial_(components.serial), timeServices_(timeServices) {
+    events_.add(validTime_);
     nmea_.PortStateChanged = [this] {
         gpsOpenSeconds_ = 0;
         watchGps();
@@ -60,6 +61,7 @@ void Program::start() {
 
 void Program::stop() {
     events_.eventLine("stopping");
+    started_ = false;  // the port closed on the way out was not lost
     window_.Form_Unload();
     loop_.quit(0);
 }
@@ -72,6 +74,7 @@ void Program::watchGps() {
 
 void Program::secondTick() {
     window_.SendUDP.tick();
+    if (const auto change = validTime_.second()) events_.eventLine(*change);
     if (++seconds_ % kReopenEverySeconds == 0) retryPorts();
     // Rejected sentences show nothing else, and a receiver without a fix looks like a program
     // that has stopped.

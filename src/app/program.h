@@ -10,6 +10,7 @@
 #include "app/extended_settings.h"
 #include "app/orvane_set_time.h"
 #include "app/program_events.h"
+#include "app/valid_time_watch.h"
 #include "platform/event_loop.h"
 #include "platform/time_service.h"
 
@@ -51,6 +52,7 @@ private:
     void followDisplayTimer();
 
     ProgramEventHub events_;
+    ValidTimeWatch validTime_;
     OrvaneSetTime window_;
     EventLoop& loop_;
     const PortMap& ports_;

@@ -1,6 +1,9 @@
 #include "app/report_flow.h"
 
 #include <algorithm>
+#include <iterator>
+
+#include "app/log_level.h"
 
 namespace tidewell {
 
@@ -44,10 +47,16 @@ std::optional<RepeatLimiter::Clock::time_point> RepeatLimiter::nextExpiry() cons
 }
 
 void LineQueue::push(std::string_view line) {
-    if (buffer_.size() + line.size() + 1 > limit_) {
+    const std::size_t prefix = priorities_ ? std::size("<N>") - 1 : 0;
+    if (buffer_.size() + prefix + line.size() + 1 > limit_) {
         ++dropped_;
         return;
     }
+    append(line);
+}
+
+void LineQueue::append(std::string_view line) {
+    if (priorities_) buffer_ += priorityPrefix(line);
     buffer_.append(line);
     buffer_ += '\n';
 }
@@ -56,8 +65,8 @@ void LineQueue::consume(std::size_t bytes) {
     buffer_.erase(0, std::min(bytes, buffer_.size()));
     if (buffer_.empty() && dropped_ > 0) {
         // Past the limit if need be: the queue is empty now.
-        buffer_ = "report: " + std::to_string(dropped_) + (dropped_ == 1 ? " line" : " lines") +
-                  " dropped while output was blocked\n";
+        append("report: " + std::to_string(dropped_) + (dropped_ == 1 ? " line" : " lines") +
+               " dropped while output was blocked");
         dropped_ = 0;
     }
 }

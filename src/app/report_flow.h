@@ -38,9 +38,11 @@ private:
 
 // Bytes waiting for a reader, at most `limit` of them; a line that does not fit is dropped
 // whole, and the number dropped is queued as a line of its own once the queue has drained.
+// With `priorities`, each line starts with its syslog priority, for the journal.
 class LineQueue {
 public:
-    explicit LineQueue(std::size_t limit) : limit_(limit) {}
+    explicit LineQueue(std::size_t limit, bool priorities = false)
+        : limit_(limit), priorities_(priorities) {}
 
     void push(std::string_view line);  // a newline is added
     std::string_view pending() const { return buffer_; }
@@ -49,7 +51,10 @@ public:
     bool empty() const { return buffer_.empty(); }
 
 private:
+    void append(std::string_view line);
+
     std::size_t limit_;
+    bool priorities_;
     std::string buffer_;
     std::uint64_t dropped_ = 0;
 };

@@ -1,6 +1,8 @@
 #include "app/report_output.h"
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 
 #include <fcntl.h>
 #include <sys/socket.h>
@@ -9,8 +11,24 @@
 
 namespace tidewell {
 
+namespace {
+
+// systemd names the stream it connected as "device:inode"; an output that a script sent
+// elsewhere keeps the variable but not the stream.
+bool isJournalStream(int fd) {
+    const char* named = std::getenv("JOURNAL_STREAM");
+    struct stat st {};
+    unsigned long long device = 0, inode = 0;
+    char extra = 0;
+    return named && ::fstat(fd, &st) == 0 &&
+           std::sscanf(named, "%llu:%llu%c", &device, &inode, &extra) == 2 && device == st.st_dev &&
+           inode == st.st_ino;
+}
+
+}  // namespace
+
 ReportOutput::ReportOutput(int fd, EventLoop& loop, std::size_t queueLimit)
-    : fd_(fd), queue_(queueLimit), loop_(loop) {
+    : fd_(fd), queue_(queueLimit, isJournalStream(fd)), loop_(loop) {
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
         gone_ = true;

@@ -57,6 +57,26 @@ TEST_F(ProgramTest, TicksWatchesTheGpsPortReportsEachMinuteAndFollowsTheDisplayT
     EXPECT_EQ(shell.trayCalls.back(), "remove");
 }
 
+// Valid time starting and stopping is told once per change, not each second; a port closed
+// on the way out is not told as lost.
+TEST_F(ProgramTest, ValidTimeComingAndGoingIsToldOnceEach) {
+    stored("GPS", "COMPORT", "COM1");
+    OrvaneSetTime& w = run();
+    view.lines.clear();
+    const auto second = [&](int s) {
+        if (s >= 0) w.NMEA1_SentenceReceived({"RMC", *dateValueOf(2026, 12, 5, 9, 6, s)});
+        loop.tick(1000);
+    };
+    for (int s = 0; s < 3; ++s) second(s);
+    for (int quiet = 1; quiet < ValidTimeWatch::kQuietSeconds; ++quiet) second(-1);
+    EXPECT_EQ(view.lines, Strings{"gps: valid time"});
+    second(-1), second(-1), second(9), second(10);
+    EXPECT_EQ(view.lines, (Strings{"gps: valid time", "gps: no valid time since 9:06:03",
+                                   "gps: valid time again"}));
+    program->stop();
+    EXPECT_EQ(view.lines.back(), "stopping");
+}
+
 // What the user does while the receiver and the display are unplugged decides which reopens.
 TEST_F(ProgramTest, OnlyAPortTheUserStillWantsIsReopened) {
     const struct {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "app/log_level.h"
 #include "app/report_flow.h"
 
 namespace tidewell {
@@ -37,6 +38,27 @@ TEST(LineQueue, DropsWholeLinesWhenFullAndTellsTheCountOnceDrained) {
     EXPECT_EQ(queue.pending(), "report: 2 lines dropped while output was blocked\n");
     queue.consume(queue.pending().size());
     EXPECT_TRUE(queue.empty());
+}
+
+// For the journal: refusals and failures stand out, also when repeated; the rest is info.
+TEST(LineQueue, WithPrioritiesEachLineStartsWithItsOwn) {
+    LineQueue queue(512, true);
+    for (const char* line : {"clock: refused: Operation not permitted",
+                             "frame udp not sent: 126 x (repeated 59 times in the last minute)",
+                             "gps port: COM1 closed", "gps: no valid time since 9:06:03",
+                             "settings: [Log] LEVEL \"quiet\" is not events or seconds; read as "
+                             "seconds",
+                             "gps: valid time again", "clock: set time 09:07:00.152 (was +0.002 s)",
+                             "gps port: COM1 /dev/ttyUSB0 closed, sets time only"})
+        queue.push(line);
+    queue.push(std::string(200, '.'));
+    Strings prefixes;
+    for (std::size_t at = 0; at < queue.pending().size(); at = queue.pending().find('\n', at) + 1)
+        prefixes.emplace_back(queue.pending().substr(at, 3));
+    EXPECT_EQ(prefixes, (Strings{"<3>", "<3>", "<4>", "<4>", "<4>", "<6>", "<6>", "<6>"}));
+    queue.consume(queue.pending().size());
+    EXPECT_EQ(queue.pending(), "<4>report: 1 line dropped while output was blocked\n");
+    EXPECT_EQ(parseLogLevel("EVENTS"), LogLevel::Events);
 }
 
 }  // namespace

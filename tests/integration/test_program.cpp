@@ -6,6 +6,8 @@
 #include <sys/file.h>
 #include <pwd.h>
 #include <sys/syscall.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <termios.h>
 
 #include <cmath>
@@ -217,7 +219,7 @@ TEST_P(ProgramEndToEnd, ShowsSetsTheClockSendsFramesAtTheirRatesAndOutlivesAnUnp
     for (int i = 0; i < 18; ++i) expected.push_back(gpsLine(start + i, zone));
     const auto closed = std::find(lines.begin(), lines.end(), "gps port: COM1 closed");
     for (auto l = lines.begin(); l != lines.end(); ++l)
-        if (l->starts_with("gps: ")) (l < closed ? before : after).push_back(*l);
+        if (l->find(" | local: ") != std::string::npos) (l < closed ? before : after).push_back(*l);
     if (before.size() == 2) before.insert(before.begin(), expected.front());
     EXPECT_EQ(before, std::vector(expected.begin(), expected.begin() + 3));
     const auto from = std::find(expected.begin() + 3, expected.end(), after.front());
@@ -453,6 +455,88 @@ TEST(ProgramReport, StartTellsTheSettingsAndOddValuesAndAStalledOrGoneReaderCost
     }
 }
 
+// As systemd runs it: a notify socket (abstract) and a watchdog, standard output the journal's
+// stream, LEVEL=events. Ready once started, pings while the loop turns and not while it is
+// stopped, stopping at the end; only events, each with its priority.
+TEST(ProgramService, NotifiesPingsOnlyWhileRunningAndLogsEventsWithPriorities) {
+    const std::string name = "tidewell-test-" + std::to_string(::getpid());
+    const int notify = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    sockaddr_un address{AF_UNIX, {}};
+    std::copy(name.begin(), name.end(), address.sun_path + 1);
+    ASSERT_EQ(::bind(notify, reinterpret_cast<sockaddr*>(&address),
+                     socklen_t(offsetof(sockaddr_un, sun_path) + 1 + name.size())),
+              0);
+    std::vector<std::string> told;
+    // Read as systemd does, at once: the socket's queue is short.
+    const auto drain = [&] {
+        char buffer[512];
+        for (ssize_t n; (n = ::recv(notify, buffer, sizeof buffer, 0)) > 0;)
+            told.emplace_back(buffer, std::size_t(n));
+    };
+    const auto heard = [&](const std::string& message, std::chrono::milliseconds wait) {
+        for (const auto deadline = Clock::now() + wait; Clock::now() < deadline;) {
+            drain();
+            if (std::find(told.begin(), told.end(), message) != told.end()) return true;
+            pollfd p{notify, POLLIN, 0};
+            ::poll(&p, 1, 50);
+        }
+        return false;
+    };
+    // Its minute turns three seconds in; it stops sending after six.
+    const time_t now = ::time(nullptr), start = now - now % 86400 + 86400 + 86337;
+    ChildProcess sim(kSim, simArgs(start, 6));
+    ProgramRun run;
+    std::ofstream(run.settingsFile())
+        << "[UDP]\nSENDUDP= 1\nUDPADDRESS=" << kDisplayAddress << "\nUDPRATE=once per second\n"
+        << "[GPS]\nCOMPORT=COM1\nPRECISE=1\n[SerialSync]\nSENDSYNC= 1\nCOMPORT=COM2\n[Ports]\nCOM1="
+        << sim.line(0, 3000) << "\nCOM2=" << (run.dir / "missing").string()
+        << "\n[Log]\nLEVEL=events\n";
+    run.program.emplace("/bin/sh",
+                        std::vector<std::string>{
+                            "-c", "JOURNAL_STREAM=$(stat -L -c %d:%i /proc/$$/fd/1) exec \"$@\"",
+                            "sh", kProgram, "--headless", "--no-set-clock", "--settings",
+                            run.settingsFile()},
+                        std::vector<std::string>{"TZ=UTC", "HOME=" + run.dir.string(),
+                                                 "NOTIFY_SOCKET=@" + name, "WATCHDOG_USEC=400000"});
+    ChildProcess& program = *run.program;
+    ASSERT_TRUE(heard("READY=1", 10s));
+    told.clear();
+    ASSERT_TRUE(heard("WATCHDOG=1", 2s));
+
+    ::kill(program.pid(), SIGSTOP);
+    for (std::string stat; stat.find(") T ") == std::string::npos;
+         std::this_thread::sleep_for(10ms))
+        std::getline(std::ifstream("/proc/" + std::to_string(program.pid()) + "/stat"), stat);
+    told.clear();
+    EXPECT_FALSE(heard("WATCHDOG=1", 1500ms)) << "a stopped loop pings";
+    ::kill(program.pid(), SIGCONT);
+    EXPECT_TRUE(heard("WATCHDOG=1", 5s)) << "no pings once the loop turns again";
+
+    ASSERT_TRUE(run.until(
+        [&] {
+            drain();
+            return !run.linesStartingWith("<4>gps: no valid time since ").empty();
+        },
+        20s));
+    EXPECT_EQ(program.waitExit(5000, SIGTERM), 0);
+    EXPECT_TRUE(heard("STOPPING=1", 1s));
+    const auto& lines = program.lines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_TRUE(lines[0].starts_with("<6>start: settings " + run.settingsFile() + "; gps port "));
+    for (const std::string& l : lines) {
+        EXPECT_TRUE(l.starts_with("<3>") || l.starts_with("<4>") || l.starts_with("<6>")) << l;
+        EXPECT_FALSE(l.find(" | local: ") != std::string::npos || l.starts_with("<6>frame"))
+            << "a line of each second: " << l;
+    }
+    for (const std::string& prefix :
+         {"<3>serial sync: COM2 (" + (run.dir / "missing").string() + ") cannot open: ",
+          std::string("<6>gps: valid time"), std::string("<6>clock: would set time "),
+          std::string("<4>gps port: COM1 closed"), std::string("<6>stopping")})
+        EXPECT_EQ(run.linesStartingWith(prefix).size(), 1u) << prefix;
+    EXPECT_NE(run.linesStartingWith("<6>clock: would set")[0].find(" (was "), std::string::npos);
+    ::close(notify);
+}
+
 // SIGHUP stops the program, unless it was started ignoring it (nohup).
 TEST(ProgramSignals, HangUpStopsItUnlessStartedIgnoringIt) {
     for (const bool nohup : {false, true}) {
@@ -484,6 +568,7 @@ TEST(ProgramCommandLine, ExitStatusAndWhereEachMessageGoes) {
         {"help", {"--no-set-clock", "--help"}, 0, "Usage: tidewell [OPTIONS]\n", ""},
         {"version", {"--no-set-clock", "--version"}, 0, "Tidewell ", ""},
         {"unknown option", {"--no-set-clock", "--bogus"}, 2, "", "tidewell: unknown option: --bogus\nUsage: "},
+        {"log level", {"--no-set-clock", "--log", "loud"}, 2, "", "tidewell: --log takes events or seconds\n"},
         {"missing settings folder",
          {"--no-set-clock", "--headless", "--settings", "/nonexistent/Tidewell.ini"},
          2,

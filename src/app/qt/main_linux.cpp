@@ -15,6 +15,7 @@
 #include "app/qt/qt_window.h"
 #include "app/qt/realtime_linux.h"
 #include "app/qt/time_service_linux.h"
+#include "app/service_notify.h"
 #include "platform/paths.h"
 #include "platform/system_clock_linux.h"
 #include "settings/autorun_xdg_linux.h"
@@ -73,12 +74,20 @@ int main(int argc, char** argv) {
     } catch (const std::exception& e) {
         return std::fprintf(stderr, "tidewell: %s\n", e.what()), 1;
     }
+    ServiceNotifier service(loop, [&](const std::string& l) { parts.report.line(l); });
+    parts.report.told = [&](const std::string& l) { service.status(l); };
     Program& program = parts.build(settingsFile);
     const auto window = windowed ? parts.desktop.openWindow(program.window()) : nullptr;
-    const auto stopWatch = loop.watchStopSignals([&] { program.stop(); });
+    const auto stopWatch = loop.watchStopSignals([&] {
+        service.stopping();
+        program.stop();
+    });
     program.start();
     // After start-up's lines, which scripts read first.
     parts.report.line(raiseLoopPriority());
+    service.ready();
     if (window && options->demo) program.window().trayClicked(TrayButton::Left);
-    return QCoreApplication::exec();
+    const int status = QCoreApplication::exec();
+    parts.report.told = nullptr;  // the service is gone before the report
+    return status;
 }
