@@ -21,6 +21,9 @@ struct ExtendedSettings {
 
     bool setsClock = true;                                  // [GPS] SETCLOCK
     std::optional<std::chrono::milliseconds> preciseDelay;  // [GPS] PRECISE=1, with DELAYMS
+    std::chrono::milliseconds receiverDelay{0};             // [GPS] DELAYMS, PRECISE or not
+    // [GPS] REFCLOCK=SOCK:/path: chrony's socket, to which fresh times go instead of the clock.
+    std::optional<std::string> refclock;
 
     static ExtendedSettings read(const Setting& setting, const ReadAs& readAs);
 };

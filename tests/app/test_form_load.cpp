@@ -42,6 +42,7 @@ std::map<std::string, std::string> restoredState(const WindowTest& t, const Orva
         {"GPS/PRECISE", precise},
         {"GPS/DELAYMS", precise},
         {"GPS/SETCLOCK", w.extended().setsClock ? "sets" : "never"},
+        {"GPS/REFCLOCK", w.refclock().on() ? w.refclock().path() : "off"},
     };
 }
 
@@ -75,6 +76,9 @@ TEST_F(WindowTest, EachStoredValueGivesItsState) {
         {"GPS", "SETCLOCK", "-1", "sets", "SETCLOCK is not 0 or 1; left at 1"},
         {"GPS", "DELAYMS", "152ms", "+152 ms", "DELAYMS is read as 152"},  // PRECISE=1 below
         {"GPS", "DELAYMS", "1500", "+0 ms", "DELAYMS is not 0 to 999; read as 0"},
+        {"GPS", "REFCLOCK", "sock:/run/chrony.tidewell.sock", "/run/chrony.tidewell.sock"},
+        {"GPS", "REFCLOCK", "SOCK:chrony.sock", "off", "REFCLOCK is not SOCK: and a socket's "
+            "full path (at most 107 bytes); the clock is set as before"},
         // clang-format on
     };
     for (const auto& r : rows) {

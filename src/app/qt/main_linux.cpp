@@ -16,6 +16,7 @@
 #include "app/qt/realtime_linux.h"
 #include "app/qt/time_service_linux.h"
 #include "devices/nmea_receiver_posix.h"
+#include "devices/refclock_socket_posix.h"
 #include "devices/serial_port_posix.h"
 #include "devices/udp_socket_posix.h"
 #include "platform/paths.h"
@@ -36,6 +37,7 @@ struct LinuxParts {
     using SerialPort = PosixSerialPort;
     using UdpSocket = PosixUdpSocket;
     using TimeServices = LinuxTimeServiceProbe;
+    using Refclock = PosixRefclockSocket;
     // An entry that starts the program with the settings file it was given.
     static AutoRun autoRun(const Options& options) {
         return AutoRun(AutoRun::launchCommand(options.settingsFile));
