@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 usage() {
-    echo "usage: scripts/bench.sh lag|latency|idle|gui|loglines|all [options for that benchmark]" >&2
+    echo "usage: scripts/bench.sh lag|latency|idle|gui|loglines|refclock|all [options for that benchmark]" >&2
     echo "       scripts/bench.sh wine [lag|idle|gui [options]]   tidewell.exe under Wine" >&2
     exit 2
 }
@@ -29,6 +29,9 @@ case "$which" in
     idle) exec "$bin/bench_idle" "$@" ;;
     # Lines a service logs in ten minutes (--seconds N for a shorter run).
     loglines) exec "$bin/bench_log_lines" "$@" ;;
+    # chrony's estimate of the program as its reference clock against PRECISE=1's, 10 minutes;
+    # needs build-deps/chrony (scripts/deps.sh).
+    refclock) exec "$bin/bench_refclock" "$@" ;;
     # The program in window mode under Xvfb and trayer: start, CPU and memory, then frame lag.
     gui)
         "$bin/bench_gui" "$@"
@@ -50,6 +53,8 @@ case "$which" in
         "$bin/bench_gui"
         echo
         "$bin/bench_frame_lag" --window
+        echo
+        "$bin/bench_refclock"
         ;;
     # tidewell.exe from the windows preset under Wine, in a prefix of its own; idle counts
     # Wine's own processes too.

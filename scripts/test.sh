@@ -56,7 +56,8 @@ notPackaged() { # prints each expected file the package lacks, or that there is 
     if ! deb=$(scripts/package.sh) || ! listing=$(dpkg-deb -c "$deb"); then echo "(no package)"; return; fi
     for f in bin/tidewell lib/systemd/system/tidewell.service share/applications/tidewell.desktop \
         share/icons/hicolor/{16x16,32x32}/apps/tidewell.png share/icons/hicolor/scalable/apps/tidewell.svg \
-        share/man/man1/{tidewell,nmea-sim,nmea-check,sync-listen}.1.gz share/doc/tidewell/{copyright,changelog.gz}; do
+        share/man/man1/{tidewell,nmea-sim,nmea-check,sync-listen}.1.gz share/doc/tidewell/{copyright,changelog.gz} \
+        share/doc/tidewell/examples/chrony-tidewell.conf; do
         grep -q " \./usr/$f\$" <<<"$listing" || echo "/usr/$f"
     done
 }

@@ -23,6 +23,19 @@
 
 namespace tidewell {
 
+// chrony's socket where the platform names one (`Parts::Refclock`); none elsewhere.
+template <class Parts>
+struct RefclockPart {
+    struct type {};
+    static RefclockSocket* of(type&) { return nullptr; }
+};
+template <class Parts>
+    requires requires { typename Parts::Refclock; }
+struct RefclockPart<Parts> {
+    using type = typename Parts::Refclock;
+    static RefclockSocket* of(type& socket) { return &socket; }
+};
+
 template <class Parts>
 class Assembly {
 public:
@@ -54,7 +67,8 @@ private:
               ports(profile, settingsFile), nmea(ports, receiverDates()), serial(ports),
               timeServices(Parts::timeServices()),
               program({a.shell, profile, autoRun, clock, paths::executablePath()},
-                      {nmea, serial, udp}, a.loop_, ports, settingsFile,
+                      {nmea, serial, udp, RefclockPart<Parts>::of(refclock)}, a.loop_, ports,
+                      settingsFile,
                       // A clock left alone is not fought over.
                       a.options_.noSetClock ? nullptr : &timeServices),
               boxes(a.shell) {
@@ -71,6 +85,7 @@ private:
         PortNmeaReceiver nmea;
         LineSerialPort serial;
         SystemUdpSocket udp;
+        typename RefclockPart<Parts>::type refclock;
         typename Parts::TimeServices timeServices;
         Program program;
         FailureBoxes boxes;

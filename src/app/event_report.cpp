@@ -151,4 +151,13 @@ void EventReport::loaded(const OrvaneSetTime& w, const std::string& gpsPort,
             line(std::string(name) + ": " + state);
 }
 
+void EventReport::refclockFailed(const Error& e) {
+    line("refclock: " + e.description() +
+         "; no samples until it can be reached, tried every minute");
+}
+
+void EventReport::refclockResumed(const std::string& path) {
+    line("refclock: samples go to chrony through " + path + " again");
+}
+
 }  // namespace tidewell

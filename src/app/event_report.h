@@ -37,6 +37,8 @@ public:
     void loaded(const OrvaneSetTime& window, const std::string& gpsDevice,
                 const std::string& serialDevice) override;
     void eventLine(const std::string& text) override { line(text); }
+    void refclockFailed(const Error& e) override;
+    void refclockResumed(const std::string& path) override;
     void line(const std::string& text);
     // A failure, told at most once a minute when it repeats.
     void failure(const std::string& text);

@@ -4,6 +4,7 @@
 
 #include "devices/line_speed.h"
 #include "devices/port_names.h"
+#include "platform/ascii.h"
 #include "platform/calendar.h"
 #include "platform/error.h"
 #include "settings/conversions.h"
@@ -49,6 +50,25 @@ std::chrono::milliseconds readDelay(const ExtendedSettings::Setting& setting,
     return std::chrono::milliseconds(ms);
 }
 
+// "SOCK:" (in any case) and a full path that fits a socket address.
+std::optional<std::string> readRefclock(const ExtendedSettings::Setting& setting,
+                                        const ExtendedSettings::ReadAs& readAs) {
+    constexpr std::string_view kDriver = "SOCK:";
+    constexpr std::size_t kLongestPath = 107;  // sockaddr_un's sun_path, less its terminator
+    const std::string text = setting("GPS", "REFCLOCK");
+    if (text.empty()) return std::nullopt;
+    const bool sock =
+        ascii::equalsIgnoringCase(std::string_view(text).substr(0, kDriver.size()), kDriver);
+    const std::string path = sock ? text.substr(kDriver.size()) : std::string();
+    if (!path.starts_with('/') || path.size() > kLongestPath) {
+        readAs("GPS", "REFCLOCK", text,
+               "is not SOCK: and a socket's full path (at most 107 bytes); the clock is set as "
+               "before");
+        return std::nullopt;
+    }
+    return path;
+}
+
 }  // namespace
 
 ExtendedSettings ExtendedSettings::read(const Setting& setting, const ReadAs& readAs) {
@@ -58,6 +78,8 @@ ExtendedSettings ExtendedSettings::read(const Setting& setting, const ReadAs& re
     readSwitch(setting, readAs, "PRECISE", precise);
     const auto delay = readDelay(setting, readAs);
     if (precise) out.preciseDelay = delay;
+    out.receiverDelay = delay;
+    out.refclock = readRefclock(setting, readAs);
     if (const std::string speed = setting("Ports", "BAUD"); !parseLineSpeed(speed))
         readAs("Ports", "BAUD", speed, "is not a line speed or auto; read as auto");
     if (const std::string level = setting("Log", "LEVEL"); !level.empty()) {

@@ -23,6 +23,9 @@ struct ExtendedSettings {
     bool setsClock = true;                                  // [GPS] SETCLOCK
     std::optional<std::chrono::milliseconds> preciseDelay;  // [GPS] PRECISE=1, with DELAYMS
     LogLevel logLevel = LogLevel::Seconds;                  // [Log] LEVEL
+    std::chrono::milliseconds receiverDelay{0};             // [GPS] DELAYMS, PRECISE or not
+    // [GPS] REFCLOCK=SOCK:/path: chrony's socket, to which fresh times go instead of the clock.
+    std::optional<std::string> refclock;
 
     static ExtendedSettings read(const Setting& setting, const ReadAs& readAs);
 };

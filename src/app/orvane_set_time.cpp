@@ -129,6 +129,18 @@ void OrvaneSetTime::Form_Load() {
                    [this](auto section, auto key, const auto& text, const auto& how) {
                        readAs(section, key, text, how);
                    }); });
+    step([&] { useRefclock(); });
+}
+
+void OrvaneSetTime::useRefclock() {
+    if (!extended_.refclock) return;
+    if (!refclock_.available()) {
+        readAs("GPS", "REFCLOCK", setting("GPS", "REFCLOCK"),
+               "is for chrony, which this system does not have; the clock is set as before");
+        extended_.refclock.reset();
+        return;
+    }
+    refclock_.use(*extended_.refclock);
 }
 
 // A text outside the list keeps port 1; "None" closes it.
@@ -339,7 +351,11 @@ void OrvaneSetTime::NMEA1_SentenceReceived(const NmeaSentence& sentence) {
         return;
     }
     // A sentence that waited in the port's buffer would set the clock by however long it did.
-    if (!extended_.setsClock || !sentence.fresh) return;
+    if (!sentence.fresh) return;
+    // chrony disciplines the clock from the samples; Tidewell never sets it then.
+    if (refclock_.on())
+        return refclock_.offer(sentence.UTCDateTime(), sentence.arrived, extended_.receiverDelay);
+    if (!extended_.setsClock) return;
     try {
         std::optional<ClockUpdate::Precise> precise;
         if (const auto delay = extended_.preciseDelay)

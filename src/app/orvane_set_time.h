@@ -11,6 +11,7 @@
 #include "app/extended_settings.h"
 #include "app/frame_outputs.h"
 #include "app/program_events.h"
+#include "app/refclock_feed.h"
 #include "broadcast/scheduler.h"
 #include "devices/nmea_receiver.h"
 #include "devices/serial_port.h"
@@ -43,6 +44,7 @@ public:
         NmeaReceiver& nmea;
         SerialPort& serial;
         UdpSocket& udp;
+        RefclockSocket* refclock = nullptr;  // chrony's; none where the platform has no chrony
     };
 
     OrvaneSetTime(Platform platform, Components components, ProgramEvents& events,
@@ -145,6 +147,8 @@ public:
     bool batterySave() const { return Check4.Value() != 0; }
 
     const ExtendedSettings& extended() const { return extended_; }
+    RefclockFeed& refclock() { return refclock_; }
+    const RefclockFeed& refclock() const { return refclock_; }
     const std::string& settingsFile() const { return settingsFile_; }
     std::uint64_t serialFailures() const { return outputs_.serialFailures(); }
 
@@ -159,6 +163,7 @@ private:
     void showSerialControls(bool show);
     void openGpsPortAtStart(const class StartupRestore& restore);
     void chooseSerialPortAtStart(const class StartupRestore& restore);
+    void useRefclock();
     void wireHandlers();
     void controlChanged(const Control& control) override;
 
@@ -171,6 +176,7 @@ private:
     BroadcastScheduler scheduler_;
     FrameOutputs outputs_;
     ExtendedSettings extended_;
+    RefclockFeed refclock_;
     bool visible_ = true;
     bool settingsNoteTold_ = false;
     std::vector<ControlMirror*> mirrors_;

@@ -47,6 +47,12 @@ void Program::start() {
     // second; its nine other ticks would only cost wake-ups, so it ticks once a second.
     secondTicker_ = loop_.everyPeriod(1000, [this] { secondTick(); });
     followDisplayTimer();
+    // chrony, not another time service, keeps the clock then: what matters is its socket.
+    if (RefclockFeed& refclock = window_.refclock(); refclock.on()) {
+        events_.eventLine("clock: handed to chrony through " + refclock.path());
+        refclock.check();
+        return;
+    }
     if (!window_.extended().setsClock) {
         events_.eventLine("clock: never set (SETCLOCK=0 under [GPS]); the displays and frames go on");
         return;
@@ -76,6 +82,8 @@ void Program::secondTick() {
     window_.SendUDP.tick();
     if (const auto change = validTime_.second()) events_.eventLine(*change);
     if (++seconds_ % kReopenEverySeconds == 0) retryPorts();
+    if (seconds_ % kRefclockRetrySeconds == 0 && window_.refclock().failing())
+        window_.refclock().check();
     // Rejected sentences show nothing else, and a receiver without a fix looks like a program
     // that has stopped.
     if (nmea_.isOpen() && ++gpsOpenSeconds_ % kReceptionReportSeconds == 0)

@@ -21,6 +21,7 @@ public:
     static constexpr int kReopenEverySeconds = 5;
     static constexpr int kReceptionReportSeconds = 60;
     static constexpr int kTimeServiceCheckMs = 3600 * 1000;
+    static constexpr int kRefclockRetrySeconds = 60;
 
     // `timeServices`, when given, is asked at start and then hourly whether another program
     // keeps the PC clock; it must outlive the program.

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "devices/refclock_socket.h"
 #include "gps/clock_update.h"
 #include "platform/error.h"
 
@@ -41,6 +42,12 @@ public:
                                   const std::string& /*settingsFile*/) {}
     // Any other event worth a line of its own (a port opened or refused, stopping).
     virtual void eventLine(const std::string& /*text*/) {}
+    // With [GPS] REFCLOCK: a sample went to chrony's socket; the socket could not be reached
+    // or refused a sample (raised when the reason is new; samples stop until it is reached);
+    // it is reached again and samples go on.
+    virtual void refclockSample(const RefclockSample&) {}
+    virtual void refclockFailed(const Error&) {}
+    virtual void refclockResumed(const std::string& /*path*/) {}
 };
 
 // Passes every event on to each listener, in the order they were added.
@@ -79,6 +86,13 @@ public:
         each(&ProgramEvents::otherTimeService, service, file);
     }
     void eventLine(const std::string& text) override { each(&ProgramEvents::eventLine, text); }
+    void refclockSample(const RefclockSample& s) override {
+        each(&ProgramEvents::refclockSample, s);
+    }
+    void refclockFailed(const Error& e) override { each(&ProgramEvents::refclockFailed, e); }
+    void refclockResumed(const std::string& path) override {
+        each(&ProgramEvents::refclockResumed, path);
+    }
 
 private:
     template <class... Params, class... Args>

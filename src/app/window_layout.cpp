@@ -52,7 +52,9 @@ OrvaneSetTime::OrvaneSetTime(Platform platform, Components components, ProgramEv
       UDPBroadcast(components.udp), shell_(platform.shell), clock_(platform.clock),
       events_(events), module_(platform.profile, platform.autoRun, platform.executable),
       settingsFile_(std::move(settingsFile)), clockUpdate_(platform.clock),
-      scheduler_(platform.clock), outputs_(components.serial, components.udp, platform.shell, events) {
+      scheduler_(platform.clock),
+      outputs_(components.serial, components.udp, platform.shell, events),
+      refclock_(components.refclock, events) {
     Label6.font = kBold12;
     txtGPStime.font = kBold12;
     txtLocalTime.font = kBold12;

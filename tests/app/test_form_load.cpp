@@ -43,6 +43,7 @@ std::map<std::string, std::string> restoredState(const WindowTest& t, const Orva
         {"GPS/DELAYMS", precise},
         {"GPS/SETCLOCK", w.extended().setsClock ? "sets" : "never"},
         {"Log/LEVEL", w.extended().logLevel == LogLevel::Events ? "events" : "seconds"},
+        {"GPS/REFCLOCK", w.refclock().on() ? w.refclock().path() : "off"},
     };
 }
 
@@ -78,6 +79,9 @@ TEST_F(WindowTest, EachStoredValueGivesItsState) {
         {"GPS", "DELAYMS", "1500", "+0 ms", "DELAYMS is not 0 to 999; read as 0"},
         {"Log", "LEVEL", "Events", "events"},
         {"Log", "LEVEL", "quiet", "seconds", "LEVEL is not events or seconds; read as seconds"},
+        {"GPS", "REFCLOCK", "sock:/run/chrony.tidewell.sock", "/run/chrony.tidewell.sock"},
+        {"GPS", "REFCLOCK", "SOCK:chrony.sock", "off", "REFCLOCK is not SOCK: and a socket's "
+            "full path (at most 107 bytes); the clock is set as before"},
         // clang-format on
     };
     for (const auto& r : rows) {

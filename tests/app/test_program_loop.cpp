@@ -158,5 +158,40 @@ TEST_F(ProgramTest, AnotherTimeServiceIsToldOnceAndSetClockZeroLeavesTheClockAlo
     for (const std::string& l : profile.writes) EXPECT_FALSE(l.starts_with("GPS/SETCLOCK")) << l;
 }
 
+// With REFCLOCK chrony's socket is checked at start instead of other time services; a reason
+// is told once, the socket is tried each minute, and samples resume by themselves.
+TEST_F(ProgramTest, AnUnreachableChronyIsToldOnceAndSamplesResumeByThemselves) {
+    const std::string path = "/run/chrony.tidewell.sock";
+    stored("GPS", "REFCLOCK", "SOCK:" + path);
+    refclock.failWith = Error(2, "Reaching " + path + ": No such file or directory");
+    FakeTimeServices services;
+    services.answer = "chronyd";
+    OrvaneSetTime& w = run(&services);
+    const auto told = [&] { return std::exchange(view.lines, {}); };
+    const auto minute = [&] {
+        for (int s = 0; s < Program::kRefclockRetrySeconds; ++s) {
+            w.NMEA1_SentenceReceived({"RMC", *dateValueOf(2026, 12, 5, 9, 6, s)});
+            loop.tick(1000);
+        }
+    };
+    EXPECT_EQ(told(), (Strings{"clock: handed to chrony through " + path,
+                               "refclock: Reaching " + path + ": No such file or directory"}));
+    minute(), minute();
+    EXPECT_EQ(refclock.checks, 3) << "at start, then once a minute";
+    EXPECT_EQ(told(), Strings{"gps: valid time"});
+    EXPECT_TRUE(refclock.sent.empty());
+    refclock.failWith = Error(111, "Reaching " + path + ": Connection refused");
+    minute();
+    EXPECT_EQ(told(), Strings{"refclock: Reaching " + path + ": Connection refused"});
+    refclock.failWith.reset();
+    minute();
+    EXPECT_EQ(told(), Strings{"refclock resumed: " + path});
+    minute();
+    EXPECT_EQ(refclock.sent.size(), std::size_t(Program::kRefclockRetrySeconds));
+    EXPECT_EQ(refclock.checks, 5);
+    EXPECT_EQ(services.asked, 0);
+    EXPECT_TRUE(clock.sets.empty() && shell.boxes.empty());
+}
+
 }  // namespace
 }  // namespace tidewell

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "devices/nmea_receiver.h"
+#include "devices/refclock_socket.h"
 #include "devices/serial_port.h"
 #include "devices/udp_socket.h"
 #include "gps/date_value.h"
@@ -243,6 +244,22 @@ public:
     void SendData(std::string_view data) override {
         if (failWith) throw *failWith;
         sent.push_back(RemoteHost + ": " + std::string(data));
+    }
+};
+
+class FakeRefclockSocket : public RefclockSocket {
+public:
+    std::vector<RefclockSample> sent;
+    std::optional<Error> failWith;
+    int checks = 0;
+
+    void check() override {
+        ++checks;
+        if (failWith) throw *failWith;
+    }
+    void send(const RefclockSample& sample) override {
+        if (failWith) throw *failWith;
+        sent.push_back(sample);
     }
 };
 

@@ -29,6 +29,12 @@ struct RecordingView : ProgramEvents {
     void settingsNotSaved(const std::string&, const std::string& reason) override {
         lines.push_back("not saved: " + reason);
     }
+    void refclockFailed(const Error& e) override {
+        lines.push_back("refclock: " + e.description());
+    }
+    void refclockResumed(const std::string& path) override {
+        lines.push_back("refclock resumed: " + path);
+    }
 };
 
 // A window over fakes; `stored` seeds the settings before start-up.
@@ -42,6 +48,7 @@ struct WindowTest : ::testing::Test {
     fakes::FakeNmeaReceiver nmea;
     fakes::FakeSerialPort serial;
     fakes::FakeUdpSocket udp;
+    fakes::FakeRefclockSocket refclock;
     RecordingView view;
     FailureBoxes boxes{shell};
     ProgramEventHub events;  // the view, then the boxes, as on a desktop
@@ -55,7 +62,7 @@ struct WindowTest : ::testing::Test {
     OrvaneSetTime::Platform platform() {
         return {shell, *store, autoRun, clock, "/opt/tidewell/tidewell"};
     }
-    OrvaneSetTime::Components components() { return {nmea, serial, udp}; }
+    OrvaneSetTime::Components components() { return {nmea, serial, udp, &refclock}; }
     OrvaneSetTime& load() {
         window = std::make_unique<OrvaneSetTime>(platform(), components(), events, file);
         window->Form_Load();

@@ -16,6 +16,7 @@
 #include "app/qt/realtime_linux.h"
 #include "app/qt/time_service_linux.h"
 #include "app/service_notify.h"
+#include "devices/refclock_socket_posix.h"
 #include "platform/paths.h"
 #include "platform/system_clock_linux.h"
 #include "settings/autorun_xdg_linux.h"
@@ -31,6 +32,7 @@ struct LinuxParts {
     using AutoRun = XdgAutoRunStore;
     using Clock = LinuxSystemClock;
     using TimeServices = LinuxTimeServiceProbe;
+    using Refclock = PosixRefclockSocket;
     // An entry that starts the program with the settings file it was given.
     static AutoRun autoRun(const Options& options) {
         return AutoRun(AutoRun::launchCommand(options.settingsFile));
