@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "app/assembly.h"
+#include "app/clock_history.h"
 #include "app/demo.h"
 #include "app/options.h"
 #include "app/program.h"
@@ -56,6 +57,12 @@ int main(int argc, char** argv) {
                0;
     if (const std::string problem = settingsFileProblem(options->settingsFile); !problem.empty())
         return std::fprintf(stderr, "tidewell: %s\n", problem.c_str()), 2;
+    if (options->history || !options->plotFile.empty()) {
+        const std::string settingsFile =
+            settingsFilePath(paths::folderOf(paths::executablePath()), options->settingsFile);
+        return historyCommand(historyFilePath(settingsFile, !options->settingsFile.empty()),
+                              options->history, options->plotFile);
+    }
 
     QtEventLoop::takeStopSignals();
     bool windowed =
