@@ -279,7 +279,6 @@ void ClockHistory::Writer::run() {
 }
 
 void ClockHistory::Writer::load() {
-    files::makeFolders(paths::folderOf(file));
     std::vector<HistoryRow> older;
     std::string problem;
     const files::Prefix current = files::readPrefix(file, kMaxFileBytes);
@@ -316,6 +315,8 @@ std::string ClockHistory::Writer::write(const std::vector<std::string>& records)
     std::size_t inChunk = 0;
     const auto flush = [&]() -> std::string {
         if (chunk.empty()) return {};
+        // Made only when there is a row to keep, and again should it go.
+        files::makeFolders(paths::folderOf(file));
         if (const std::string why = files::append(file, chunk); !why.empty())
             return "appending to " + file + ": " + why;
         rowsInFile += inChunk;

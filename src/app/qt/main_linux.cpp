@@ -69,10 +69,11 @@ int main(int argc, char** argv) {
         !options->headless && (std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY"));
     const auto app = makeApplication(argc, argv, windowed);
     QtEventLoop loop;
+    // Before the parts, so the program and its history are done with its folder when it goes.
+    Demo demo;
     Assembly<LinuxParts> parts(*options, windowed, loop, STDOUT_FILENO);
 
     const std::string appFolder = paths::folderOf(paths::executablePath());
-    Demo demo;
     std::string settingsFile;
     try {
         if (options->demo) {
