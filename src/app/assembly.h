@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "app/clock_history.h"
 #include "app/event_report.h"
 #include "app/extended_settings.h"
 #include "app/failure_boxes.h"
@@ -20,6 +21,7 @@
 #include "platform/paths.h"
 #include "settings/file_ops.h"
 #include "settings/ini_profile.h"
+#include "settings/settings_path.h"
 
 namespace tidewell {
 
@@ -52,6 +54,8 @@ public:
         files::removeStaleTemporaryFiles(settingsFile);
         return core_.emplace(*this, settingsFile).program;
     }
+    // The clock history's rows, for the status endpoint; after build().
+    ClockHistory& history() { return core_->history; }
 
     ReportOutput output;
     EventReport report;
@@ -71,9 +75,13 @@ private:
                       settingsFile,
                       // A clock left alone is not fought over.
                       a.options_.noSetClock ? nullptr : &timeServices),
-              boxes(a.shell) {
+              boxes(a.shell),
+              history(historyFilePath(settingsFile,
+                                      !a.options_.settingsFile.empty() || a.options_.demo),
+                      a.loop_, program.events(), a.options_.noSetClock) {
             program.events().add(a.report);
             if (a.windowed_) program.events().add(boxes);
+            program.events().add(history);
         }
 
         IniProfileStore profile;
@@ -89,6 +97,7 @@ private:
         typename Parts::TimeServices timeServices;
         Program program;
         FailureBoxes boxes;
+        ClockHistory history;
     };
 
     const Options& options_;

@@ -67,7 +67,7 @@ void EventReport::clockSet(const ClockUpdate::Outcome& outcome, DateValue local)
     }
     std::string what = outcome.dateSet ? "date " + std::string(date) + " and time " + time
                                        : "time " + std::string(time);
-    if (outcome.wasAhead) {
+    if (outcome.setTo && outcome.wasAhead) {
         char was[32];
         std::snprintf(was, sizeof was, " (was %+.3f s)", double(outcome.wasAhead->count()) / 1000);
         what += was;

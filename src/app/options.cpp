@@ -15,6 +15,9 @@ const char* const kUsage =
     "                    seconds: also the GPS time and frames each second (default)\n"
     "  --demo            simulated GPS receiver on a pseudo-terminal, UDP once per second to\n"
     "                    127.0.0.1, a temporary settings file; implies --no-set-clock\n"
+    "  --history         print the last 20 clock updates and a summary of the last day from\n"
+    "                    the history file (beside --settings FILE, else in the state folder)\n"
+    "  --plot FILE.svg   draw the history's clock offsets over time as an SVG chart\n"
     "  --help            show this text\n"
     "  --version         show the version\n";
 
@@ -55,6 +58,15 @@ std::optional<Options> parseOptions(const std::vector<std::string>& args, std::s
                 return std::nullopt;
             }
             options.settingsFile = value;
+        } else if (arg == "--history") {
+            options.history = true;
+        } else if (arg == "--plot" || arg.starts_with("--plot=")) {
+            options.plotFile = arg == "--plot" ? (i + 1 < args.size() ? args[++i] : "")
+                                               : arg.substr(std::string("--plot=").size());
+            if (options.plotFile.empty()) {
+                error = "--plot needs a file name";
+                return std::nullopt;
+            }
         } else {
             error = "unknown option: " + arg;
             return std::nullopt;

@@ -16,6 +16,8 @@ struct Options {
     bool version = false;
     std::string settingsFile;          // empty: beside the executable
     std::optional<LogLevel> logLevel;  // empty: the settings file's
+    bool history = false;      // print the clock history and exit
+    std::string plotFile;      // draw the clock history as SVG there and exit
 };
 
 // Parses argv[1..]; on a mistake returns nothing and sets `error` to a one-line reason.

@@ -23,6 +23,7 @@ public:
     virtual void gpsTimeShown(const std::string& /*gpsText*/, const std::string& /*localText*/) {}
     virtual void sentenceFailed(const Error&) {}
     virtual void clockSet(const ClockUpdate::Outcome&, DateValue /*local*/) {}
+    // The clock's refusal is a ClockUpdate::Refused, which carries what was to be set.
     virtual void clockRefused(const Error&, DateValue /*local*/) {}
     virtual void frameSent(Output, const std::string& /*frame*/) {}
     virtual void frameFailed(Output, const Error&) {}

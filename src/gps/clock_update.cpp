@@ -32,16 +32,21 @@ ClockUpdate::Outcome ClockUpdate::apply(DateValue local, DateValue gps, int useG
     if (precise) {
         target = preciseTarget(*precise);
         out.setTo = target.local;
-        out.wasAhead = instantOf(clock_.utcNow()) - instantOf(target.utc);
     } else {
         DateToSystemTime(local, target.local);
         DateToSystemTime(gps, target.utc);
     }
-    if (useGpsDate == 1) {
-        clock_.setLocalDate(target);
-        out.dateSet = true;
+    out.target = instantOf(target.utc);
+    out.wasAhead = instantOf(clock_.utcNow()) - *out.target;
+    try {
+        if (useGpsDate == 1) {
+            clock_.setLocalDate(target);
+            out.dateSet = true;
+        }
+        clock_.setLocalTimeOfDay(target, out.dateSet ? DateChoice::Target : DateChoice::Nearest);
+    } catch (const Error& e) {
+        throw Refused(e, out);
     }
-    clock_.setLocalTimeOfDay(target, out.dateSet ? DateChoice::Target : DateChoice::Nearest);
     out.timeSet = true;
     return out;
 }

@@ -17,6 +17,10 @@ std::string executablePath();
 // "%APPDATA%\\Tidewell"); empty when the environment gives none.
 std::string userConfigFolder();
 
+// The per-user folder for what the program keeps between runs ("$XDG_STATE_HOME/tidewell",
+// "~/.local/state/tidewell", "%LOCALAPPDATA%\\Tidewell"); empty when the environment gives none.
+std::string userStateFolder();
+
 // Joins a folder and a name with exactly one separator between them.
 std::string join(std::string_view folder, std::string_view name);
 

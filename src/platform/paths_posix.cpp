@@ -22,4 +22,12 @@ std::string userConfigFolder() {
     return {};
 }
 
+std::string userStateFolder() {
+    if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg && *xdg == '/')
+        return join(xdg, "tidewell");
+    if (const char* home = std::getenv("HOME"); home && *home)
+        return join(join(join(home, ".local"), "state"), "tidewell");
+    return {};
+}
+
 }  // namespace tidewell::paths

@@ -20,14 +20,24 @@ std::string executablePath() {
     }
 }
 
-std::string userConfigFolder() {
-    const DWORD n = ::GetEnvironmentVariableW(L"APPDATA", nullptr, 0);
+namespace {
+std::string programFolderIn(const wchar_t* variable) {
+    const DWORD n = ::GetEnvironmentVariableW(variable, nullptr, 0);
     if (n <= 1) return {};
     std::wstring value(n, L'\0');
-    const DWORD got = ::GetEnvironmentVariableW(L"APPDATA", value.data(), n);
+    const DWORD got = ::GetEnvironmentVariableW(variable, value.data(), n);
     if (got == 0 || got >= n) return {};
     value.resize(got);
     return join(win32::utf8(value), "Tidewell");
+}
+}  // namespace
+
+std::string userConfigFolder() {
+    return programFolderIn(L"APPDATA");
+}
+
+std::string userStateFolder() {
+    return programFolderIn(L"LOCALAPPDATA");
 }
 
 }  // namespace tidewell::paths

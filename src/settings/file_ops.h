@@ -1,5 +1,6 @@
 #pragma once
-// The few file-system operations the settings unit needs from the platform.
+// The few file-system operations the settings file and the clock history need from the
+// platform.
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -13,6 +14,7 @@ struct Prefix {
     Status status = Status::Missing;
     std::string bytes;   // at most the limit asked for
     bool whole = false;  // `bytes` is the entire file
+    std::string reason;  // why it is Unusable, in the system's words
 };
 
 // Reads at most `limit` bytes from the start of a regular file without ever blocking on it.
@@ -32,6 +34,14 @@ WriteOutcome replaceAtomically(const std::string& path, std::string_view content
 // A writer holds a lock on its temporary file until it is renamed, so a live writer's file,
 // even another process's, is kept; so is every name this program would not have made.
 void removeStaleTemporaryFiles(const std::string& path);
+
+// Appends `bytes` to a regular file in one write, creating the file (not its folder) when
+// missing. The reason in the system's words when it fails, else empty. A write may block on
+// a slow or stalled disk: never call it from the event loop.
+std::string append(const std::string& path, std::string_view bytes);
+
+// Renames `from` to `to`, replacing `to`; the reason when it fails, else empty.
+std::string renameOver(const std::string& from, const std::string& to);
 
 // Whether this process may create files in `folder`.
 bool folderWritable(const std::string& folder);

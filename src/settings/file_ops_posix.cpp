@@ -138,12 +138,14 @@ Prefix readPrefix(const std::string& path, std::size_t limit) {
     if (fd < 0) {
         out.status = (errno == ENOENT || errno == ENOTDIR) ? Prefix::Status::Missing
                                                            : Prefix::Status::Unusable;
+        out.reason = std::strerror(errno);
         return out;
     }
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
         out.status = Prefix::Status::Unusable;
+        out.reason = "not a regular file";
         return out;
     }
     std::string& buf = out.bytes;
@@ -156,8 +158,9 @@ Prefix readPrefix(const std::string& path, std::size_t limit) {
         ssize_t n = ::read(fd, buf.data() + total, chunk);
         if (n < 0) {
             if (errno == EINTR) continue;
+            const int error = errno;
             ::close(fd);
-            return {Prefix::Status::Unusable, {}, false};
+            return {Prefix::Status::Unusable, {}, false, std::strerror(error)};
         }
         if (n == 0) break;
         total += static_cast<std::size_t>(n);
@@ -220,6 +223,27 @@ void removeStaleTemporaryFiles(const std::string& path) {
         ::close(fd);
     }
     ::closedir(dir);
+}
+
+std::string append(const std::string& path, std::string_view bytes) {
+    // O_NONBLOCK: a FIFO put in the file's place fails to open rather than wait for a reader.
+    const int fd = ::open(path.c_str(),
+                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
+    if (fd < 0) return std::strerror(errno);
+    struct stat st {};
+    std::string reason;
+    if (::fstat(fd, &st) != 0)
+        reason = std::strerror(errno);
+    else if (!S_ISREG(st.st_mode))
+        reason = "not a regular file";
+    else if (!writeAll(fd, bytes))
+        reason = std::strerror(errno);
+    if (::close(fd) != 0 && reason.empty()) reason = std::strerror(errno);
+    return reason;
+}
+
+std::string renameOver(const std::string& from, const std::string& to) {
+    return ::rename(from.c_str(), to.c_str()) == 0 ? std::string() : std::strerror(errno);
 }
 
 bool folderWritable(const std::string& folder) {

@@ -146,10 +146,12 @@ Prefix readPrefix(const std::string& path, std::size_t limit) {
         out.status = (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
                          ? Prefix::Status::Missing
                          : Prefix::Status::Unusable;
+        out.reason = windowsErrorText(error);
         return out;
     }
     if (::GetFileType(file.h) != FILE_TYPE_DISK) {
         out.status = Prefix::Status::Unusable;
+        out.reason = "not a disk file";
         return out;
     }
     std::string& buf = out.bytes;
@@ -159,7 +161,7 @@ Prefix readPrefix(const std::string& path, std::size_t limit) {
         buf.resize(total + chunk);
         DWORD n = 0;
         if (!::ReadFile(file.h, buf.data() + total, DWORD(chunk), &n, nullptr))
-            return {Prefix::Status::Unusable, {}, false};
+            return {Prefix::Status::Unusable, {}, false, windowsErrorText(::GetLastError())};
         if (n == 0) break;
         total += n;
     }
@@ -234,6 +236,24 @@ void removeStaleTemporaryFiles(const std::string& path) {
                                    nullptr));
     } while (::FindNextFileW(search, &found));
     ::FindClose(search);
+}
+
+std::string append(const std::string& path, std::string_view bytes) {
+    // FILE_APPEND_DATA alone: every write lands at the end, whoever else appends.
+    Handle file(::CreateFileW(win32::wide(path).c_str(), FILE_APPEND_DATA,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.ok()) return windowsErrorText(::GetLastError());
+    if (::GetFileType(file.h) != FILE_TYPE_DISK) return "not a disk file";
+    if (!writeAll(file.h, bytes)) return windowsErrorText(::GetLastError());
+    return {};
+}
+
+std::string renameOver(const std::string& from, const std::string& to) {
+    return ::MoveFileExW(win32::wide(from).c_str(), win32::wide(to).c_str(),
+                         MOVEFILE_REPLACE_EXISTING)
+               ? std::string()
+               : windowsErrorText(::GetLastError());
 }
 
 bool folderWritable(const std::string& folder) {

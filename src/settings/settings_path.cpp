@@ -16,4 +16,10 @@ std::string settingsFilePath(const std::string& appFolder, const std::string& ex
     return paths::join(userFolder, kSettingsFileName);
 }
 
+std::string historyFilePath(const std::string& settingsFile, bool settingsNamed) {
+    const std::string stateFolder = settingsNamed ? std::string() : paths::userStateFolder();
+    return paths::join(stateFolder.empty() ? paths::folderOf(settingsFile) : stateFolder,
+                       kHistoryFileName);
+}
+
 }  // namespace tidewell

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "app/assembly.h"
+#include "app/clock_history.h"
 #include "app/demo.h"
 #include "app/options.h"
 #include "app/program.h"
@@ -53,16 +54,23 @@ int main(int argc, char** argv) {
                0;
     if (const std::string problem = settingsFileProblem(options->settingsFile); !problem.empty())
         return std::fprintf(stderr, "tidewell: %s\n", problem.c_str()), 2;
+    if (options->history || !options->plotFile.empty()) {
+        const std::string settingsFile =
+            settingsFilePath(paths::folderOf(paths::executablePath()), options->settingsFile);
+        return historyCommand(historyFilePath(settingsFile, !options->settingsFile.empty()),
+                              options->history, options->plotFile);
+    }
 
     QtEventLoop::takeStopSignals();
     bool windowed =
         !options->headless && (std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY"));
     const auto app = makeApplication(argc, argv, windowed);
     QtEventLoop loop;
+    // Before the parts, so the program and its history are done with its folder when it goes.
+    Demo demo;
     Assembly<LinuxParts> parts(*options, windowed, loop, STDOUT_FILENO);
 
     const std::string appFolder = paths::folderOf(paths::executablePath());
-    Demo demo;
     std::string settingsFile;
     try {
         if (options->demo) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/assembly.h"
+#include "app/clock_history.h"
 #include "app/options.h"
 #include "app/program.h"
 #include "app/win32/event_loop_win32.h"
@@ -152,6 +153,12 @@ int main() {
                2;
     if (const std::string problem = settingsFileProblem(options->settingsFile); !problem.empty())
         return std::fprintf(stderr, "tidewell: %s\n", problem.c_str()), 2;
+    if (options->history || !options->plotFile.empty()) {
+        const std::string settingsFile =
+            settingsFilePath(paths::folderOf(paths::executablePath()), options->settingsFile);
+        return historyCommand(historyFilePath(settingsFile, !options->settingsFile.empty()),
+                              options->history, options->plotFile);
+    }
     try {
         return run(*options);
     } catch (const std::exception& e) {
