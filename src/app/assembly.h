@@ -10,9 +10,12 @@
 #include "app/extended_settings.h"
 #include "app/failure_boxes.h"
 #include "app/headless_shell.h"
+#include "app/metrics.h"
 #include "app/options.h"
 #include "app/program.h"
 #include "app/report_output.h"
+#include "app/status.h"
+#include "app/status_endpoint.h"
 #include "platform/dry_run_clock.h"
 #include "platform/paths.h"
 #include "settings/file_ops.h"
@@ -36,6 +39,24 @@ public:
         return core_.emplace(*this, settingsFile).program;
     }
 
+    // After start-up, which reads where the metrics go: the status endpoint and the metrics
+    // file. `priority` is the loop's, as raised.
+    void serveStatus(const std::string& priority) {
+        Core& c = *core_;
+        ProgramEvents& events = c.program.events();
+        events.loopPriority(priority, !priority.starts_with("priority: normal"));
+        c.endpoint.emplace(
+            loop_, options_.statusSocket,
+            [&c](const StatusRequest& request) {
+                return answerStatusRequest(request, c.status, c.history);
+            },
+            [&events](const std::string& line) { events.eventLine(line); });
+        if (const std::string& file = c.program.window().extended().metricsFile; !file.empty()) {
+            events.eventLine("metrics: written once a minute to " + file);
+            c.metrics.emplace(file, c.status, loop_, events);
+        }
+    }
+
     ReportOutput output;
     EventReport report;
     HeadlessShell headless;
@@ -53,9 +74,10 @@ private:
                       {nmea, serial, udp}, a.loop_, ports, settingsFile,
                       // A clock left alone is not fought over.
                       a.options_.noSetClock ? nullptr : &timeServices),
-              boxes(a.shell) {
+              boxes(a.shell), status(ports, a.options_.noSetClock) {
             program.events().add(a.report);
             if (a.windowed_) program.events().add(boxes);
+            program.events().add(status);
         }
 
         IniProfileStore profile;
@@ -70,6 +92,11 @@ private:
         typename Parts::TimeServices timeServices;
         Program program;
         FailureBoxes boxes;
+        StatusRecorder status;
+        // Answers "history" on the status endpoint; empty while no history is kept.
+        std::function<std::string()> history;
+        std::optional<MetricsFile> metrics;
+        std::optional<StatusEndpoint> endpoint;
     };
 
     const Options& options_;

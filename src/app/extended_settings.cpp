@@ -1,11 +1,13 @@
 #include "app/extended_settings.h"
 
+#include <filesystem>
 #include <map>
 
 #include "devices/line_speed.h"
 #include "devices/port_names.h"
 #include "platform/calendar.h"
 #include "platform/error.h"
+#include "platform/paths.h"
 #include "settings/conversions.h"
 
 namespace tidewell {
@@ -51,7 +53,8 @@ std::chrono::milliseconds readDelay(const ExtendedSettings::Setting& setting,
 
 }  // namespace
 
-ExtendedSettings ExtendedSettings::read(const Setting& setting, const ReadAs& readAs) {
+ExtendedSettings ExtendedSettings::read(const Setting& setting, const ReadAs& readAs,
+                                        const std::string& settingsFolder) {
     ExtendedSettings out;
     readSwitch(setting, readAs, "SETCLOCK", out.setsClock);
     bool precise = false;
@@ -60,6 +63,14 @@ ExtendedSettings ExtendedSettings::read(const Setting& setting, const ReadAs& re
     if (precise) out.preciseDelay = delay;
     if (const std::string speed = setting("Ports", "BAUD"); !parseLineSpeed(speed))
         readAs("Ports", "BAUD", speed, "is not a line speed or auto; read as auto");
+    if (std::string metrics = setting("Status", "METRICS"); !metrics.empty()) {
+        if (metrics.ends_with('/') || metrics.ends_with('\\'))
+            readAs("Status", "METRICS", metrics, "names a folder, not a file; no metrics written");
+        else if (std::filesystem::path(metrics).is_absolute() || settingsFolder.empty())
+            out.metricsFile = metrics;
+        else
+            out.metricsFile = paths::join(settingsFolder, metrics);
+    }
     return out;
 }
 

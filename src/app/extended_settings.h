@@ -21,8 +21,12 @@ struct ExtendedSettings {
 
     bool setsClock = true;                                  // [GPS] SETCLOCK
     std::optional<std::chrono::milliseconds> preciseDelay;  // [GPS] PRECISE=1, with DELAYMS
+    // [Status] METRICS: the metrics file, relative to the settings file's folder; empty: none.
+    std::string metricsFile;
 
-    static ExtendedSettings read(const Setting& setting, const ReadAs& readAs);
+    // `settingsFolder` anchors a relative metrics path.
+    static ExtendedSettings read(const Setting& setting, const ReadAs& readAs,
+                                 const std::string& settingsFolder = {});
 };
 
 // COMn's device: the [Ports] entry when there is one, read afresh at every open so a user can

@@ -13,11 +13,29 @@ const char* const kUsage =
     "  --no-set-clock    never change the PC clock; report what would have been set\n"
     "  --demo            simulated GPS receiver on a pseudo-terminal, UDP once per second to\n"
     "                    127.0.0.1, a temporary settings file; implies --no-set-clock\n"
+    "  --status [history] [--json]\n"
+    "                    ask the running program how it is, print the answer and exit:\n"
+    "                    0 working, 1 degraded, 2 not running, 3 no answer\n"
+    "  --status-socket PATH\n"
+    "                    the status endpoint to answer on, or to ask (a socket; on Windows a\n"
+    "                    pipe name)\n"
     "  --help            show this text\n"
     "  --version         show the version\n";
 
+namespace {
+
+// The option that takes a value, as "--name VALUE" or "--name=VALUE"; null for others.
+const char* valueOption(const std::string& arg) {
+    for (const char* name : {"--settings", "--status-socket"})
+        if (arg == name || arg.starts_with(std::string(name) + "=")) return name;
+    return nullptr;
+}
+
+}  // namespace
+
 std::optional<Options> parseOptions(const std::vector<std::string>& args, std::string& error) {
     Options options;
+    bool json = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (arg == "--headless") {
@@ -30,27 +48,36 @@ std::optional<Options> parseOptions(const std::vector<std::string>& args, std::s
             options.help = true;
         } else if (arg == "--version") {
             options.version = true;
-        } else if (arg == "--settings" || arg.starts_with("--settings=")) {
+        } else if (arg == "--status") {
+            options.status = true;
+            if (i + 1 < args.size() && args[i + 1] == "history") options.statusRequest = args[++i];
+        } else if (arg == "--json") {
+            json = true;
+        } else if (const char* name = valueOption(arg)) {
             std::string value;
-            if (arg == "--settings") {
-                if (i + 1 >= args.size()) {
-                    error = "--settings needs a file name";
-                    return std::nullopt;
-                }
-                value = args[++i];
+            if (arg == name) {
+                if (i + 1 < args.size()) value = args[++i];
             } else {
-                value = arg.substr(std::string("--settings=").size());
+                value = arg.substr(std::string(name).size() + 1);
             }
             if (value.empty()) {
-                error = "--settings needs a file name";
+                error = std::string(name) + (name == std::string("--settings") ? " needs a file name"
+                                                                               : " needs a path");
                 return std::nullopt;
             }
-            options.settingsFile = value;
+            (name == std::string("--settings") ? options.settingsFile : options.statusSocket) =
+                value;
         } else {
             error = "unknown option: " + arg;
             return std::nullopt;
         }
     }
+    if (json && (!options.status || !options.statusRequest.empty())) {
+        error = "--json goes with --status alone";
+        return std::nullopt;
+    }
+    if (options.status && options.statusRequest.empty())
+        options.statusRequest = json ? "status json" : "status";
     if (options.demo && !options.settingsFile.empty()) {
         error = "--demo uses its own temporary settings file; leave out --settings";
         return std::nullopt;

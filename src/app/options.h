@@ -13,6 +13,11 @@ struct Options {
     bool help = false;
     bool version = false;
     std::string settingsFile;  // empty: beside the executable
+    // --status: ask the running program, print its answer and exit; `statusRequest` is the
+    // line sent ("status", "status json", "history").
+    bool status = false;
+    std::string statusRequest;
+    std::string statusSocket;  // --status-socket: empty for the platform's places
 };
 
 // Parses argv[1..]; on a mistake returns nothing and sets `error` to a one-line reason.

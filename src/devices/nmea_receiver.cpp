@@ -81,7 +81,12 @@ void PortNmeaReceiver::OpenPort() {
 }
 
 void PortNmeaReceiver::ClosePort() {
-    deviceLost_ = false;
+    close(false);
+}
+
+// Lost before the event, so its handler can tell an unplug from a close.
+void PortNmeaReceiver::close(bool lost) {
+    deviceLost_ = lost && isOpen();
     if (!isOpen()) return;
     closeDevice();
     framer_.reset();
@@ -118,10 +123,7 @@ void PortNmeaReceiver::deliver(const std::vector<TimedLine>& lines, bool gone) {
         }
         if (generation_ != generation) return;
     }
-    if (gone) {
-        ClosePort();
-        deviceLost_ = true;
-    }
+    if (gone) close(true);
 }
 
 }  // namespace tidewell

@@ -11,6 +11,7 @@
 #include "app/demo.h"
 #include "app/options.h"
 #include "app/program.h"
+#include "app/status_command.h"
 #include "app/qt/event_loop_qt.h"
 #include "app/qt/qt_window.h"
 #include "app/qt/realtime_linux.h"
@@ -54,6 +55,7 @@ int main(int argc, char** argv) {
         return std::printf("Tidewell %d.%d.%d\n", TIDEWELL_VERSION_MAJOR, TIDEWELL_VERSION_MINOR,
                            TIDEWELL_VERSION_REVISION),
                0;
+    if (options->status) return runStatusCommand(*options, stdout, stderr);
     if (const std::string problem = settingsFileProblem(options->settingsFile); !problem.empty())
         return std::fprintf(stderr, "tidewell: %s\n", problem.c_str()), 2;
 
@@ -84,7 +86,9 @@ int main(int argc, char** argv) {
     const auto stopWatch = loop.watchStopSignals([&] { program.stop(); });
     program.start();
     // After start-up's lines, which scripts read first.
-    parts.report.line(raiseLoopPriority());
+    const std::string priority = raiseLoopPriority();
+    parts.report.line(priority);
+    parts.serveStatus(priority);
     if (window && options->demo) program.window().trayClicked(TrayButton::Left);
     return QCoreApplication::exec();
 }
