@@ -6,7 +6,7 @@ packages=(
     cmake ninja-build g++ pkg-config ccache
     libgtest-dev libgmock-dev libbenchmark-dev
     qt6-base-dev
-    iproute2 util-linux tzdata faketime dbus-daemon
+    iproute2 util-linux tzdata faketime dbus-daemon python3-prometheus-client
     dpkg-dev
     xvfb xauth xdotool trayer
     g++-mingw-w64-x86-64-posix wine wine64 nsis
