@@ -146,7 +146,9 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "rejected: %.*s (%s)\n", int(line.size()), line.data(),
                          r.rejection.c_str());
     };
-    OrvaneSetTime window({shell, profile, registry, clock}, {receiver, serial, udp}, "bench.ini");
+    ProgramEvents events;
+    OrvaneSetTime window({shell, profile, registry, clock, "bench"}, {receiver, serial, udp}, events,
+                         "bench.ini");
     window.Form_Load();
     if (!receiver.isOpen()) {
         std::fprintf(stderr, "the receiver did not open %s\n", slaveName);
