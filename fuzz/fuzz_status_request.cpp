@@ -24,7 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const std::size_t newline = bytes.find('\n');
     const bool lineEnded = newline != std::string_view::npos && newline < fed;
-    if (!verdict && (lineEnded || fed > tidewell::StatusRequestReader::kMaxLine + piece)) std::abort();
+    if (!verdict && (lineEnded || fed > tidewell::StatusRequestReader::kMaxLine + piece))
+        std::abort();
     const tidewell::StatusRequest request = verdict ? *verdict : reader.end();
     if (request.kind.has_value() == request.error.starts_with("error: ")) std::abort();
     const std::string json = tidewell::jsonString(bytes);

@@ -15,11 +15,15 @@ std::size_t sequenceLength(std::string_view s) {
     std::size_t length = 0;
     unsigned char low = 0x80, high = 0xBF;  // the second byte's range
     if (lead < 0x80) return 1;
-    if (lead >= 0xC2 && lead <= 0xDF) length = 2;
-    else if (lead >= 0xE0 && lead <= 0xEF) length = 3;
-    else if (lead >= 0xF0 && lead <= 0xF4) length = 4;
-    else return 0;
-    if (lead == 0xE0) low = 0xA0;  // no overlong forms
+    if (lead >= 0xC2 && lead <= 0xDF)
+        length = 2;
+    else if (lead >= 0xE0 && lead <= 0xEF)
+        length = 3;
+    else if (lead >= 0xF0 && lead <= 0xF4)
+        length = 4;
+    else
+        return 0;
+    if (lead == 0xE0) low = 0xA0;   // no overlong forms
     if (lead == 0xED) high = 0x9F;  // no surrogates
     if (lead == 0xF0) low = 0x90;
     if (lead == 0xF4) high = 0x8F;  // nothing past U+10FFFF
@@ -64,8 +68,8 @@ std::string jsonString(std::string_view text) {
 
 std::string fixedNumber(double value, int decimals) {
     char number[400];
-    const auto end = std::to_chars(number, number + sizeof number, value,
-                                   std::chars_format::fixed, decimals);
+    const auto end =
+        std::to_chars(number, number + sizeof number, value, std::chars_format::fixed, decimals);
     return end.ec == std::errc() ? std::string(number, end.ptr) : std::string("nan");
 }
 

@@ -13,7 +13,8 @@ class Exposition {
 public:
     // A metric's HELP and TYPE lines, before its samples.
     Exposition& metric(const char* name, const char* type, const char* help) {
-        text_ += std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " " + type + "\n";
+        text_ +=
+            std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " " + type + "\n";
         return *this;
     }
     Exposition& sample(const std::string& name, const std::string& value) {
@@ -43,8 +44,7 @@ std::string metricsText(const StatusReport& r, bool up) {
         .sample("tidewell_build_info{version=\"" + r.version + "\"}", "1");
     e.metric("tidewell_gps_valid", "gauge",
              "1 while the receiver gives valid time (status A), else 0.")
-        .sample("tidewell_gps_valid",
-                r.reception == StatusReport::Reception::Valid ? "1" : "0");
+        .sample("tidewell_gps_valid", r.reception == StatusReport::Reception::Valid ? "1" : "0");
     e.metric("tidewell_gps_last_valid_age_seconds", "gauge",
              "Seconds since the last valid RMC sentence; +Inf before the first.")
         .sample("tidewell_gps_last_valid_age_seconds", seconds(r.lastValidAge, "+Inf"));

@@ -43,20 +43,28 @@ std::string dateTime(int y, int mo, int d, int h, int mi, int s) {
 
 const char* clockModeName(ClockMode mode) {
     switch (mode) {
-    case ClockMode::WholeSecond: return "whole_second";
-    case ClockMode::Precise: return "precise";
-    case ClockMode::Never: return "never";
-    case ClockMode::Chrony: return "chrony";
+    case ClockMode::WholeSecond:
+        return "whole_second";
+    case ClockMode::Precise:
+        return "precise";
+    case ClockMode::Never:
+        return "never";
+    case ClockMode::Chrony:
+        return "chrony";
     }
     return "";
 }
 
 const char* receptionName(StatusReport::Reception r) {
     switch (r) {
-    case StatusReport::Reception::Closed: return "closed";
-    case StatusReport::Reception::NoData: return "no_data";
-    case StatusReport::Reception::NoValidTime: return "no_valid_time";
-    case StatusReport::Reception::Valid: return "valid";
+    case StatusReport::Reception::Closed:
+        return "closed";
+    case StatusReport::Reception::NoData:
+        return "no_data";
+    case StatusReport::Reception::NoValidTime:
+        return "no_valid_time";
+    case StatusReport::Reception::Valid:
+        return "valid";
     }
     return "";
 }
@@ -87,8 +95,7 @@ StatusRecorder::StatusRecorder(const PortMap& ports, bool dryRun,
                                std::function<Wall::time_point()> wallNow)
     : ports_(ports), dryRun_(dryRun),
       steadyNow_(steadyNow ? std::move(steadyNow) : [] { return Steady::now(); }),
-      wallNow_(wallNow ? std::move(wallNow) : [] { return Wall::now(); }),
-      started_(steadyNow_()) {}
+      wallNow_(wallNow ? std::move(wallNow) : [] { return Wall::now(); }), started_(steadyNow_()) {}
 
 void StatusRecorder::loaded(const OrvaneSetTime& window, const std::string&, const std::string&) {
     window_ = &window;
@@ -110,8 +117,8 @@ void StatusRecorder::sentenceReceived(const NmeaSentence& sentence) {
     lastValid_ = now;
     // A sentence out of a backlog says nothing of the receiver's timing.
     if (!sentence.fresh || sentence.arrived == Steady::time_point{}) return;
-    phases_.emplace_back(now, firstByteDelaySeconds(*sentence.utc, sentence.arrived, wallNow_(),
-                                                    now));
+    phases_.emplace_back(now,
+                         firstByteDelaySeconds(*sentence.utc, sentence.arrived, wallNow_(), now));
     forget(now);
 }
 
@@ -203,7 +210,7 @@ void StatusRecorder::describeReception(StatusReport& r) const {
     using R = StatusReport::Reception;
     if (!r.gpsOpen) {
         r.reception = R::Closed;
-        r.receptionText = r.gpsPort == "None" ? "no GPS port chosen"
+        r.receptionText = r.gpsPort == "None"    ? "no GPS port chosen"
                           : r.gpsProblem.empty() ? "port closed"
                                                  : "port closed: " + r.gpsProblem;
         return;
@@ -214,15 +221,17 @@ void StatusRecorder::describeReception(StatusReport& r) const {
     }
     ReceptionTally minute;
     for (const auto& [at, tally] : seconds_) minute += tally;
-    const auto top = std::max_element(minute.rejected.begin(), minute.rejected.end(),
-                                      [](const auto& a, const auto& b) { return a.second < b.second; });
+    const auto top =
+        std::max_element(minute.rejected.begin(), minute.rejected.end(),
+                         [](const auto& a, const auto& b) { return a.second < b.second; });
     r.reception = R::NoValidTime;
     if (top != minute.rejected.end())
         r.receptionText = top->first == "status V" ? "no valid fix (status V)"
                                                    : "no valid time (" + top->first + ")";
     else if (minute.bytes > 0)
-        r.receptionText = minute.sentences == 0 ? "no valid time (bytes but no sentence: line speed?)"
-                                                : "no valid time (no RMC sentence)";
+        r.receptionText = minute.sentences == 0
+                              ? "no valid time (bytes but no sentence: line speed?)"
+                              : "no valid time (no RMC sentence)";
     else
         r.reception = R::NoData, r.receptionText = "no data";
 }
@@ -231,8 +240,9 @@ StatusReport StatusRecorder::report() const {
     const auto now = steadyNow_();
     forget(now);
     StatusReport r;
-    r.version = std::to_string(TIDEWELL_VERSION_MAJOR) + "." + std::to_string(TIDEWELL_VERSION_MINOR) +
-                "." + std::to_string(TIDEWELL_VERSION_REVISION);
+    r.version = std::to_string(TIDEWELL_VERSION_MAJOR) + "." +
+                std::to_string(TIDEWELL_VERSION_MINOR) + "." +
+                std::to_string(TIDEWELL_VERSION_REVISION);
     r.uptimeSeconds = ageOf(started_);
     r.priority = priority_, r.realTime = realTime_;
     r.dryRun = dryRun_;
@@ -277,8 +287,8 @@ StatusReport StatusRecorder::report() const {
 
     const double withoutTime = r.lastValidAge.value_or(r.uptimeSeconds);
     if (withoutTime > double(kValidTimeWithin.count()))
-        r.problems.push_back("no valid time for " + duration(withoutTime) + " (" +
-                             r.receptionText + ")");
+        r.problems.push_back("no valid time for " + duration(withoutTime) + " (" + r.receptionText +
+                             ")");
     if (clockMode_ != ClockMode::Never && lastRefused_)
         r.problems.push_back("clock refused: " + lastRefusal_->text);
     for (const auto& [name, o] : {std::pair("serial sync", &r.serial), {"udp sync", &r.udp}})
@@ -304,22 +314,27 @@ std::string outputLine(const OutputStatus& o, const char* toWhere) {
     if (!o.ready) text += " (not open)";
     text += ", " + o.rate + "; " + number(o.sent) + " frames sent, " + number(o.failed) + " failed";
     if (o.lastError)
-        text += o.lastError->ageSeconds > 0 ? "; last error " + ago(o.lastError->ageSeconds) +
-                                                  ": " + o.lastError->text
-                                            : "; " + o.lastError->text;
+        text += o.lastError->ageSeconds > 0
+                    ? "; last error " + ago(o.lastError->ageSeconds) + ": " + o.lastError->text
+                    : "; " + o.lastError->text;
     return text;
 }
 
 std::string clockModeText(const StatusReport& r) {
     std::string text;
     switch (r.clockMode) {
-    case ClockMode::WholeSecond: text = "set once a minute, whole second + 1 s advance"; break;
+    case ClockMode::WholeSecond:
+        text = "set once a minute, whole second + 1 s advance";
+        break;
     case ClockMode::Precise:
         text = "set once a minute to the millisecond (PRECISE=1, DELAYMS=" +
                std::to_string(r.delayMs) + ")";
         break;
-    case ClockMode::Never: return "never set (SETCLOCK=0)";
-    case ClockMode::Chrony: text = "handed to chrony"; break;
+    case ClockMode::Never:
+        return "never set (SETCLOCK=0)";
+    case ClockMode::Chrony:
+        text = "handed to chrony";
+        break;
     }
     return r.dryRun ? text + " (--no-set-clock: never changed)" : text;
 }
@@ -332,8 +347,7 @@ std::string statusText(const StatusReport& r) {
         out += "ok\n";
     } else {
         out += "degraded: ";
-        for (std::size_t i = 0; i < r.problems.size(); ++i)
-            out += (i ? "; " : "") + r.problems[i];
+        for (std::size_t i = 0; i < r.problems.size(); ++i) out += (i ? "; " : "") + r.problems[i];
         out += "\n";
     }
     std::string receiver = r.gpsPort;
@@ -341,21 +355,22 @@ std::string statusText(const StatusReport& r) {
         receiver += r.gpsOpen ? ", open" : ", closed";
         if (r.baud > 0)
             receiver += ", " + std::to_string(r.baud) + " baud" +
-                        (!r.baudAuto    ? ""
+                        (!r.baudAuto   ? ""
                          : r.baudFound ? " (found by BAUD=auto)"
                                        : " (BAUD=auto, still searching)");
     }
     row(out, "receiver:", receiver);
-    row(out, "  state:", r.receptionText + "; last valid sentence " +
-                             (r.lastValidAge ? ago(*r.lastValidAge) : std::string("never")));
+    row(out, "  state:",
+        r.receptionText + "; last valid sentence " +
+            (r.lastValidAge ? ago(*r.lastValidAge) : std::string("never")));
     const auto& m = r.lastMinute;
-    row(out, "  last min:", number(m.valid) + " valid, " + number(m.statusV) + " status V, " +
-                                number(m.checksum) + " checksum, " + number(m.other) +
-                                " other rejects");
-    row(out, "  phase:", r.phase ? "RMC first byte " + fixedNumber(*r.phase, 3) +
-                                       " s after its second (median of " +
-                                       std::to_string(r.phaseCount) + ")"
-                                 : std::string("no RMC in the last minute"));
+    row(out, "  last min:",
+        number(m.valid) + " valid, " + number(m.statusV) + " status V, " + number(m.checksum) +
+            " checksum, " + number(m.other) + " other rejects");
+    row(out, "  phase:",
+        r.phase ? "RMC first byte " + fixedNumber(*r.phase, 3) + " s after its second (median of " +
+                      std::to_string(r.phaseCount) + ")"
+                : std::string("no RMC in the last minute"));
     row(out, "clock:", clockModeText(r));
     if (r.clockMode != ClockMode::Never) {
         std::string last = "never";
@@ -368,22 +383,22 @@ std::string statusText(const StatusReport& r) {
             }
         }
         row(out, "  last set:", last);
-        row(out, "  refused:", r.clockRefusals == 0
-                                   ? std::string("never")
-                                   : number(r.clockRefusals) + (r.clockRefusals == 1 ? " time" : " times") + ", last " +
-                                         ago(r.lastRefusal->ageSeconds) + ": " +
-                                         r.lastRefusal->text);
+        row(out, "  refused:",
+            r.clockRefusals == 0
+                ? std::string("never")
+                : number(r.clockRefusals) + (r.clockRefusals == 1 ? " time" : " times") +
+                      ", last " + ago(r.lastRefusal->ageSeconds) + ": " + r.lastRefusal->text);
     }
     row(out, "serial sync:", outputLine(r.serial, ""));
     row(out, "udp sync:", outputLine(r.udp, "to "));
-    row(out, "settings:", r.settingsFile + "; " +
-                              (r.lastWriteFailure ? "the last write failed " +
-                                                        ago(r.lastWriteFailure->ageSeconds) +
-                                                        ": " + r.lastWriteFailure->text
-                               : r.anyWrite ? "the last write succeeded"
-                                            : "not written since start"));
-    row(out, "program:", "Tidewell " + r.version + ", up " + duration(r.uptimeSeconds) +
-                             ", priority " + r.priority);
+    row(out, "settings:",
+        r.settingsFile + "; " +
+            (r.lastWriteFailure ? "the last write failed " + ago(r.lastWriteFailure->ageSeconds) +
+                                      ": " + r.lastWriteFailure->text
+             : r.anyWrite ? "the last write succeeded"
+                          : "not written since start"));
+    row(out, "program:",
+        "Tidewell " + r.version + ", up " + duration(r.uptimeSeconds) + ", priority " + r.priority);
     return out;
 }
 
@@ -442,8 +457,11 @@ std::string statusJson(const StatusReport& r) {
 
     JsonObject settings;
     settings.add("file", r.settingsFile)
-        .add("last_write", r.lastWriteFailure ? "failed" : r.anyWrite ? "ok" : "none");
-    if (r.lastWriteFailure) settings.add("last_write_failure", noteJson(*r.lastWriteFailure, "reason"));
+        .add("last_write", r.lastWriteFailure ? "failed"
+                           : r.anyWrite       ? "ok"
+                                              : "none");
+    if (r.lastWriteFailure)
+        settings.add("last_write_failure", noteJson(*r.lastWriteFailure, "reason"));
 
     JsonObject out;
     out.add("health", r.working() ? "ok" : "degraded").add("problems", r.problems);
@@ -461,9 +479,12 @@ std::string answerStatusRequest(const StatusRequest& request, const StatusRecord
                                 const std::function<std::string()>& history) {
     if (!request.kind) return request.error + "\n";
     switch (*request.kind) {
-    case StatusRequest::Kind::Status: return statusText(status.report());
-    case StatusRequest::Kind::StatusJson: return statusJson(status.report());
-    case StatusRequest::Kind::History: return history ? history() : "error: no history kept\n";
+    case StatusRequest::Kind::Status:
+        return statusText(status.report());
+    case StatusRequest::Kind::StatusJson:
+        return statusJson(status.report());
+    case StatusRequest::Kind::History:
+        return history ? history() : "error: no history kept\n";
     }
     return {};
 }

@@ -28,12 +28,12 @@ struct StatusNote {
 
 struct OutputStatus {
     bool on = false;
-    bool ready = false;       // serial: the port is open; UDP: always
-    std::string where;        // "COM2 (/dev/ttyS1)", "127.0.0.1:16000"
-    std::string rate;         // "once per second"
+    bool ready = false;  // serial: the port is open; UDP: always
+    std::string where;   // "COM2 (/dev/ttyS1)", "127.0.0.1:16000"
+    std::string rate;    // "once per second"
     std::uint64_t sent = 0, failed = 0;
     std::optional<StatusNote> lastError;
-    bool failing = false;     // on, and its last frame failed or its port will not open
+    bool failing = false;  // on, and its last frame failed or its port will not open
 };
 
 struct StatusReport {

@@ -105,7 +105,8 @@ struct StatusEndpoint::Impl {
     std::string listen(const std::string& at) {
         sockaddr_un address;
         const std::string temporary = at + "." + std::to_string(::getpid());
-        if (!socketAddress(temporary, address)) return "the path " + at + " is too long for a socket";
+        if (!socketAddress(temporary, address))
+            return "the path " + at + " is too long for a socket";
         struct stat st {};
         if (::lstat(at.c_str(), &st) == 0) {
             if (!S_ISSOCK(st.st_mode)) return at + " exists and is not a socket";
@@ -153,7 +154,8 @@ struct StatusEndpoint::Impl {
             const auto it = std::prev(clients.end());
             c.watch = loop.watchReadable(fd, [this, it] { read(it); });
             c.timeout = loop.after(kRequestTimeoutMs, [this, it] {
-                if (it->out.empty()) ::send(it->fd, kSilent, std::strlen(kSilent), MSG_NOSIGNAL | MSG_DONTWAIT);
+                if (it->out.empty())
+                    ::send(it->fd, kSilent, std::strlen(kSilent), MSG_NOSIGNAL | MSG_DONTWAIT);
                 clients.erase(it);
             });
         }
@@ -222,8 +224,7 @@ std::string placeFor(const std::string& path, std::string& place, std::string& n
 
 }  // namespace
 
-StatusEndpoint::StatusEndpoint(EventLoop& loop, const std::string& path, Answer answer,
-                               Tell tell)
+StatusEndpoint::StatusEndpoint(EventLoop& loop, const std::string& path, Answer answer, Tell tell)
     : impl_(std::make_unique<Impl>(loop, std::move(answer))) {
     std::string place, note;
     std::string problem = placeFor(path, place, note);
@@ -271,9 +272,9 @@ StatusReply askStatus(const std::string& place, const std::string& request, int 
     for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) != 0;) {
         if (n < 0 && errno == EINTR) continue;
         if (n < 0)
-            return {Outcome::Failed, "reading from " + place + ": " +
-                                         (errno == EAGAIN ? std::string("no answer in time")
-                                                          : systemWords(errno))};
+            return {Outcome::Failed,
+                    "reading from " + place + ": " +
+                        (errno == EAGAIN ? std::string("no answer in time") : systemWords(errno))};
         answer.append(buffer, std::size_t(n));
     }
     return {Outcome::Answered, answer};

@@ -33,9 +33,9 @@ PSECURITY_DESCRIPTOR ownersOnly(std::string& problem) {
     ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
     std::vector<unsigned char> buffer(size);
     wchar_t* sid = nullptr;
-    const bool got = ::GetTokenInformation(token, TokenUser, buffer.data(), size, &size) &&
-                     ::ConvertSidToStringSidW(
-                         reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &sid);
+    const bool got =
+        ::GetTokenInformation(token, TokenUser, buffer.data(), size, &size) &&
+        ::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &sid);
     ::CloseHandle(token);
     if (!got)
         return problem = "reading this process's user: " + windowsErrorText(::GetLastError()),
@@ -126,8 +126,8 @@ struct StatusEndpoint::Impl {
         i.watch = loop.watchReadable(reinterpret_cast<NativeHandle>(i.overlapped.hEvent),
                                      [this, at] { ready(at); });
         listening = true;
-        const DWORD e = ::ConnectNamedPipe(pipe, &i.overlapped) ? ERROR_PIPE_CONNECTED
-                                                                : ::GetLastError();
+        const DWORD e =
+            ::ConnectNamedPipe(pipe, &i.overlapped) ? ERROR_PIPE_CONNECTED : ::GetLastError();
         if (e == ERROR_IO_PENDING) {
             i.pending = true;
         } else if (e == ERROR_PIPE_CONNECTED) {
@@ -202,8 +202,7 @@ struct StatusEndpoint::Impl {
     }
 };
 
-StatusEndpoint::StatusEndpoint(EventLoop& loop, const std::string& path, Answer answer,
-                               Tell tell)
+StatusEndpoint::StatusEndpoint(EventLoop& loop, const std::string& path, Answer answer, Tell tell)
     : impl_(std::make_unique<Impl>(loop, std::move(answer))) {
     const std::string place = statusEndpointPlaces(path).front();
     std::string problem;
@@ -233,15 +232,16 @@ StatusReply askStatus(const std::string& place, const std::string& request, int 
     const std::wstring name = win32::wide(place);
     HANDLE pipe = INVALID_HANDLE_VALUE;
     for (int tries = 0; pipe == INVALID_HANDLE_VALUE; ++tries) {
-        pipe = ::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                             OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+        pipe = ::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_OVERLAPPED, nullptr);
         if (pipe != INVALID_HANDLE_VALUE) break;
         const DWORD e = ::GetLastError();
         if (e == ERROR_FILE_NOT_FOUND) return {Outcome::NotRunning, place + ": no such pipe"};
         if (e != ERROR_PIPE_BUSY)
             return {Outcome::Failed, "opening " + place + ": " + windowsErrorText(e)};
         // Every instance is serving another client.
-        if (tries > 0 || !::WaitNamedPipeW(name.c_str(), DWORD(timeoutMs))) return {Outcome::Answered, kBusy};
+        if (tries > 0 || !::WaitNamedPipeW(name.c_str(), DWORD(timeoutMs)))
+            return {Outcome::Answered, kBusy};
     }
     struct Closer {
         HANDLE pipe, event;
@@ -251,7 +251,8 @@ StatusReply askStatus(const std::string& place, const std::string& request, int 
     o.hEvent = closer.event;
     DWORD moved = 0;
     const std::string line = request + "\n";
-    DWORD e = ::WriteFile(pipe, line.data(), DWORD(line.size()), nullptr, &o) ? 0 : ::GetLastError();
+    DWORD e =
+        ::WriteFile(pipe, line.data(), DWORD(line.size()), nullptr, &o) ? 0 : ::GetLastError();
     if (e == 0 || e == ERROR_IO_PENDING) e = finish(pipe, o, moved, timeoutMs);
     if (e != 0) return {Outcome::Failed, "writing to " + place + ": " + windowsErrorText(e)};
     std::string answer;
@@ -263,7 +264,8 @@ StatusReply askStatus(const std::string& place, const std::string& request, int 
         e = ::ReadFile(pipe, buffer, sizeof buffer, nullptr, &o) ? 0 : ::GetLastError();
         if (e == 0 || e == ERROR_IO_PENDING) e = finish(pipe, o, moved, timeoutMs);
         if (e == ERROR_BROKEN_PIPE || e == ERROR_PIPE_NOT_CONNECTED) break;
-        if (e == WAIT_TIMEOUT) return {Outcome::Failed, "reading from " + place + ": no answer in time"};
+        if (e == WAIT_TIMEOUT)
+            return {Outcome::Failed, "reading from " + place + ": no answer in time"};
         if (e != 0) return {Outcome::Failed, "reading from " + place + ": " + windowsErrorText(e)};
         answer.append(buffer, moved);
     }

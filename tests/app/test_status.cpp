@@ -52,8 +52,8 @@ TEST(JsonText, EveryStringRoundTripsAndAnyBytesGiveAValidString) {
         s += char(0x80 | (c >> 6 & 0x3F)), s += char(0x80 | (c & 0x3F));
         return s;
     };
-    const char32_t ranges[][2] = {{0, 0x7F}, {0x80, 0x7FF}, {0x800, 0xD7FF}, {0xE000, 0xFFFF},
-                                  {0x10000, 0x10FFFF}};
+    const char32_t ranges[][2] = {
+        {0, 0x7F}, {0x80, 0x7FF}, {0x800, 0xD7FF}, {0xE000, 0xFFFF}, {0x10000, 0x10FFFF}};
     for (int n = 0; n < 20000; ++n) {
         std::string text;
         for (int i = std::uniform_int_distribution(0, 12)(random); i > 0; --i) {
@@ -79,8 +79,8 @@ TEST(JsonText, EveryStringRoundTripsAndAnyBytesGiveAValidString) {
 // is whole or longer than the limit, never later.
 TEST(StatusRequests, AnySplitGivesTheLinesVerdictWithinTheLimit) {
     std::mt19937 random(7);
-    const std::string lines[] = {"status", "STATUS  json\r", "history", "status json extra", "",
-                                 std::string(300, 's'), "st\x01tus", "\xff"};
+    const std::string lines[] = {"status", "STATUS  json\r",      "history",   "status json extra",
+                                 "",       std::string(300, 's'), "st\x01tus", "\xff"};
     for (int n = 0; n < 5000; ++n) {
         const std::string& line = lines[n % std::size(lines)];
         const std::string bytes = line + "\nstatus\n" + std::string(n % 50, 'x');
@@ -148,7 +148,8 @@ TEST_F(StatusTest, HealthFollowsValidTimeClockRefusalsAndFailingOutputs) {
     EXPECT_EQ(r.receptionText, "valid");
     EXPECT_NEAR(*r.phase, 0.300, 1e-6);
     EXPECT_EQ(r.phaseCount, 3u);
-    EXPECT_EQ(r.lastMinute.valid + r.lastMinute.statusV + r.lastMinute.checksum + r.lastMinute.other, 7u);
+    EXPECT_EQ(
+        r.lastMinute.valid + r.lastMinute.statusV + r.lastMinute.checksum + r.lastMinute.other, 7u);
     EXPECT_EQ(r.lastMinute.statusV, 2u);
     EXPECT_EQ(r.lastMinute.checksum, 1u);
 

@@ -40,7 +40,8 @@ TEST(StatusUnderWine, WorkingThenDegradedWithoutAFixThenNotRunning) {
     // The prefix the program's own test made, its COM1 a link of ours.
     const fs::path com1 = fs::path(prefix) / "com1";
     if (!fs::exists(fs::path(prefix) / "system.reg")) GTEST_SKIP() << "no prefix made yet";
-    const fs::path dir = fs::temp_directory_path() / ("tidewell-wine-status-" + std::to_string(::getpid()));
+    const fs::path dir =
+        fs::temp_directory_path() / ("tidewell-wine-status-" + std::to_string(::getpid()));
     fs::create_directories(dir);
     const struct Cleanup {
         fs::path dir;
@@ -64,7 +65,8 @@ TEST(StatusUnderWine, WorkingThenDegradedWithoutAFixThenNotRunning) {
     ChildProcess program("/bin/sh", {"-c", "exec /usr/bin/wine \"$@\" 2>\"$0\"", wineLog.string(),
                                      exe, "--headless", "--no-set-clock", "--settings", settings});
     const auto until = [&](const std::string& prefix, std::chrono::seconds wait) {
-        for (const auto end = testing::Clock::now() + wait; testing::Clock::now() < end; ::usleep(100'000)) {
+        for (const auto end = testing::Clock::now() + wait; testing::Clock::now() < end;
+             ::usleep(100'000)) {
             program.pump();
             for (const auto& l : program.lines())
                 if (l.starts_with(prefix)) return true;
@@ -75,15 +77,17 @@ TEST(StatusUnderWine, WorkingThenDegradedWithoutAFixThenNotRunning) {
         ChildProcess client("/bin/sh", {"-c", "exec /usr/bin/wine \"$0\" --status 2>&1", exe});
         const int code = client.waitExit(60'000);
         text.clear();
-        for (std::string l : client.lines()) text += (l.ends_with('\r') ? l.substr(0, l.size() - 1) : l) + "\n";
+        for (std::string l : client.lines())
+            text += (l.ends_with('\r') ? l.substr(0, l.size() - 1) : l) + "\n";
         return code;
     };
     std::string text;
     ASSERT_TRUE(until("gps: ", 30s));
     EXPECT_EQ(status(text), 0) << text;
-    for (const char* item : {"tidewell: ok\n", "\nreceiver:     COM1 (\\\\.\\COM1), open, 4800 baud\n",
-                             "\n  state:      valid; ", "\nclock:        set once a minute",
-                             "\nudp sync:     off\n", "\nprogram:      Tidewell "})
+    for (const char* item :
+         {"tidewell: ok\n", "\nreceiver:     COM1 (\\\\.\\COM1), open, 4800 baud\n",
+          "\n  state:      valid; ", "\nclock:        set once a minute", "\nudp sync:     off\n",
+          "\nprogram:      Tidewell "})
         EXPECT_NE(text.find(item), std::string::npos) << item << " in\n" << text;
 
     ASSERT_TRUE(until("gps port: COM1 closed", 30s));
@@ -101,7 +105,8 @@ TEST(StatusUnderWine, WorkingThenDegradedWithoutAFixThenNotRunning) {
     ASSERT_EQ(std::system("wine taskkill /im tidewell.exe >/dev/null 2>&1"), 0);
     EXPECT_EQ(program.waitExit(10'000), 0);
     EXPECT_EQ(status(text), 2) << text;
-    EXPECT_TRUE(text.starts_with("tidewell is not running (no status pipe at \\\\.\\pipe\\tidewell-status-"))
+    EXPECT_TRUE(text.starts_with(
+        "tidewell is not running (no status pipe at \\\\.\\pipe\\tidewell-status-"))
         << text;
 }
 
