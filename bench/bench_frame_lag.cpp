@@ -1,10 +1,13 @@
 // How long after the PC clock's second boundary each sync frame reaches a listener on
 // 127.0.0.1:16000, measured against the real program.
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,18 +26,21 @@ using namespace tidewell::bench;
 namespace {
 
 const char* const kUsage =
-    "usage: bench_frame_lag [--frames N] [--load] [--window]\n"
+    "usage: bench_frame_lag [--frames N] [--load] [--window] [--status-load]\n"
     "Runs the program with UDP frames once per second to 127.0.0.1:16000 (the PC clock is\n"
     "never set) and prints how long after the start of its second each frame arrived.\n"
     "  --frames N   frames to measure (default 60), after one discarded start-up frame\n"
     "  --load       two busy-loop threads run meanwhile, one per core of a 2-core machine\n"
     "  --window     the program in window mode, its icon in a tray on an Xvfb display of\n"
-    "               its own\n";
+    "               its own\n"
+    "  --status-load  10 status requests a second on the program's status socket meanwhile\n"
+    "               (not under Wine)\n";
 
 struct Options {
     int frames = 60;
     bool load = false;
     bool window = false;
+    bool statusLoad = false;
 };
 
 bool parse(int argc, char** argv, Options& o) {
@@ -44,6 +50,8 @@ bool parse(int argc, char** argv, Options& o) {
             o.load = true;
         } else if (arg == "--window") {
             o.window = true;
+        } else if (arg == "--status-load") {
+            o.statusLoad = true;
         } else if (arg == "--frames" && i + 1 < argc) {
             char* end = nullptr;
             const long n = std::strtol(argv[++i], &end, 10);
@@ -68,6 +76,22 @@ int localSecond(time_t t) {
     tm local{};
     ::localtime_r(&t, &local);
     return local.tm_sec;
+}
+
+// One status request on the socket at `path`; true when the program answered it.
+bool askStatus(const std::string& path) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    path.copy(address.sun_path, sizeof address.sun_path - 1);
+    std::string answer;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::send(fd, "status\n", 7, MSG_NOSIGNAL) == 7) {
+        char buffer[4096];
+        for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) answer.append(buffer, std::size_t(n));
+    }
+    ::close(fd);
+    return answer.starts_with("tidewell: ");
 }
 
 void printLog(const std::string& path) {
@@ -95,7 +119,13 @@ int main(int argc, char** argv) {
     TempDir dir;
     writeFile(dir.file("Tidewell.ini"), settingsText(""));
     const std::string log = dir.file("program.log");
-    std::vector<std::string> args{"--no-set-clock", "--settings", dir.file("Tidewell.ini")};
+    if (o.statusLoad && underWine()) {
+        std::fputs("--status-load: not under Wine (the pipe is Windows'); use the Linux program\n", stderr);
+        return 2;
+    }
+    std::vector<std::string> args{"--no-set-clock", "--settings", dir.file("Tidewell.ini"),
+                                  "--status-socket", dir.file("status")};
+    if (underWine()) args.resize(3);
     if (!o.window) args.insert(args.begin(), "--headless");
     Program program(programPath(), args, log, o.window);
 
@@ -107,6 +137,16 @@ int main(int argc, char** argv) {
                 while (!stopLoad.load(std::memory_order_relaxed)) {
                 }
             });
+
+    std::atomic<int> answered{0}, unanswered{0};
+    std::thread statusLoad;
+    if (o.statusLoad)
+        statusLoad = std::thread([&] {
+            while (!stopLoad.load()) {
+                (askStatus(dir.file("status")) ? answered : unanswered)++;
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
+        });
 
     std::vector<double> lagsMs;
     std::set<long long> sendSeconds;
@@ -144,11 +184,15 @@ int main(int argc, char** argv) {
     }
     stopLoad = true;
     for (auto& t : load) t.join();
+    if (statusLoad.joinable()) statusLoad.join();
     program.stop();
     ::close(listener);
 
     std::printf("bench_frame_lag: UDP frame arrival after the start of its second\n");
     std::printf("load:   %s\n", o.load ? "2 busy-loop threads" : "none");
+    if (o.statusLoad)
+        std::printf("status: 10 requests a second; %d answered, %d not\n", answered.load(),
+                    unanswered.load());
     std::printf("mode:   %s%s\n",
                 o.window ? ("window, tray on Xvfb " + display->name()).c_str() : "headless",
                 underWine() ? ", tidewell.exe under Wine" : "");

@@ -12,7 +12,7 @@ run_packages=(
 )
 test_packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
-    iproute2 util-linux faketime dbus-daemon
+    iproute2 util-linux faketime dbus-daemon python3-prometheus-client
     xvfb xauth xdotool trayer x11-utils
     g++-mingw-w64-x86-64-posix wine wine64 fonts-wine nsis
     dpkg-dev help2man lintian systemd

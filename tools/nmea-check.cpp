@@ -19,6 +19,7 @@
 #include "devices/nmea_decode.h"
 #include "devices/nmea_framer.h"
 #include "gps/date_value.h"
+#include "gps/receiver_phase.h"
 #include "platform/error.h"
 #include "port_scan.h"
 
@@ -113,11 +114,11 @@ class PhaseMeter {
 public:
     void sentence(const tidewell::NmeaSentence& s) {
         if (!s.utc) return;
-        using Seconds = std::chrono::duration<double>;
-        const Seconds ago = std::chrono::steady_clock::now() - s.arrived;
-        const Seconds late = std::chrono::system_clock::now() - tidewell::instantOf(*s.utc);
-        delays_.push_back((late - ago).count());
-        delivered_.push_back(late.count());
+        const auto wallNow = std::chrono::system_clock::now();
+        delays_.push_back(tidewell::firstByteDelaySeconds(*s.utc, s.arrived, wallNow,
+                                                          std::chrono::steady_clock::now()));
+        delivered_.push_back(
+            std::chrono::duration<double>(wallNow - tidewell::instantOf(*s.utc)).count());
     }
     std::size_t count() const { return delays_.size(); }
     void report(int baud) {
@@ -137,11 +138,9 @@ public:
             return;
         }
         // The default sets the next whole second once the whole sentence is in.
-        std::nth_element(delivered_.begin(), delivered_.begin() + delivered_.size() / 2,
-                         delivered_.end());
         std::printf("  the default setting (whole second + 1 s) leaves the PC clock %.3f s fast\n"
                     "  this receiver's delay: DELAYMS=%d under [GPS]\n",
-                    1 - delivered_[delivered_.size() / 2], int(std::lround(median * 1000)));
+                    1 - tidewell::upperMedian(delivered_), int(std::lround(median * 1000)));
     }
 
 private:

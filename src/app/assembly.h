@@ -11,12 +11,15 @@
 #include "app/extended_settings.h"
 #include "app/failure_boxes.h"
 #include "app/headless_shell.h"
+#include "app/metrics.h"
 #include "app/options.h"
 #include "app/program.h"
 #include "app/report_output.h"
 #include "devices/nmea_receiver.h"
 #include "devices/serial_port.h"
 #include "devices/udp_socket.h"
+#include "app/status.h"
+#include "app/status_endpoint.h"
 #include "platform/dry_run_clock.h"
 #include "platform/paths.h"
 #include "settings/file_ops.h"
@@ -57,6 +60,25 @@ public:
     // The clock history's rows, for the status endpoint; after build().
     ClockHistory& history() { return core_->history; }
 
+    // After start-up, which reads where the metrics go: the status endpoint and the metrics
+    // file. `priority` is the loop's, as raised.
+    void serveStatus(const std::string& priority) {
+        Core& c = *core_;
+        ProgramEvents& events = c.program.events();
+        events.loopPriority(priority, !priority.starts_with("priority: normal"));
+        c.endpoint.emplace(
+            loop_, options_.statusSocket,
+            [&c](const StatusRequest& request) {
+                return answerStatusRequest(request, c.status,
+                                           [&c] { return c.history.statusAnswer(); });
+            },
+            [&events](const std::string& line) { events.eventLine(line); });
+        if (const std::string& file = c.program.window().extended().metricsFile; !file.empty()) {
+            events.eventLine("metrics: written once a minute to " + file);
+            c.metrics.emplace(file, c.status, loop_, events);
+        }
+    }
+
     ReportOutput output;
     EventReport report;
     HeadlessShell headless;
@@ -78,10 +100,12 @@ private:
               boxes(a.shell),
               history(historyFilePath(settingsFile,
                                       !a.options_.settingsFile.empty() || a.options_.demo),
-                      a.loop_, program.events(), a.options_.noSetClock) {
+                      a.loop_, program.events(), a.options_.noSetClock),
+              status(ports, a.options_.noSetClock) {
             program.events().add(a.report);
             if (a.windowed_) program.events().add(boxes);
             program.events().add(history);
+            program.events().add(status);
         }
 
         IniProfileStore profile;
@@ -98,6 +122,9 @@ private:
         Program program;
         FailureBoxes boxes;
         ClockHistory history;
+        StatusRecorder status;
+        std::optional<MetricsFile> metrics;
+        std::optional<StatusEndpoint> endpoint;
     };
 
     const Options& options_;

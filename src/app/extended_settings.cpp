@@ -1,5 +1,6 @@
 #include "app/extended_settings.h"
 
+#include <filesystem>
 #include <map>
 
 #include "devices/line_speed.h"
@@ -7,6 +8,7 @@
 #include "platform/ascii.h"
 #include "platform/calendar.h"
 #include "platform/error.h"
+#include "platform/paths.h"
 #include "settings/conversions.h"
 
 namespace tidewell {
@@ -71,7 +73,8 @@ std::optional<std::string> readRefclock(const ExtendedSettings::Setting& setting
 
 }  // namespace
 
-ExtendedSettings ExtendedSettings::read(const Setting& setting, const ReadAs& readAs) {
+ExtendedSettings ExtendedSettings::read(const Setting& setting, const ReadAs& readAs,
+                                        const std::string& settingsFolder) {
     ExtendedSettings out;
     readSwitch(setting, readAs, "SETCLOCK", out.setsClock);
     bool precise = false;
@@ -87,6 +90,14 @@ ExtendedSettings ExtendedSettings::read(const Setting& setting, const ReadAs& re
             out.logLevel = *parsed;
         else
             readAs("Log", "LEVEL", level, "is not events or seconds; read as seconds");
+    }
+    if (std::string metrics = setting("Status", "METRICS"); !metrics.empty()) {
+        if (metrics.ends_with('/') || metrics.ends_with('\\'))
+            readAs("Status", "METRICS", metrics, "names a folder, not a file; no metrics written");
+        else if (std::filesystem::path(metrics).is_absolute() || settingsFolder.empty())
+            out.metricsFile = metrics;
+        else
+            out.metricsFile = paths::join(settingsFolder, metrics);
     }
     return out;
 }

@@ -26,8 +26,12 @@ struct ExtendedSettings {
     std::chrono::milliseconds receiverDelay{0};             // [GPS] DELAYMS, PRECISE or not
     // [GPS] REFCLOCK=SOCK:/path: chrony's socket, to which fresh times go instead of the clock.
     std::optional<std::string> refclock;
+    // [Status] METRICS: the metrics file, relative to the settings file's folder; empty: none.
+    std::string metricsFile;
 
-    static ExtendedSettings read(const Setting& setting, const ReadAs& readAs);
+    // `settingsFolder` anchors a relative metrics path.
+    static ExtendedSettings read(const Setting& setting, const ReadAs& readAs,
+                                 const std::string& settingsFolder = {});
 };
 
 // COMn's device: the [Ports] entry when there is one, read afresh at every open so a user can

@@ -18,11 +18,29 @@ const char* const kUsage =
     "  --history         print the last 20 clock updates and a summary of the last day from\n"
     "                    the history file (beside --settings FILE, else in the state folder)\n"
     "  --plot FILE.svg   draw the history's clock offsets over time as an SVG chart\n"
+    "  --status [history] [--json]\n"
+    "                    ask the running program how it is, print the answer and exit:\n"
+    "                    0 working, 1 degraded, 2 not running, 3 no answer\n"
+    "  --status-socket PATH\n"
+    "                    the status endpoint to answer on, or to ask (a socket; on Windows a\n"
+    "                    pipe name)\n"
     "  --help            show this text\n"
     "  --version         show the version\n";
 
+namespace {
+
+// The option that takes a value, as "--name VALUE" or "--name=VALUE"; null for others.
+const char* valueOption(const std::string& arg) {
+    for (const char* name : {"--settings", "--status-socket", "--log", "--plot"})
+        if (arg == name || arg.starts_with(std::string(name) + "=")) return name;
+    return nullptr;
+}
+
+}  // namespace
+
 std::optional<Options> parseOptions(const std::vector<std::string>& args, std::string& error) {
     Options options;
+    bool json = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (arg == "--headless") {
@@ -35,43 +53,46 @@ std::optional<Options> parseOptions(const std::vector<std::string>& args, std::s
             options.help = true;
         } else if (arg == "--version") {
             options.version = true;
-        } else if (arg == "--log" || arg.starts_with("--log=")) {
-            const std::string value =
-                arg == "--log" ? (i + 1 < args.size() ? args[++i] : "") : arg.substr(6);
-            if (!(options.logLevel = parseLogLevel(value))) {
-                error = "--log takes events or seconds";
-                return std::nullopt;
-            }
-        } else if (arg == "--settings" || arg.starts_with("--settings=")) {
-            std::string value;
-            if (arg == "--settings") {
-                if (i + 1 >= args.size()) {
-                    error = "--settings needs a file name";
-                    return std::nullopt;
-                }
-                value = args[++i];
-            } else {
-                value = arg.substr(std::string("--settings=").size());
-            }
-            if (value.empty()) {
-                error = "--settings needs a file name";
-                return std::nullopt;
-            }
-            options.settingsFile = value;
+        } else if (arg == "--status") {
+            options.status = true;
+            if (i + 1 < args.size() && args[i + 1] == "history") options.statusRequest = args[++i];
+        } else if (arg == "--json") {
+            json = true;
         } else if (arg == "--history") {
             options.history = true;
-        } else if (arg == "--plot" || arg.starts_with("--plot=")) {
-            options.plotFile = arg == "--plot" ? (i + 1 < args.size() ? args[++i] : "")
-                                               : arg.substr(std::string("--plot=").size());
-            if (options.plotFile.empty()) {
-                error = "--plot needs a file name";
+        } else if (const char* name = valueOption(arg)) {
+            std::string value;
+            if (arg == name) {
+                if (i + 1 < args.size()) value = args[++i];
+            } else {
+                value = arg.substr(std::string(name).size() + 1);
+            }
+            const std::string option = name;
+            if (option == "--log") {
+                if (!(options.logLevel = parseLogLevel(value))) {
+                    error = "--log takes events or seconds";
+                    return std::nullopt;
+                }
+                continue;
+            }
+            if (value.empty()) {
+                error = option + (option == "--status-socket" ? " needs a path" : " needs a file name");
                 return std::nullopt;
             }
+            (option == "--settings"        ? options.settingsFile
+             : option == "--status-socket" ? options.statusSocket
+                                           : options.plotFile) = value;
         } else {
             error = "unknown option: " + arg;
             return std::nullopt;
         }
     }
+    if (json && (!options.status || !options.statusRequest.empty())) {
+        error = "--json goes with --status alone";
+        return std::nullopt;
+    }
+    if (options.status && options.statusRequest.empty())
+        options.statusRequest = json ? "status json" : "status";
     if (options.demo && !options.settingsFile.empty()) {
         error = "--demo uses its own temporary settings file; leave out --settings";
         return std::nullopt;

@@ -18,6 +18,11 @@ struct Options {
     std::optional<LogLevel> logLevel;  // empty: the settings file's
     bool history = false;      // print the clock history and exit
     std::string plotFile;      // draw the clock history as SVG there and exit
+    // --status: ask the running program, print its answer and exit; `statusRequest` is the
+    // line sent ("status", "status json", "history").
+    bool status = false;
+    std::string statusRequest;
+    std::string statusSocket;  // --status-socket: empty for the platform's places
 };
 
 // Parses argv[1..]; on a mistake returns nothing and sets `error` to a one-line reason.

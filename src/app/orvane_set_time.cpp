@@ -2,6 +2,7 @@
 
 #include "app/startup_restore.h"
 #include "gps/rmc_time.h"
+#include "platform/paths.h"
 #include "settings/conversions.h"
 
 namespace tidewell {
@@ -44,6 +45,7 @@ std::string OrvaneSetTime::setting(std::string_view section, std::string_view ke
 // A change that cannot be kept is told each time, and lasts until the program ends.
 void OrvaneSetTime::save(std::string_view section, std::string_view key, std::string_view value) {
     const WriteOutcome outcome = module_.SaveIniSetting(section, key, value, settingsFile_);
+    if (outcome) events_.settingSaved(settingsFile_);
     if (!outcome)
         events_.settingsNotSaved(settingsFile_, outcome.failure);
     else if (!outcome.note.empty() && !std::exchange(settingsNoteTold_, true))
@@ -128,7 +130,8 @@ void OrvaneSetTime::Form_Load() {
                    [this](auto section, auto key) { return setting(section, key); },
                    [this](auto section, auto key, const auto& text, const auto& how) {
                        readAs(section, key, text, how);
-                   }); });
+                   },
+                   paths::folderOf(settingsFile_)); });
     step([&] { useRefclock(); });
 }
 
@@ -337,6 +340,8 @@ void OrvaneSetTime::UDPaddress_Change() {
 // ---- GPS time and the PC clock -----------------------------------------------------------
 
 void OrvaneSetTime::NMEA1_SentenceReceived(const NmeaSentence& sentence) {
+    // Told before the clock may be set, so it is measured against the clock it came by.
+    events_.sentenceReceived(sentence);
     if (!isRmcType(sentence.TypeID)) return;
     DateValue gps = 0, local = 0;
     try {

@@ -15,7 +15,18 @@ Program::Program(OrvaneSetTime::Platform platform, OrvaneSetTime::Components com
     events_.add(validTime_);
     nmea_.PortStateChanged = [this] {
         gpsOpenSeconds_ = 0;
+        minuteTally_ = {};
         watchGps();
+        const bool open = nmea_.isOpen();
+        if (open)
+            events_.lineSpeed(nmea_.lineBaud(), nmea_.huntingSpeed(), false);
+        else
+            events_.receptionTallied(nmea_.takeTally());
+        events_.portChanged(PortRole::Gps,
+                            open                 ? PortChange::Opened
+                            : nmea_.deviceLost() ? PortChange::Lost
+                                                 : PortChange::Closed,
+                            portLabel(nmea_.PortNumber, ports_(nmea_.PortNumber)), "");
         if (started_)
             events_.eventLine("gps port: " + window_.gpsPort() +
                               (nmea_.isOpen() ? " open" : " closed"));
@@ -28,6 +39,7 @@ Program::Program(OrvaneSetTime::Platform platform, OrvaneSetTime::Components com
     nmea_.lineSpeedSetting = [&ports] { return ports.lineSpeed(); };
     // Told once; a reopen after an unplug that finds the same speed says nothing new.
     nmea_.SpeedFound = [this](int baud) {
+        events_.lineSpeed(baud, true, true);
         if (std::exchange(gpsSpeedTold_, baud) != baud)
             events_.eventLine("gps port: " + window_.gpsPort() + " at " + std::to_string(baud) +
                               " baud (BAUD=auto)");
@@ -47,8 +59,15 @@ void Program::start() {
     // second; its nine other ticks would only cost wake-ups, so it ticks once a second.
     secondTicker_ = loop_.everyPeriod(1000, [this] { secondTick(); });
     followDisplayTimer();
+    const auto& extended = window_.extended();
+    RefclockFeed& refclock = window_.refclock();
+    events_.clockMode(refclock.on()             ? ClockMode::Chrony
+                      : !extended.setsClock     ? ClockMode::Never
+                      : extended.preciseDelay   ? ClockMode::Precise
+                                                : ClockMode::WholeSecond,
+                      extended.receiverDelay);
     // chrony, not another time service, keeps the clock then: what matters is its socket.
-    if (RefclockFeed& refclock = window_.refclock(); refclock.on()) {
+    if (refclock.on()) {
         events_.eventLine("clock: handed to chrony through " + refclock.path());
         refclock.check();
         return;
@@ -86,8 +105,13 @@ void Program::secondTick() {
         window_.refclock().check();
     // Rejected sentences show nothing else, and a receiver without a fix looks like a program
     // that has stopped.
-    if (nmea_.isOpen() && ++gpsOpenSeconds_ % kReceptionReportSeconds == 0)
-        if (const std::string why = noTimeReport(nmea_.takeTally(), kReceptionReportSeconds);
+    if (!nmea_.isOpen()) return;
+    const ReceptionTally second = nmea_.takeTally();
+    events_.receptionTallied(second);
+    minuteTally_ += second;
+    if (++gpsOpenSeconds_ % kReceptionReportSeconds == 0)
+        if (const std::string why =
+                noTimeReport(std::exchange(minuteTally_, {}), kReceptionReportSeconds);
             !why.empty())
             events_.eventLine("gps: " + why);
 }
@@ -97,21 +121,27 @@ void Program::secondTick() {
 // serial sync off or choosing "None" ends the tries.
 void Program::retryPorts() {
     if (window_.gpsPortWanted() && !nmea_.isOpen())
-        tryToOpen("gps port", nmea_.PortNumber, gpsFailure_, [this] { nmea_.OpenPort(); }, nullptr);
+        tryToOpen(PortRole::Gps, nmea_.PortNumber, gpsFailure_, [this] { nmea_.OpenPort(); });
     if (window_.serialSyncPortWanted() && !serial_.PortOpen())
-        tryToOpen("serial sync", serial_.CommPort, serialFailure_,
-                  [this] { serial_.PortOpen(true); }, "open");
+        tryToOpen(PortRole::SerialSync, serial_.CommPort, serialFailure_,
+                  [this] { serial_.PortOpen(true); });
 }
 
-void Program::tryToOpen(const char* name, int port, std::string& toldReason,
-                        const std::function<void()>& open, const char* opened) {
+void Program::tryToOpen(PortRole role, int port, std::string& toldReason,
+                        const std::function<void()>& open) {
+    const char* name = role == PortRole::Gps ? "gps port" : "serial sync";
     const std::string label = portLabel(port, ports_(port));
     try {
         open();
-        if (opened) events_.eventLine(std::string(name) + ": " + label + " " + opened);
+        // The GPS port tells its opening itself.
+        if (role == PortRole::SerialSync) {
+            events_.portChanged(role, PortChange::Opened, label, "");
+            events_.eventLine(std::string(name) + ": " + label + " open");
+        }
         toldReason.clear();
     } catch (const Error& e) {
         const std::string reason = openFailureReason(e);
+        events_.portChanged(role, PortChange::Refused, label, reason);
         if (std::exchange(toldReason, reason) != reason)
             events_.eventLine(std::string(name) + ": " + label + " cannot open: " + reason);
     }

@@ -11,6 +11,7 @@
 #include "app/orvane_set_time.h"
 #include "app/program_events.h"
 #include "app/valid_time_watch.h"
+#include "devices/reception_tally.h"
 #include "platform/event_loop.h"
 #include "platform/time_service.h"
 
@@ -47,8 +48,8 @@ private:
     void retryPorts();
     // Opens one wanted port; a failure is told when its reason is new, an opening after one
     // always.
-    void tryToOpen(const char* name, int port, std::string& toldReason,
-                   const std::function<void()>& open, const char* opened);
+    void tryToOpen(PortRole role, int port, std::string& toldReason,
+                   const std::function<void()>& open);
     void checkTimeServices();
     void followDisplayTimer();
 
@@ -69,6 +70,7 @@ private:
     int seconds_ = 0;
     int gpsOpenSeconds_ = 0;
     int gpsSpeedTold_ = 0;
+    ReceptionTally minuteTally_;
     // Why each port last failed to open, as told; empty while it opens.
     std::string gpsFailure_, serialFailure_;
 };

@@ -2,11 +2,14 @@
 // What happens in the running program, for whoever tells it: the event report, the status,
 // the metrics. Every event has a do-nothing default, so a listener takes only what it needs.
 // Message boxes go through the shell, not here.
+#include <chrono>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "devices/refclock_socket.h"
+#include "devices/nmea_sentence.h"
+#include "devices/reception_tally.h"
 #include "gps/clock_update.h"
 #include "platform/error.h"
 
@@ -15,6 +18,11 @@ namespace tidewell {
 class OrvaneSetTime;
 
 enum class Output { Serial, Udp };
+enum class PortRole { Gps, SerialSync };
+enum class PortChange { Opened, Closed, Lost, Refused };
+// How the PC clock is kept: set in whole seconds with the receive advance, set to the
+// millisecond with the receiver's delay, never set, or each sample handed to chrony.
+enum class ClockMode { WholeSecond, Precise, Never, Chrony };
 
 class ProgramEvents {
 public:
@@ -49,6 +57,24 @@ public:
     virtual void refclockSample(const RefclockSample&) {}
     virtual void refclockFailed(const Error&) {}
     virtual void refclockResumed(const std::string& /*path*/) {}
+
+    // A port opened, closed, went away (unplugged), or could not be opened for `reason`;
+    // `label` names it with its device, "COM1 (/dev/ttyUSB0)".
+    virtual void portChanged(PortRole, PortChange, const std::string& /*label*/,
+                             const std::string& /*reason*/) {}
+    // The GPS line's speed at each opening, and when BAUD=auto has found it.
+    virtual void lineSpeed(int /*baud*/, bool /*automatic*/, bool /*found*/) {}
+    // Each sentence the receiver delivers, before the window handles it.
+    virtual void sentenceReceived(const NmeaSentence&) {}
+    // What the GPS port brought since the last tally: every second while it is open, and
+    // once as it closes.
+    virtual void receptionTallied(const ReceptionTally&) {}
+    // How start-up will keep the clock; `delay` is precise setting's DELAYMS.
+    virtual void clockMode(ClockMode, std::chrono::milliseconds /*delay*/) {}
+    // The main loop's priority as the system granted it, in words.
+    virtual void loopPriority(const std::string& /*text*/, bool /*realTime*/) {}
+    // A setting was saved to the settings file.
+    virtual void settingSaved(const std::string& /*file*/) {}
 };
 
 // Passes every event on to each listener, in the order they were added.
@@ -94,6 +120,26 @@ public:
     void refclockResumed(const std::string& path) override {
         each(&ProgramEvents::refclockResumed, path);
     }
+    void portChanged(PortRole role, PortChange change, const std::string& label,
+                     const std::string& reason) override {
+        each(&ProgramEvents::portChanged, role, change, label, reason);
+    }
+    void lineSpeed(int baud, bool automatic, bool found) override {
+        each(&ProgramEvents::lineSpeed, baud, automatic, found);
+    }
+    void sentenceReceived(const NmeaSentence& s) override {
+        each(&ProgramEvents::sentenceReceived, s);
+    }
+    void receptionTallied(const ReceptionTally& t) override {
+        each(&ProgramEvents::receptionTallied, t);
+    }
+    void clockMode(ClockMode mode, std::chrono::milliseconds delay) override {
+        each(&ProgramEvents::clockMode, mode, delay);
+    }
+    void loopPriority(const std::string& text, bool realTime) override {
+        each(&ProgramEvents::loopPriority, text, realTime);
+    }
+    void settingSaved(const std::string& file) override { each(&ProgramEvents::settingSaved, file); }
 
 private:
     template <class... Params, class... Args>

@@ -81,7 +81,12 @@ void PortNmeaReceiver::OpenPort() {
 }
 
 void PortNmeaReceiver::ClosePort() {
-    deviceLost_ = false;
+    close(false);
+}
+
+// Lost before the event, so its handler can tell an unplug from a close.
+void PortNmeaReceiver::close(bool lost) {
+    deviceLost_ = lost && isOpen();
     if (!isOpen()) return;
     line_.close();
     framer_.reset();
@@ -126,10 +131,7 @@ void PortNmeaReceiver::deliver(const std::vector<TimedLine>& lines, bool gone) {
         }
         if (generation_ != generation) return;
     }
-    if (gone) {
-        ClosePort();
-        deviceLost_ = true;
-    }
+    if (gone) close(true);
 }
 
 }  // namespace tidewell

@@ -50,8 +50,13 @@ public:
     // What came since the port opened or the last call, and starts a new count.
     virtual ReceptionTally takeTally() = 0;
 
+    // The line's speed now, and whether BAUD=auto is still looking for it.
+    int lineBaud() const { return lineBaud_; }
+    bool huntingSpeed() const { return hunt_ && !hunt_->found(); }
+
     std::function<void(const NmeaSentence&)> SentenceReceived;
-    // Raised after the port opened or closed (also when it closed by itself).
+    // Raised after the port opened or closed (also when it closed by itself; deviceLost()
+    // tells which).
     std::function<void()> PortStateChanged;
     // Raised when "auto" has settled on a speed, once per open.
     std::function<void(int baud)> SpeedFound;
@@ -108,6 +113,9 @@ private:
     // Decodes and delivers the lines of one wake-up, stopping if a handler reopens or closes
     // the port; then closes the port as lost if the device has `gone`.
     void deliver(const std::vector<TimedLine>& lines, bool gone);
+
+private:
+    void close(bool lost);
 
     std::function<std::string(int)> devicePath_;
     DateWindow dates_;

@@ -16,6 +16,12 @@ void ReceptionTally::add(const NmeaDecodeResult& line) {
     }
 }
 
+ReceptionTally& ReceptionTally::operator+=(const ReceptionTally& other) {
+    bytes += other.bytes, sentences += other.sentences, rmc += other.rmc, times += other.times;
+    for (const auto& [reason, count] : other.rejected) rejected[reason] += count;
+    return *this;
+}
+
 std::string noTimeReport(const ReceptionTally& tally, int seconds) {
     const std::string span = " in the last " + std::to_string(seconds) + " s";
     if (tally.times > 0) return {};

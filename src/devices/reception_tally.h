@@ -18,6 +18,7 @@ struct ReceptionTally {
     std::map<std::string, std::uint64_t> rejected;  // by reason
 
     void add(const NmeaDecodeResult& line);
+    ReceptionTally& operator+=(const ReceptionTally& other);
 };
 
 // Why no valid time came in the last `seconds`, as one line ("no valid time in the last 60 s:

@@ -96,7 +96,8 @@ struct ProgramRun {
             kProgram,
             std::vector<std::string>{"--headless", "--no-set-clock", "--settings", settingsFile()},
             std::vector<std::string>{"TZ=" + zone, "HOME=" + dir.string(),
-                                     "XDG_CONFIG_HOME=" + (dir / "config").string()});
+                                     "XDG_CONFIG_HOME=" + (dir / "config").string(),
+                                     "XDG_RUNTIME_DIR=" + dir.string()});
     }
 
     // Reads the displays, and stdout unless told not to, until `done` or the wait ends.

@@ -12,6 +12,7 @@
 #include "app/demo.h"
 #include "app/options.h"
 #include "app/program.h"
+#include "app/status_command.h"
 #include "app/qt/event_loop_qt.h"
 #include "app/qt/qt_window.h"
 #include "app/qt/realtime_linux.h"
@@ -52,6 +53,7 @@ int main(int argc, char** argv) {
         return std::printf("Tidewell %d.%d.%d\n", TIDEWELL_VERSION_MAJOR, TIDEWELL_VERSION_MINOR,
                            TIDEWELL_VERSION_REVISION),
                0;
+    if (options->status) return runStatusCommand(*options, stdout, stderr);
     if (const std::string problem = settingsFileProblem(options->settingsFile); !problem.empty())
         return std::fprintf(stderr, "tidewell: %s\n", problem.c_str()), 2;
     if (options->history || !options->plotFile.empty()) {
@@ -94,7 +96,9 @@ int main(int argc, char** argv) {
     });
     program.start();
     // After start-up's lines, which scripts read first.
-    parts.report.line(raiseLoopPriority());
+    const std::string priority = raiseLoopPriority();
+    parts.report.line(priority);
+    parts.serveStatus(priority);
     service.ready();
     if (window && options->demo) program.window().trayClicked(TrayButton::Left);
     const int status = QCoreApplication::exec();

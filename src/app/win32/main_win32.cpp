@@ -14,6 +14,7 @@
 #include "app/clock_history.h"
 #include "app/options.h"
 #include "app/program.h"
+#include "app/status_command.h"
 #include "app/win32/event_loop_win32.h"
 #include "app/win32/realtime_win32.h"
 #include "app/win32/timer_period_win32.h"
@@ -130,7 +131,9 @@ int run(const Options& options) {
     const auto consoleStop = loop.watchConsoleStop(stop);
     program.start();
     // After start-up's lines, which scripts read first.
-    parts.report.line(raiseLoopPriority());
+    const std::string priority = raiseLoopPriority();
+    parts.report.line(priority);
+    parts.serveStatus(priority);
     return loop.run();
 }
 
@@ -146,6 +149,7 @@ int main() {
         return std::printf("Tidewell %d.%d.%d\n", TIDEWELL_VERSION_MAJOR, TIDEWELL_VERSION_MINOR,
                            TIDEWELL_VERSION_REVISION),
                0;
+    if (options->status) return runStatusCommand(*options, stdout, stderr);
     if (options->demo)
         return std::fputs("tidewell: --demo is not available on Windows: its simulated receiver "
                           "needs a pseudo-terminal\n",
