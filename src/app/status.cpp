@@ -160,6 +160,10 @@ void StatusRecorder::clockRefused(const Error& e, DateValue) {
     lastRefusal_ = Note{steadyNow_(), e.description()};
 }
 
+void StatusRecorder::refclockFailed(const Error& e) {
+    refclockError_ = Note{steadyNow_(), e.description()};
+}
+
 void StatusRecorder::frameSent(Output output, const std::string&) {
     Sent& s = output == Output::Serial ? serial_ : udp_;
     ++s.sent, s.lastOneFailed = false;
@@ -281,6 +285,9 @@ StatusReport StatusRecorder::report() const {
     r.clockSets = clockSets_, r.clockRefusals = clockRefusals_;
     r.lastSet = note(lastSet_), r.lastOffset = lastOffset_;
     r.lastRefusal = note(lastRefusal_);
+    if (clockMode_ == ClockMode::Chrony && window_) r.refclockPath = window_->refclock().path();
+    r.refclockSamples = refclockSamples_;
+    r.refclockError = note(refclockError_);
 
     r.lastWriteFailure = note(writeFailure_);
     r.anyWrite = anyWrite_;
@@ -291,6 +298,8 @@ StatusReport StatusRecorder::report() const {
                              ")");
     if (clockMode_ != ClockMode::Never && lastRefused_)
         r.problems.push_back("clock refused: " + lastRefusal_->text);
+    if (clockMode_ == ClockMode::Chrony && refclockError_)
+        r.problems.push_back("chrony not reached: " + refclockError_->text);
     for (const auto& [name, o] : {std::pair("serial sync", &r.serial), {"udp sync", &r.udp}})
         if (o->failing)
             r.problems.push_back(std::string(name) + " failing: " +
@@ -372,7 +381,13 @@ std::string statusText(const StatusReport& r) {
                       std::to_string(r.phaseCount) + ")"
                 : std::string("no RMC in the last minute"));
     row(out, "clock:", clockModeText(r));
-    if (r.clockMode != ClockMode::Never) {
+    if (r.clockMode == ClockMode::Chrony) {
+        row(out, "  samples:",
+            number(r.refclockSamples) + " sent to " + r.refclockPath +
+                (r.refclockError ? "; not reached " + ago(r.refclockError->ageSeconds) + ": " +
+                                       r.refclockError->text
+                                 : std::string()));
+    } else if (r.clockMode != ClockMode::Never) {
         std::string last = "never";
         if (r.lastSet) {
             last = (r.dryRun ? "would set " : "set ") + r.lastSet->text + ", " +
@@ -454,6 +469,14 @@ std::string statusJson(const StatusReport& r) {
         clock.add("last_refusal", noteJson(*r.lastRefusal, "reason"));
     else
         clock.null("last_refusal");
+
+    if (r.clockMode == ClockMode::Chrony) {
+        clock.add("refclock_socket", r.refclockPath).add("refclock_samples", r.refclockSamples);
+        if (r.refclockError)
+            clock.add("refclock_error", noteJson(*r.refclockError, "reason"));
+        else
+            clock.null("refclock_error");
+    }
 
     JsonObject settings;
     settings.add("file", r.settingsFile)

@@ -62,6 +62,10 @@ struct StatusReport {
     std::optional<StatusNote> lastSet;  // what was set
     std::optional<double> lastOffset;   // how far ahead the PC was at the last set, seconds
     std::optional<StatusNote> lastRefusal;
+    // Handed to chrony: its socket, the samples sent, and the reason it cannot be reached.
+    std::string refclockPath;
+    std::uint64_t refclockSamples = 0;
+    std::optional<StatusNote> refclockError;
 
     OutputStatus serial, udp;
 
@@ -105,6 +109,9 @@ public:
     void settingSaved(const std::string& file) override;
     void settingsNotSaved(const std::string& file, const std::string& reason) override;
     void loopPriority(const std::string& text, bool realTime) override;
+    void refclockSample(const RefclockSample&) override { ++refclockSamples_; }
+    void refclockFailed(const Error& e) override;
+    void refclockResumed(const std::string&) override { refclockError_.reset(); }
 
 private:
     struct Sent {
@@ -147,6 +154,8 @@ private:
     std::optional<Note> lastSet_, lastRefusal_;
     bool lastRefused_ = false;
     std::optional<double> lastOffset_;
+    std::uint64_t refclockSamples_ = 0;
+    std::optional<Note> refclockError_;
 
     Sent serial_, udp_;
     std::optional<Note> writeFailure_;

@@ -161,6 +161,16 @@ TEST_F(StatusTest, HealthFollowsValidTimeClockRefusalsAndFailingOutputs) {
     status.frameSent(Output::Udp, "");
     status.clockSet({true, true, true, {}, {}, {}}, 45000.5);
     EXPECT_TRUE(problems().empty());
+    // Handed to chrony, the clock is kept only while chrony's socket takes the samples.
+    status.clockMode(ClockMode::Chrony, {});
+    status.refclockFailed(Error(2, "Reaching /run/chrony.tidewell.sock: No such file"));
+    EXPECT_EQ(problems(),
+              Strings{"chrony not reached: Reaching /run/chrony.tidewell.sock: No such file"});
+    status.refclockResumed("/run/chrony.tidewell.sock");
+    status.refclockSample({});
+    EXPECT_TRUE(problems().empty());
+    EXPECT_EQ(status.report().refclockSamples, 1u);
+    status.clockMode(ClockMode::WholeSecond, {});
 
     now += 30s;
     status.receptionTallied({100, 1, 1, 0, {{"status V", 1}}});
