@@ -69,7 +69,10 @@ void EventReport::clockSet(const ClockUpdate::Outcome& outcome, DateValue local)
                                        : "time " + std::string(time);
     if (outcome.setTo && outcome.wasAhead) {
         char was[32];
-        std::snprintf(was, sizeof was, " (was %+.3f s)", double(outcome.wasAhead->count()) / 1000);
+        // Whole numbers only: Qt sets the user's locale, whose decimal point may be a comma.
+        const long long ms = outcome.wasAhead->count(), size = ms < 0 ? -ms : ms;
+        std::snprintf(was, sizeof was, " (was %c%lld.%03lld s)", ms < 0 ? '-' : '+', size / 1000,
+                      size % 1000);
         what += was;
     }
     line(dryRun_ ? "clock: would set " + what + " (--no-set-clock)" : "clock: set " + what);
