@@ -117,6 +117,17 @@ void EventReport::otherTimeService(const std::string& service, const std::string
          "[GPS] to only show the time and feed the displays");
 }
 
+// How the clock will be kept, as start-up's line says it.
+std::string EventReport::clockModeText(const OrvaneSetTime& w) {
+    if (w.refclock().on()) return "handed to chrony through " + w.refclock().path();
+    if (!w.extended().setsClock)
+        return "never set (SETCLOCK=0 under [GPS]); the displays and frames go on";
+    if (const auto delay = w.extended().preciseDelay)
+        return "set once a minute to the millisecond (PRECISE=1, DELAYMS=" +
+               std::to_string(delay->count()) + ")";
+    return "set once a minute in whole seconds (PRECISE=0)";
+}
+
 void EventReport::loaded(const OrvaneSetTime& w, const std::string& gpsPort,
                          const std::string& serialPort) {
     level_ = levelOption_.value_or(w.extended().logLevel);
@@ -133,6 +144,7 @@ void EventReport::loaded(const OrvaneSetTime& w, const std::string& gpsPort,
                          std::to_string(w.UDPBroadcast.RemotePort) + ", " + w.udpRate()},
         {"frames", std::string(w.framesInUtc() ? "UTC" : "local time") +
                        (w.batterySave() ? ", battery save" : "")},
+        {"clock", clockModeText(w)},
     };
     // A service's log starts with one line, the terminal's with one per part.
     if (level_ == LogLevel::Events) {

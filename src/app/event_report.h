@@ -40,6 +40,7 @@ public:
     void refclockFailed(const Error& e) override;
     void refclockResumed(const std::string& path) override;
     void line(const std::string& text);
+    static std::string clockModeText(const OrvaneSetTime& window);
     // A failure, told at most once a minute when it repeats.
     void failure(const std::string& text);
 

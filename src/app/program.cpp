@@ -67,21 +67,10 @@ void Program::start() {
                                                 : ClockMode::WholeSecond,
                       extended.receiverDelay);
     // chrony, not another time service, keeps the clock then: what matters is its socket.
-    if (refclock.on()) {
-        events_.eventLine("clock: handed to chrony through " + refclock.path());
+    if (refclock.on())
         refclock.check();
-        return;
-    }
-    if (!window_.extended().setsClock) {
-        events_.eventLine("clock: never set (SETCLOCK=0 under [GPS]); the displays and frames go on");
-        return;
-    }
-    if (const auto delay = window_.extended().preciseDelay)
-        events_.eventLine("clock: set once a minute to the millisecond (PRECISE=1, DELAYMS=" +
-                        std::to_string(delay->count()) + ")");
-    else
-        events_.eventLine("clock: set once a minute in whole seconds (PRECISE=0)");
-    if (timeServices_) checkTimeServices();
+    else if (extended.setsClock && timeServices_)
+        checkTimeServices();
 }
 
 void Program::stop() {
