@@ -61,22 +61,31 @@ public:
     ClockHistory& history() { return core_->history; }
 
     // After start-up, which reads where the metrics go: the status endpoint and the metrics
-    // file. `priority` is the loop's, as raised.
-    void serveStatus(const std::string& priority) {
+    // file. `priority` is the loop's, as raised. Returns where the endpoint listens (empty:
+    // nowhere).
+    std::string serveStatus(const std::string& priority) {
         Core& c = *core_;
         ProgramEvents& events = c.program.events();
         events.loopPriority(priority, !priority.starts_with("priority: normal"));
+        // A later start with the same settings asks for the window instead of running beside.
+        const auto show = [this, &c, &events] {
+            if (!windowed_) return false;
+            events.eventLine("window: shown, as another start of the program asked");
+            c.program.window().trayClicked(TrayButton::Left);
+            return true;
+        };
         c.endpoint.emplace(
             loop_, options_.statusSocket,
-            [&c](const StatusRequest& request) {
-                return answerStatusRequest(request, c.status,
-                                           [&c] { return c.history.statusAnswer(); });
+            [&c, show](const StatusRequest& request) {
+                return answerStatusRequest(
+                    request, c.status, [&c] { return c.history.statusAnswer(); }, show);
             },
             [&events](const std::string& line) { events.eventLine(line); });
         if (const std::string& file = c.program.window().extended().metricsFile; !file.empty()) {
             events.eventLine("metrics: written once a minute to " + file);
             c.metrics.emplace(file, c.status, loop_, events);
         }
+        return c.endpoint->path();
     }
 
     ReportOutput output;

@@ -499,7 +499,8 @@ std::string statusJson(const StatusReport& r) {
 }
 
 std::string answerStatusRequest(const StatusRequest& request, const StatusRecorder& status,
-                                const std::function<std::string()>& history) {
+                                const std::function<std::string()>& history,
+                                const std::function<bool()>& show) {
     if (!request.kind) return request.error + "\n";
     switch (*request.kind) {
     case StatusRequest::Kind::Status:
@@ -508,6 +509,8 @@ std::string answerStatusRequest(const StatusRequest& request, const StatusRecord
         return statusJson(status.report());
     case StatusRequest::Kind::History:
         return history ? history() : "error: no history kept\n";
+    case StatusRequest::Kind::Show:
+        return show && show() ? "ok: the window is shown\n" : "error: no window to show\n";
     }
     return {};
 }

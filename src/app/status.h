@@ -173,8 +173,10 @@ std::string statusText(const StatusReport& report);
 std::string statusJson(const StatusReport& report);
 
 // The status endpoint's answer to one request. `history`, when given, answers "history";
-// without it the answer is an error line.
+// `show`, when given, brings the window up for "show" (false: there is none); without them
+// the answer is an error line.
 std::string answerStatusRequest(const StatusRequest& request, const StatusRecorder& status,
-                                const std::function<std::string()>& history);
+                                const std::function<std::string()>& history,
+                                const std::function<bool()>& show = {});
 
 }  // namespace tidewell

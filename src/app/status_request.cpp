@@ -30,6 +30,7 @@ StatusRequest parseStatusRequest(std::string_view line) {
     if (words == std::vector<std::string>{"status"}) return {Kind::Status, {}};
     if (words == std::vector<std::string>{"status", "json"}) return {Kind::StatusJson, {}};
     if (words == std::vector<std::string>{"history"}) return {Kind::History, {}};
+    if (words == std::vector<std::string>{"show"}) return {Kind::Show, {}};
     return {std::nullopt, kUsage};
 }
 

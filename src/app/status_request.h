@@ -1,5 +1,6 @@
 #pragma once
-// The status endpoint's one request: a short line ("status", "status json", "history"), read
+// The status endpoint's one request: a short line ("status", "status json", "history"; "show",
+// from a later start of the program, brings the window up), read
 // as it comes, in pieces of any size. Anything else, or a line longer than kMaxLine, is
 // refused with an error line. Portable, and fuzzed: it reads bytes from anyone who may connect.
 #include <cstddef>
@@ -10,7 +11,7 @@
 namespace tidewell {
 
 struct StatusRequest {
-    enum class Kind { Status, StatusJson, History };
+    enum class Kind { Status, StatusJson, History, Show };
     std::optional<Kind> kind;
     std::string error;  // why it is refused: "error: ...", when there is no kind
 };

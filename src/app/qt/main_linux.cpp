@@ -18,6 +18,7 @@
 #include "app/qt/realtime_linux.h"
 #include "app/qt/time_service_linux.h"
 #include "app/service_notify.h"
+#include "app/single_instance.h"
 #include "devices/refclock_socket_posix.h"
 #include "platform/paths.h"
 #include "platform/system_clock_linux.h"
@@ -86,6 +87,8 @@ int main(int argc, char** argv) {
     } catch (const std::exception& e) {
         return std::fprintf(stderr, "tidewell: %s\n", e.what()), 1;
     }
+    InstanceLock instance(settingsFile);
+    if (const auto status = endSecondCopy(instance, windowed, settingsFile)) return *status;
     ServiceNotifier service(loop, [&](const std::string& l) { parts.report.line(l); });
     parts.report.told = [&](const std::string& l) { service.status(l); };
     Program& program = parts.build(settingsFile);
@@ -98,7 +101,7 @@ int main(int argc, char** argv) {
     // After start-up's lines, which scripts read first.
     const std::string priority = raiseLoopPriority();
     parts.report.line(priority);
-    parts.serveStatus(priority);
+    instance.recordStatusPlace(parts.serveStatus(priority));
     service.ready();
     if (window && options->demo) program.window().trayClicked(TrayButton::Left);
     const int status = QCoreApplication::exec();

@@ -13,6 +13,7 @@
 #include "app/assembly.h"
 #include "app/clock_history.h"
 #include "app/options.h"
+#include "app/single_instance.h"
 #include "app/program.h"
 #include "app/status_command.h"
 #include "app/win32/event_loop_win32.h"
@@ -116,12 +117,16 @@ int run(const Options& options) {
     const bool windowed = !options.headless && Win32Shell::desktopAvailable();
     WindowsEventLoop loop;
     Assembly<WindowsParts> parts(options, windowed, loop, _fileno(stdout));
-    Program& program =
-        parts.build(settingsFilePath(paths::folderOf(paths::executablePath()), options.settingsFile));
+    const std::string settingsFile =
+        settingsFilePath(paths::folderOf(paths::executablePath()), options.settingsFile);
+    const InstanceLock instance(settingsFile);
+    if (const auto status = endSecondCopy(instance, windowed, settingsFile)) return *status;
+    Program& program = parts.build(settingsFile);
     OutputTimerPeriod timerPeriod;
     program.events().add(timerPeriod);
     const auto window = windowed ? parts.desktop.openWindow(program.window()) : nullptr;
     if (window) loop.messageFilter = [&](MSG& message) { return window->dialogMessage(message); };
+    if (window) window->showOnMessage(instance.showMessage());
     bool stopping = false;
     const auto stop = [&] {
         if (!std::exchange(stopping, true)) program.stop();

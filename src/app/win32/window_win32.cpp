@@ -145,6 +145,12 @@ Win32WindowView::Win32WindowView(OrvaneSetTime& model, HWND owner) : model_(mode
     build();
 }
 
+void Win32WindowView::showOnMessage(const std::wstring& name) {
+    showMessage_ = ::RegisterWindowMessageW(name.c_str());
+    // A later start of the program is never elevated when this one may be.
+    ::ChangeWindowMessageFilterEx(hwnd_, showMessage_, MSGFLT_ALLOW, nullptr);
+}
+
 Win32WindowView::~Win32WindowView() {
     if (::IsWindow(hwnd_)) ::DestroyWindow(hwnd_);
     for (auto& [key, font] : fonts_) ::DeleteObject(font);
@@ -413,6 +419,10 @@ LRESULT Win32WindowView::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     default:
         if (message == taskbarCreated_ && taskbarCreated_ && onTaskbarCreated) {
             onTaskbarCreated();
+            return 0;
+        }
+        if (message == showMessage_ && showMessage_) {
+            model_.trayClicked(TrayButton::Left);
             return 0;
         }
         return ::DefWindowProcW(hwnd_, message, wParam, lParam);

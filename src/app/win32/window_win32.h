@@ -46,6 +46,9 @@ public:
     UINT dpi() const { return dpi_; }
     // Twips to pixels at the window's DPI.
     RECT pixels(const Geometry& g) const;
+    // The registered message `name` shows the window, as a click on the tray icon does: a
+    // later start of the program asks so.
+    void showOnMessage(const std::wstring& name);
     // Tab, arrows, Enter and mnemonics among the controls, as in a dialog.
     bool dialogMessage(MSG& message);
 
@@ -74,6 +77,7 @@ private:
     std::map<std::wstring, HFONT> fonts_;              // by face, height and weight
     bool mirroring_ = false;  // notifications from our own writes are not the user's
     UINT taskbarCreated_ = 0;
+    UINT showMessage_ = 0;
 };
 
 class Win32Shell : public Shell {
