@@ -51,7 +51,7 @@ private:
             : autoRun(Parts::autoRun(a.options_)),
               clock(a.options_.noSetClock ? static_cast<SystemClock&>(dryRun) : real),
               ports(profile, settingsFile), nmea(ports, receiverDates()), serial(ports),
-              timeServices(Parts::timeServices()),
+              timeServices(Parts::timeServices(a.loop_)),
               program({a.shell, profile, autoRun, clock, paths::executablePath()},
                       {nmea, serial, udp}, a.loop_, ports, settingsFile,
                       // A clock left alone is not fought over.

@@ -1,20 +1,22 @@
 // The program on Linux: parts assembled over Qt's event loop, with the window and tray when
-// there is a display, else headless.
+// there is a display; without one it hands over to tidewell-headless, which links no Qt.
 #include <QCoreApplication>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include "app/assembly.h"
 #include "app/demo.h"
+#include "app/linux/realtime_linux.h"
+#include "app/linux/time_service_linux.h"
 #include "app/options.h"
 #include "app/program.h"
 #include "app/qt/event_loop_qt.h"
 #include "app/qt/qt_window.h"
-#include "app/qt/realtime_linux.h"
-#include "app/qt/time_service_linux.h"
 #include "platform/paths.h"
 #include "platform/system_clock_linux.h"
 #include "settings/autorun_xdg_linux.h"
@@ -34,8 +36,18 @@ struct LinuxParts {
     static AutoRun autoRun(const Options& options) {
         return AutoRun(AutoRun::launchCommand(options.settingsFile));
     }
-    static TimeServices timeServices() { return TimeServices(QDBusConnection::systemBus()); }
+    static TimeServices timeServices(Loop& loop) { return TimeServices(loop); }
 };
+
+// The same command line, in this process, to the program beside this one: a service or a
+// terminal then holds no Qt libraries in memory.
+[[noreturn]] void handOver(char** argv) {
+    const std::string headless =
+        paths::join(paths::folderOf(paths::executablePath()), "tidewell-headless");
+    ::execv(headless.c_str(), argv);
+    std::fprintf(stderr, "tidewell: starting %s: %s\n", headless.c_str(), std::strerror(errno));
+    std::exit(1);
+}
 
 }  // namespace
 
@@ -51,10 +63,12 @@ int main(int argc, char** argv) {
     if (const std::string problem = settingsFileProblem(options->settingsFile); !problem.empty())
         return std::fprintf(stderr, "tidewell: %s\n", problem.c_str()), 2;
 
-    QtEventLoop::takeStopSignals();
     bool windowed =
         !options->headless && (std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY"));
+    if (!windowed) handOver(argv);
+    QtEventLoop::takeStopSignals();
     const auto app = makeApplication(argc, argv, windowed);
+    if (!windowed) handOver(argv);
     QtEventLoop loop;
     Assembly<LinuxParts> parts(*options, windowed, loop, STDOUT_FILENO);
 

@@ -59,7 +59,7 @@ struct WindowsParts {
     using Clock = Win32SystemClock;
     using TimeServices = Win32TimeServiceProbe;
     static AutoRun autoRun(const Options&) { return AutoRun(); }
-    static TimeServices timeServices() { return TimeServices(); }
+    static TimeServices timeServices(Loop&) { return TimeServices(); }
 };
 
 // Without the window, a window never shown hears what Windows asks of windows: WM_CLOSE from
