@@ -11,10 +11,11 @@ Program::Program(OrvaneSetTime::Platform platform, OrvaneSetTime::Components com
                  EventLoop& loop, const PortMap& ports, std::string settingsFile,
                  TimeServiceProbe* timeServices)
     : window_(platform, components, events_, std::move(settingsFile)), loop_(loop), ports_(ports),
-      nmea_(components.nmea), serial_(components.serial), timeServices_(timeServices) {
+      nmea_(components.nmea), serial_(components.serial), timeServices_(timeServices),
+      gpsWatch_(nmea_, loop) {
     nmea_.PortStateChanged = [this] {
         gpsOpenSeconds_ = 0;
-        watchGps();
+        gpsWatch_.follow();
         if (started_)
             events_.eventLine("gps port: " + window_.gpsPort() +
                               (nmea_.isOpen() ? " open" : " closed"));
@@ -62,12 +63,6 @@ void Program::stop() {
     events_.eventLine("stopping");
     window_.Form_Unload();
     loop_.quit(0);
-}
-
-void Program::watchGps() {
-    gpsWatch_.reset();
-    if (nmea_.readHandle() >= 0)
-        gpsWatch_ = loop_.watchReadable(nmea_.readHandle(), [this] { nmea_.handleReadable(); });
 }
 
 void Program::secondTick() {

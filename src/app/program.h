@@ -10,6 +10,7 @@
 #include "app/extended_settings.h"
 #include "app/orvane_set_time.h"
 #include "app/program_events.h"
+#include "devices/receiver_watch.h"
 #include "platform/event_loop.h"
 #include "platform/time_service.h"
 
@@ -40,7 +41,6 @@ public:
     OrvaneSetTime& window() { return window_; }
 
 private:
-    void watchGps();
     void secondTick();
     void retryPorts();
     // Opens one wanted port; a failure is told when its reason is new, an opening after one
@@ -57,7 +57,7 @@ private:
     NmeaReceiver& nmea_;
     SerialPort& serial_;
     TimeServiceProbe* timeServices_;
-    EventLoop::Token gpsWatch_;
+    ReceiverWatch gpsWatch_;
     EventLoop::Token secondTicker_;
     EventLoop::Token displayTicker_;
     EventLoop::Token timeServiceCheck_;
