@@ -1,7 +1,6 @@
 // Time from the last byte of an RMC sentence written to the GPS line to the clock setter's
-// call: the real receiver on a pseudo-terminal feeding the real window model, in-process,
-// with a clock that only records.
-#include <poll.h>
+// call: the real receiver on a pseudo-terminal, read as the program reads it on the Linux loop
+// without a window, feeding the real window model, in-process, with a clock that only records.
 #include <pty.h>
 #include <time.h>
 #include <unistd.h>
@@ -13,13 +12,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "app/linux/event_loop_linux.h"
 #include "app/orvane_set_time.h"
 #include "devices/nmea_decode.h"
 #include "devices/nmea_receiver.h"
+#include "devices/receiver_watch.h"
 #include "fakes.h"
 #include "stats.h"
 
@@ -50,10 +52,12 @@ class RecordingClock : public fakes::FakeClock {
 public:
     std::vector<long long> timeSetAtNs;
     std::vector<Instant> instantsSet;
+    std::function<void()> onSet;
     void setLocalTimeOfDay(const ZonedTime& target, DateChoice date) override {
         timeSetAtNs.push_back(monotonicNs());
         instantsSet.push_back(instantOf(target.utc));
         FakeClock::setLocalTimeOfDay(target, date);
+        if (onSet) onSet();
     }
 };
 
@@ -109,8 +113,10 @@ int main(int argc, char** argv) {
         }
         char* end = nullptr;
         long* target = arg == "--samples" ? &samples : arg == "--gap-ms" ? &gapMs : nullptr;
-        if (target && i + 1 < argc && (*target = std::strtol(argv[++i], &end, 10)) >= 0 &&
-            *end == '\0' && samples > 0)
+        // At least one sample; no gap at all is a gap.
+        if (target && i + 1 < argc &&
+            (*target = std::strtol(argv[++i], &end, 10)) >= (target == &samples ? 1 : 0) &&
+            *end == '\0')
             continue;
         std::fputs(kUsage, stderr);
         return 2;
@@ -154,6 +160,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "the receiver did not open %s\n", slaveName);
         return 1;
     }
+    LinuxEventLoop loop;
+    ReceiverWatch watch(receiver, loop);
+    watch.follow();
+    clock.onSet = [&] { loop.quit(0); };
 
     tm base{};
     base.tm_year = 2030 - 1900, base.tm_mon = 0, base.tm_mday = 1;
@@ -176,15 +186,11 @@ int main(int argc, char** argv) {
             return 1;
         }
         const long long writtenNs = monotonicNs();
-        while (clock.timeSetAtNs.size() == before) {
-            pollfd p{int(receiver.readHandle()), POLLIN, 0};
-            const int ready = ::poll(&p, 1, 1000);
-            if (ready < 0 && errno == EINTR) continue;
-            if (ready <= 0 || rejected) {
-                std::fprintf(stderr, "sample %ld: no clock set for %s", i, sentence.c_str());
-                return 1;
-            }
-            receiver.handleReadable();
+        const auto giveUp = loop.after(1000, [&] { loop.quit(1); });
+        if (loop.run() != 0 || rejected || clock.timeSetAtNs.size() == before) {
+            std::fprintf(stderr, "sample %ld: no clock set for %s", i, sentence.c_str());
+            if (writer.joinable()) writer.join();
+            return 1;
         }
         if (writer.joinable()) writer.join();
         latencyUs.push_back(double(clock.timeSetAtNs.back() - writtenNs) / 1e3);

@@ -54,11 +54,11 @@ echo "=== Pass 7: the Debian package holds the program, the unit, the .desktop f
 notPackaged() { # prints each expected file the package lacks, or that there is no package
     local deb listing f
     if ! deb=$(scripts/package.sh) || ! listing=$(dpkg-deb -c "$deb"); then echo "(no package)"; return; fi
-    for f in bin/tidewell lib/systemd/system/tidewell.service share/applications/tidewell.desktop \
+    for f in bin/tidewell bin/tidewell-headless lib/systemd/system/tidewell.service share/applications/tidewell.desktop \
         share/icons/hicolor/{16x16,32x32}/apps/tidewell.png share/icons/hicolor/scalable/apps/tidewell.svg \
-        share/man/man1/{tidewell,nmea-sim,nmea-check,sync-listen}.1.gz share/doc/tidewell/{copyright,changelog.gz} \
-        share/doc/tidewell/examples/chrony-tidewell.conf; do
-        grep -q " \./usr/$f\$" <<<"$listing" || echo "/usr/$f"
+        share/man/man1/{tidewell,tidewell-headless,nmea-sim,nmea-check,sync-listen}.1.gz \
+        share/doc/tidewell/{copyright,changelog.gz} share/doc/tidewell/examples/chrony-tidewell.conf; do
+        grep -Eq " \./usr/$f( -> .*)?$" <<<"$listing" || echo "/usr/$f"
     done
 }
 missing=$(notPackaged)

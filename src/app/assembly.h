@@ -100,7 +100,7 @@ private:
             : autoRun(Parts::autoRun(a.options_)),
               clock(a.options_.noSetClock ? static_cast<SystemClock&>(dryRun) : real),
               ports(profile, settingsFile), nmea(ports, receiverDates()), serial(ports),
-              timeServices(Parts::timeServices()),
+              timeServices(Parts::timeServices(a.loop_)),
               program({a.shell, profile, autoRun, clock, paths::executablePath()},
                       {nmea, serial, udp, RefclockPart<Parts>::of(refclock)}, a.loop_, ports,
                       settingsFile,

@@ -11,12 +11,13 @@ Program::Program(OrvaneSetTime::Platform platform, OrvaneSetTime::Components com
                  EventLoop& loop, const PortMap& ports, std::string settingsFile,
                  TimeServiceProbe* timeServices)
     : window_(platform, components, events_, std::move(settingsFile)), loop_(loop), ports_(ports),
-      nmea_(components.nmea), serial_(components.serial), timeServices_(timeServices) {
+      nmea_(components.nmea), serial_(components.serial), timeServices_(timeServices),
+      gpsWatch_(nmea_, loop) {
     events_.add(validTime_);
     nmea_.PortStateChanged = [this] {
         gpsOpenSeconds_ = 0;
         minuteTally_ = {};
-        watchGps();
+        gpsWatch_.follow();
         const bool open = nmea_.isOpen();
         if (open)
             events_.lineSpeed(nmea_.lineBaud(), nmea_.huntingSpeed(), false);
@@ -78,12 +79,6 @@ void Program::stop() {
     started_ = false;  // the port closed on the way out was not lost
     window_.Form_Unload();
     loop_.quit(0);
-}
-
-void Program::watchGps() {
-    gpsWatch_.reset();
-    if (nmea_.readHandle() >= 0)
-        gpsWatch_ = loop_.watchReadable(nmea_.readHandle(), [this] { nmea_.handleReadable(); });
 }
 
 void Program::secondTick() {

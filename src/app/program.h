@@ -12,6 +12,7 @@
 #include "app/program_events.h"
 #include "app/valid_time_watch.h"
 #include "devices/reception_tally.h"
+#include "devices/receiver_watch.h"
 #include "platform/event_loop.h"
 #include "platform/time_service.h"
 
@@ -43,7 +44,6 @@ public:
     OrvaneSetTime& window() { return window_; }
 
 private:
-    void watchGps();
     void secondTick();
     void retryPorts();
     // Opens one wanted port; a failure is told when its reason is new, an opening after one
@@ -61,7 +61,7 @@ private:
     NmeaReceiver& nmea_;
     SerialPort& serial_;
     TimeServiceProbe* timeServices_;
-    EventLoop::Token gpsWatch_;
+    ReceiverWatch gpsWatch_;
     EventLoop::Token secondTicker_;
     EventLoop::Token displayTicker_;
     EventLoop::Token timeServiceCheck_;

@@ -29,6 +29,9 @@ public:
     // Forgets any unfinished line (after the port was closed and reopened).
     void reset();
 
+    // How much of the unfinished line has come, its '$' included; 0 between lines.
+    std::size_t unfinished() const { return inLine_ ? line_.size() : 0; }
+
 private:
     void emit(const LineSink& sink);
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <utility>
 
 #include "devices/port_names.h"
 #include "platform/error.h"
@@ -25,7 +26,7 @@ void NmeaReceiver::frame(std::string_view bytes, std::chrono::steady_clock::time
     const auto sink = [&](std::string_view line) {
         lines.push_back({std::string(line), lineStart_});
     };
-    const std::chrono::nanoseconds charTime(10'000'000'000LL / lineBaud_);
+    const auto charTime = this->charTime();
     // A line holds no '$' but its first, so every line ended within a piece fed here began
     // at the '$' the piece starts with, or before it.
     std::size_t from = 0;
@@ -36,6 +37,20 @@ void NmeaReceiver::frame(std::string_view bytes, std::chrono::steady_clock::time
         from = at;
     }
     framer_.feed(bytes.substr(from), sink);
+}
+
+std::chrono::nanoseconds NmeaReceiver::restOfLine() const {
+    // NMEA's longest sentence is 82 bytes with its CR LF; past that, the longest kept. One
+    // byte more, so the line end is surely in.
+    constexpr std::size_t kLongest = 82, kLongestKept = NmeaFramer::kMaxSentence + 2;
+    const std::size_t come = framer_.unfinished();
+    if (come == 0) return {};
+    const std::size_t longest = come + 2 <= kLongest ? kLongest : kLongestKept;
+    return charTime() * static_cast<long long>(longest - std::min(come, longest) + 1);
+}
+
+std::chrono::nanoseconds NmeaReceiver::charTime() const {
+    return std::chrono::nanoseconds(10'000'000'000LL / lineBaud_);
 }
 
 bool NmeaReceiver::huntStep(const std::vector<TimedLine>& lines) {
@@ -76,6 +91,7 @@ void PortNmeaReceiver::OpenPort() {
     framer_.reset();
     freshness_.reset();
     tally_ = {};
+    paced_ = true, lastRead_ = {};
     ++generation_;
     if (PortStateChanged) PortStateChanged();
 }
@@ -96,15 +112,34 @@ void PortNmeaReceiver::close(bool lost) {
 
 void PortNmeaReceiver::handleReadable() {
     std::vector<TimedLine> lines;
+    std::size_t bytesRead = 0;
+    auto readAt = std::chrono::steady_clock::now();
     const auto outcome = line_.readWaiting([&](std::string_view bytes) {
         tally_.bytes += bytes.size();
-        frame(bytes, std::chrono::steady_clock::now(), lines);
+        bytesRead += bytes.size();
+        readAt = std::chrono::steady_clock::now();
+        frame(bytes, readAt, lines);
     });
+    lastReadBrought_ = bytesRead > 0;
     if (outcome == SerialLine::ReadOutcome::Nothing) return;
+    judgePace(bytesRead, readAt);
     const bool gone = outcome == SerialLine::ReadOutcome::Gone;
     // Bytes already waiting came at the old speed; they fail their checksums like any noise.
-    if (!gone && huntStep(lines)) line_.setSpeed(hunt_->speed());
+    if (!gone && huntStep(lines)) {
+        line_.setSpeed(hunt_->speed());
+        paced_ = true, lastRead_ = {};
+    }
     deliver(lines, gone);
+}
+
+void PortNmeaReceiver::judgePace(std::size_t bytes, std::chrono::steady_clock::time_point now) {
+    // What a UART's FIFO and the driver may hold back and hand over together.
+    constexpr long long kHeldBack = 32;
+    if (bytes == 0) return;
+    const auto previous = std::exchange(lastRead_, now);
+    if (previous != std::chrono::steady_clock::time_point{} &&
+        static_cast<long long>(bytes) > (now - previous) / charTime() + kHeldBack)
+        paced_ = false;
 }
 
 void PortNmeaReceiver::deliver(const std::vector<TimedLine>& lines, bool gone) {

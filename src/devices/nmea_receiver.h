@@ -49,6 +49,12 @@ public:
     virtual void handleReadable() = 0;
     // What came since the port opened or the last call, and starts a new count.
     virtual ReceptionTally takeTally() = 0;
+    // How long to leave the line alone after handleReadable, so that a sentence costs one
+    // wake-up rather than one a byte: after a read that ended within a sentence, the time the
+    // rest of the longest sentence takes at the line's speed. Zero between sentences, after a
+    // read that brought nothing, and on a line that has brought bytes faster than its speed
+    // (a USB receiver, a program on a pseudo-terminal): it hands over sentences at once.
+    virtual std::chrono::nanoseconds restOfSentence() const { return {}; }
 
     // The line's speed now, and whether BAUD=auto is still looking for it.
     int lineBaud() const { return lineBaud_; }
@@ -73,6 +79,10 @@ protected:
     // at `readAt`, those before it one character time (10 bits at the line's speed) apart.
     void frame(std::string_view bytes, std::chrono::steady_clock::time_point readAt,
                std::vector<TimedLine>& lines);
+    // What the rest of the unfinished line, if any, takes at the line's speed.
+    std::chrono::nanoseconds restOfLine() const;
+    // 10 bits at the line's speed.
+    std::chrono::nanoseconds charTime() const;
 
     // The speed to open at, and the hunt when it is "auto". Throws Error ("COM3: unsupported
     // baud rate 1234") for a speed the receiver cannot set.
@@ -105,6 +115,9 @@ public:
     NativeHandle readHandle() const override { return line_.readHandle(); }
     void handleReadable() override;
     ReceptionTally takeTally() override { return std::exchange(tally_, {}); }
+    std::chrono::nanoseconds restOfSentence() const override {
+        return paced_ && lastReadBrought_ ? restOfLine() : std::chrono::nanoseconds{};
+    }
 
     // Raised for each framed line that is not delivered; the result says why.
     std::function<void(std::string_view line, const NmeaDecodeResult&)> SentenceRejected;
@@ -113,6 +126,9 @@ private:
     // Decodes and delivers the lines of one wake-up, stopping if a handler reopens or closes
     // the port; then closes the port as lost if the device has `gone`.
     void deliver(const std::vector<TimedLine>& lines, bool gone);
+    // After a read of `bytes` at `now`: whether the line still brings them no faster than its
+    // speed allows since the read before.
+    void judgePace(std::size_t bytes, std::chrono::steady_clock::time_point now);
 
 private:
     void close(bool lost);
@@ -126,6 +142,9 @@ private:
     // delivery of lines read from the old one.
     std::uint64_t generation_ = 0;
     bool deviceLost_ = false;
+    bool lastReadBrought_ = false;
+    bool paced_ = true;
+    std::chrono::steady_clock::time_point lastRead_{};
 };
 
 }  // namespace tidewell

@@ -17,6 +17,8 @@ namespace {
 // still there. Nothing reads a line opened to send; its timeout only has to be a valid one.
 constexpr DWORD kReadTimeoutMs = 5000;
 constexpr DWORD kSendReadTimeoutMs = 1000;
+// Enough for a burst, yet the event loop gets control back under a flood.
+constexpr int kMaxReadsPerCall = 64;
 
 // An overlapped read or write, whose OVERLAPPED and bytes must stay until it has finished.
 struct Transfer {
@@ -178,19 +180,26 @@ bool SerialLine::setSpeed(int baud) {
 SerialLine::ReadOutcome SerialLine::readWaiting(const std::function<void(std::string_view)>& take) {
     Native& line = *native_;
     if (!isOpen() || !line.read.pending) return ReadOutcome::Nothing;
-    DWORD n = 0;
-    if (::GetOverlappedResult(line.port, &line.read.overlapped, &n, FALSE)) {
+    // The pending read holds one byte when the line was left alone for a while, and the rest
+    // waits in the driver: the read started next takes it at once, in this same call.
+    for (int reads = 0; reads < kMaxReadsPerCall; ++reads) {
+        DWORD n = 0;
+        if (!::GetOverlappedResult(line.port, &line.read.overlapped, &n, FALSE)) {
+            if (::GetLastError() == ERROR_IO_INCOMPLETE)
+                return reads > 0 ? ReadOutcome::Read : ReadOutcome::Nothing;
+            // ERROR_OPERATION_ABORTED, ERROR_ACCESS_DENIED, ERROR_DEVICE_NOT_CONNECTED, ...
+            // after an unplug: they would repeat.
+            line.read.pending = false;
+            return ReadOutcome::Gone;
+        }
         line.read.pending = false;
         // Nothing after the timeout is a silent line; the next read tells whether the device
         // is still there.
         take(std::string_view(line.buffer, n));
-        return line.startRead() == 0 ? ReadOutcome::Read : ReadOutcome::Gone;
+        if (line.startRead() != 0) return ReadOutcome::Gone;
+        if (n == 0) break;
     }
-    if (::GetLastError() == ERROR_IO_INCOMPLETE) return ReadOutcome::Nothing;
-    // ERROR_OPERATION_ABORTED, ERROR_ACCESS_DENIED, ERROR_DEVICE_NOT_CONNECTED, ... after an
-    // unplug: they would repeat.
-    line.read.pending = false;
-    return ReadOutcome::Gone;
+    return ReadOutcome::Read;
 }
 
 // One overlapped write at a time, so what the line takes goes out whole.

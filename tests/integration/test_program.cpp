@@ -590,6 +590,17 @@ TEST(ProgramCommandLine, ExitStatusAndWhereEachMessageGoes) {
     }
 }
 
+// Without a window `tidewell` hands over to a program that loads no Qt library, directly or
+// through another; every other test here runs it that way.
+TEST(ProgramHeadless, LoadsNoQtLibrary) {
+    ChildProcess ldd("/usr/bin/ldd", {TIDEWELL_BINARY_DIR "/tidewell-headless"});
+    ASSERT_EQ(ldd.waitExit(5000), 0) << ldd.stderrText();
+    std::string libraries;
+    for (const auto& line : ldd.lines()) libraries += line + "\n";
+    EXPECT_NE(libraries.find("libc.so"), std::string::npos) << libraries;
+    EXPECT_EQ(libraries.find("libQt"), std::string::npos) << libraries;
+}
+
 // A demo killed outright leaves its folder behind; the next demo removes it, but never the
 // folder of a process that still runs.
 TEST(ProgramDemo, RemovesFoldersLeftByKilledDemos) {

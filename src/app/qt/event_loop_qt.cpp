@@ -4,11 +4,15 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include "app/linux/stop_signals_linux.h"
 #include "app/qt/phase_locked_ticker.h"
 
-#include <signal.h>
-#include <sys/signalfd.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+#include <string>
 
 namespace tidewell {
 
@@ -39,34 +43,21 @@ EventLoop::Token watch(NativeHandle handle, QSocketNotifier::Type type,
 
 }  // namespace
 
-namespace {
-// A signal the program was started ignoring stays ignored: `nohup` ignores SIGHUP, a shell's
-// background job SIGINT.
-sigset_t stopSignals() {
-    sigset_t set;
-    sigemptyset(&set);
-    for (int s : {SIGINT, SIGTERM, SIGHUP}) {
-        struct sigaction inherited {};
-        if (::sigaction(s, nullptr, &inherited) == 0 && inherited.sa_handler == SIG_IGN) continue;
-        sigaddset(&set, s);
-    }
-    return set;
-}
-}  // namespace
-
 void QtEventLoop::takeStopSignals() {
-    const sigset_t set = stopSignals();
-    sigprocmask(SIG_BLOCK, &set, nullptr);
-    ::signal(SIGPIPE, SIG_IGN);
+    tidewell::takeStopSignals();
 }
 
 EventLoop::Token QtEventLoop::watchStopSignals(Callback onStop) {
-    const sigset_t set = stopSignals();
-    const int fd = ::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
-    return watchReadable(fd, [fd, onStop = std::move(onStop)] {
-        signalfd_siginfo info{};
-        if (::read(fd, &info, sizeof info) == sizeof info) onStop();
+    const int fd = openStopSignals();
+    if (fd < 0)
+        throw std::runtime_error(std::string("Watching the stop signals: ") + std::strerror(errno));
+    auto* notifier = new QSocketNotifier(fd, QSocketNotifier::Read);
+    QObject::connect(notifier, &QSocketNotifier::activated, [fd, onStop = std::move(onStop)] {
+        if (takeStopSignal(fd)) onStop();
     });
+    // The descriptor goes with the notifier.
+    QObject::connect(notifier, &QObject::destroyed, [fd] { ::close(fd); });
+    return std::make_unique<Held<QSocketNotifier>>(notifier);
 }
 
 EventLoop::Token QtEventLoop::watchReadable(NativeHandle handle, Callback onReady) {

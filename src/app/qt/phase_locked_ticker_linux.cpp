@@ -1,59 +1,13 @@
 #include "app/qt/phase_locked_ticker.h"
 
-#include <sys/timerfd.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdint>
-#include <cstring>
-#include <ctime>
-#include <stdexcept>
-#include <string>
-
 namespace tidewell {
 
 PhaseLockedTicker::PhaseLockedTicker(int periodMs, QObject* parent)
-    : QObject(parent), periodNs_(long(periodMs) * 1'000'000L) {
-    fd_ = ::timerfd_create(CLOCK_REALTIME, TFD_NONBLOCK | TFD_CLOEXEC);
-    if (fd_ < 0)
-        throw std::runtime_error(std::string("Creating the tick timer: ") + std::strerror(errno));
-    notifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Read);
-    QObject::connect(notifier_.get(), &QSocketNotifier::activated, this, [this] { fired(); });
-    arm();
-}
-
-PhaseLockedTicker::~PhaseLockedTicker() {
-    notifier_.reset();
-    if (fd_ >= 0) ::close(fd_);
-}
-
-void PhaseLockedTicker::arm() {
-    timespec now{};
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    // Next boundary strictly after now, so the first tick never lands before it.
-    long next = (now.tv_nsec / periodNs_ + 1) * periodNs_;
-    itimerspec spec{};
-    spec.it_value.tv_sec = now.tv_sec + next / 1'000'000'000L;
-    spec.it_value.tv_nsec = next % 1'000'000'000L;
-    spec.it_interval.tv_sec = periodNs_ / 1'000'000'000L;
-    spec.it_interval.tv_nsec = periodNs_ % 1'000'000'000L;
-    if (::timerfd_settime(fd_, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &spec, nullptr) != 0)
-        throw std::runtime_error(std::string("Arming the tick timer: ") + std::strerror(errno));
-}
-
-void PhaseLockedTicker::fired() {
-    std::uint64_t expirations = 0;
-    ssize_t n = ::read(fd_, &expirations, sizeof expirations);
-    if (n < 0) {
-        if (errno == ECANCELED) {
-            // The clock was stepped: lock onto the new phase and tick now.
-            arm();
-            if (onTick) onTick();
-        }
-        return;
-    }
-    // Late wake-ups (a busy machine) give one tick, not a burst.
-    if (onTick) onTick();
+    : QObject(parent), timer_(periodMs),
+      notifier_(std::make_unique<QSocketNotifier>(timer_.fd(), QSocketNotifier::Read)) {
+    QObject::connect(notifier_.get(), &QSocketNotifier::activated, this, [this] {
+        if (timer_.expired() && onTick) onTick();
+    });
 }
 
 }  // namespace tidewell

@@ -12,6 +12,7 @@
 
 #include "app/assembly.h"
 #include "app/clock_history.h"
+#include "app/front.h"
 #include "app/options.h"
 #include "app/single_instance.h"
 #include "app/program.h"
@@ -62,7 +63,7 @@ struct WindowsParts {
     using Clock = Win32SystemClock;
     using TimeServices = Win32TimeServiceProbe;
     static AutoRun autoRun(const Options&) { return AutoRun(); }
-    static TimeServices timeServices() { return TimeServices(); }
+    static TimeServices timeServices(Loop&) { return TimeServices(); }
 };
 
 // Without the window, a window never shown hears what Windows asks of windows: WM_CLOSE from
@@ -148,26 +149,12 @@ int main() {
     attachStandardOutput();
     std::string error;
     const auto options = parseOptions(arguments(), error);
-    if (!options) return std::fprintf(stderr, "tidewell: %s\n%s", error.c_str(), kUsage), 2;
-    if (options->help) return std::fputs(kUsage, stdout), 0;
-    if (options->version)
-        return std::printf("Tidewell %d.%d.%d\n", TIDEWELL_VERSION_MAJOR, TIDEWELL_VERSION_MINOR,
-                           TIDEWELL_VERSION_REVISION),
-               0;
-    if (options->status) return runStatusCommand(*options, stdout, stderr);
+    if (const auto status = answerWithoutRunning(options, error)) return *status;
     if (options->demo)
         return std::fputs("tidewell: --demo is not available on Windows: its simulated receiver "
                           "needs a pseudo-terminal\n",
                           stderr),
                2;
-    if (const std::string problem = settingsFileProblem(options->settingsFile); !problem.empty())
-        return std::fprintf(stderr, "tidewell: %s\n", problem.c_str()), 2;
-    if (options->history || !options->plotFile.empty()) {
-        const std::string settingsFile =
-            settingsFilePath(paths::folderOf(paths::executablePath()), options->settingsFile);
-        return historyCommand(historyFilePath(settingsFile, !options->settingsFile.empty()),
-                              options->history, options->plotFile);
-    }
     try {
         return run(*options);
     } catch (const std::exception& e) {

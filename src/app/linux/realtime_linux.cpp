@@ -1,4 +1,4 @@
-#include "app/qt/realtime_linux.h"
+#include "app/linux/realtime_linux.h"
 
 #include <pthread.h>
 #include <sched.h>
