@@ -61,6 +61,9 @@ struct WindowTest : ::testing::Test {
         window->Form_Load();
         return *window;
     }
+    void stored(std::string_view section, std::string_view key, std::string_view value) {
+        profile.set(section, key, value);
+    }
     // Each "Section/Key=value".
     void stored(std::initializer_list<std::string_view> entries) {
         for (std::string_view e : entries)
