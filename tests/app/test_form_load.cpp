@@ -1,5 +1,4 @@
 #include <map>
-#include <optional>
 
 #include "platform/paths.h"
 #include "window_fixture.h"
@@ -50,52 +49,47 @@ std::map<std::string, std::string> restoredState(const WindowTest& t, const Orva
 // One stored value (or none), the state it restores, and what a view is told when it is not
 // read as it stands: each kind of conversion once.
 TEST_F(WindowTest, EachStoredValueGivesItsState) {
-    const std::optional<std::string> missing;
     const std::string notAPort = "COMPORT is not one of None, COM1..COM8; read as COM1";
+    const std::string syncOn = "SerialSync/SendSync= 1", precise = "GPS/PRECISE=1";
     const struct {
-        const char *section, *key;
-        std::optional<std::string> stored;
-        std::string state, readAs = "";
+        std::string entry;  // "Section/Key=value"; without "=value" when missing
+        std::string state, readAs = "", also = "";
     } rows[] = {
         // clang-format off
-        {"GPS", "COMPORT", "com3", "com3 port 1 open", notAPort},  // lists compare case-sensitively
-        {"Analog", "BatterySave", "1x", "0", "BatterySave cannot be used (Type mismatch); left at 0"},
-        {"Analog", "BatterySave", "5", "0", "BatterySave cannot be used (Invalid property value); left at 0"},
-        {"SerialSync", "SendSync", "1 and more", "1", "SendSync is read as 1"},
-        {"SerialSync", "SendSync", "99999", "0", "SendSync cannot be used (Overflow); left at 0"},
-        {"SerialSync", "COMPORT", missing, "COM1 port 1 open"},
-        {"SerialSync", "COMPORT", "None", "None port 1"},
-        {"SerialSync", "COMPORT", "COM12", "COM12 port 1 open", notAPort},  // keeps the number
-        {"GPS", "GPSdate", "1.5", "2"},  // halves to even
-        {"UDP", "UDPaddress", "", std::string(kDefaultUdpAddress) + " to " + kDefaultUdpAddress},
-        {"SerialSync", "serialrate", "hourly", "hourly code unset", "serialrate is not one of "
-            "once per second, once per minute, once per hour, once per day; read as once per second"},
-        {"SerialSync", "TimeUTC", "-1", "UTC- utc"},
-        {"GPS", "PRECISE", missing, "whole seconds"},
-        {"GPS", "PRECISE", "1 please", "+0 ms", "PRECISE is read as 1"},
-        {"GPS", "PRECISE", "5", "whole seconds", "PRECISE is not 0 or 1; left at 0"},
-        {"GPS", "SETCLOCK", "-1", "sets", "SETCLOCK is not 0 or 1; left at 1"},
-        {"GPS", "DELAYMS", "152ms", "+152 ms", "DELAYMS is read as 152"},  // PRECISE=1 below
-        {"GPS", "DELAYMS", "1500", "+0 ms", "DELAYMS is not 0 to 999; read as 0"},
-        {"Log", "LEVEL", "Events", "events"},
-        {"Log", "LEVEL", "quiet", "seconds", "LEVEL is not events or seconds; read as seconds"},
-        {"GPS", "REFCLOCK", "sock:/run/chrony.tidewell.sock", "/run/chrony.tidewell.sock"},
-        {"GPS", "REFCLOCK", "SOCK:chrony.sock", "off", "REFCLOCK is not SOCK: and a socket's "
-            "full path (at most 107 bytes); the clock is set as before"},
+        {"GPS/COMPORT=com3", "com3 port 1 open", notAPort},  // lists compare case-sensitively
+        {"Analog/BatterySave=1x", "0", "BatterySave cannot be used (Type mismatch); left at 0"},
+        {"Analog/BatterySave=5", "0", "BatterySave cannot be used (Invalid property value); left at 0"},
+        {"SerialSync/SendSync=1 and more", "1", "SendSync is read as 1"},
+        {"SerialSync/SendSync=99999", "0", "SendSync cannot be used (Overflow); left at 0"},
+        {"SerialSync/COMPORT", "COM1 port 1 open", "", syncOn},
+        {"SerialSync/COMPORT=None", "None port 1", "", syncOn},
+        {"SerialSync/COMPORT=COM12", "COM12 port 1 open", notAPort, syncOn},  // keeps the number
+        {"GPS/GPSdate=1.5", "2"},  // halves to even
+        {"UDP/UDPaddress=", std::string(kDefaultUdpAddress) + " to " + kDefaultUdpAddress},
+        {"SerialSync/serialrate=hourly", "hourly code unset", "serialrate is not one of once per "
+            "second, once per minute, once per hour, once per day; read as once per second"},
+        {"SerialSync/TimeUTC=-1", "UTC- utc"},
+        {"GPS/PRECISE", "whole seconds"},
+        {"GPS/PRECISE=1 please", "+0 ms", "PRECISE is read as 1"},
+        {"GPS/PRECISE=5", "whole seconds", "PRECISE is not 0 or 1; left at 0"},
+        {"GPS/SETCLOCK=-1", "sets", "SETCLOCK is not 0 or 1; left at 1"},
+        {"GPS/DELAYMS=152ms", "+152 ms", "DELAYMS is read as 152", precise},
+        {"GPS/DELAYMS=1500", "+0 ms", "DELAYMS is not 0 to 999; read as 0", precise},
+        {"Log/LEVEL=Events", "events"},
+        {"Log/LEVEL=quiet", "seconds", "LEVEL is not events or seconds; read as seconds"},
+        {"GPS/REFCLOCK=sock:/run/chrony.tidewell.sock", "/run/chrony.tidewell.sock"},
+        {"GPS/REFCLOCK=SOCK:chrony.sock", "off", "REFCLOCK is not SOCK: and a socket's full path "
+            "(at most 107 bytes); the clock is set as before"},
         // clang-format on
     };
     for (const auto& r : rows) {
-        SCOPED_TRACE(std::string(r.section) + "/" + r.key + "=" + r.stored.value_or("(missing)"));
-        profile.values.clear();
-        view.lines.clear();
-        if (r.stored) stored(r.section, r.key, *r.stored);
-        // Serial sync on, so the serial port rows show whether the port opens.
-        if (std::string(r.section) == "SerialSync" && std::string(r.key) == "COMPORT")
-            stored("SerialSync", "SendSync", " 1");
-        if (std::string(r.key) == "DELAYMS") stored("GPS", "PRECISE", "1");
+        SCOPED_TRACE(r.entry);
+        profile.values.clear(), view.lines.clear();
         nmea = {}, serial = {};
+        for (const std::string& e : {r.entry, r.also})
+            if (e.find('=') != std::string::npos) stored({e});
         const OrvaneSetTime& w = load();
-        EXPECT_EQ(restoredState(*this, w).at(std::string(r.section) + "/" + r.key), r.state);
+        EXPECT_EQ(restoredState(*this, w).at(r.entry.substr(0, r.entry.find('='))), r.state);
         EXPECT_EQ(view.lines, r.readAs.empty() ? Strings{} : Strings{r.readAs});
         EXPECT_TRUE(shell.boxes.empty()) << "start-up reports nothing";
     }
@@ -104,21 +98,18 @@ TEST_F(WindowTest, EachStoredValueGivesItsState) {
 // Every click start-up raises stores its key again; ports that fail to open stay closed
 // silently; UTC and LOCAL both stored true end with UTC alone.
 TEST_F(WindowTest, AStartUpWithEverythingOnStoresItsKeysAgain) {
-    const std::pair<const char*, const char*> clicked[] = {{"SerialSync", "SendSync"},
-                                                           {"UDP", "SendUDP"},
-                                                           {"Analog", "BatterySave"},
-                                                           {"GPS", "AutoStart"}};
-    for (auto [section, key] : clicked) stored(section, key, "1");
-    stored("GPS", "GPSdate", "1");
-    stored("GPS", "COMPORT", "COM4");
-    stored("SerialSync", "TimeUTC", "True");
-    stored("SerialSync", "TimeLocal", "True");
+    stored({"SerialSync/SendSync=1", "UDP/SendUDP=1", "Analog/BatterySave=1", "GPS/AutoStart=1",
+            "GPS/GPSdate=1", "GPS/COMPORT=COM4", "SerialSync/TimeUTC=True",
+            "SerialSync/TimeLocal=True"});
     nmea.failOpen = serial.failOpen = true;
     OrvaneSetTime& w = load();
     EXPECT_TRUE(w.SerialRate.Visible() && w.Combo2.Visible() && w.UDPrate.Visible());
     EXPECT_FALSE(w.UDPaddress.Visible() || nmea.isOpen() || serial.PortOpen());
     EXPECT_TRUE(shell.boxes.empty());
-    for (auto [section, key] : clicked)
+    for (auto [section, key] : {std::pair{"SerialSync", "SendSync"},
+                                {"UDP", "SendUDP"},
+                                {"Analog", "BatterySave"},
+                                {"GPS", "AutoStart"}})
         EXPECT_EQ(profile.get(section, key), " 1") << key << " is stored again, with its blank";
     EXPECT_EQ(profile.get("GPS", "GPSdate"), "1") << "Check3 starts checked: no change, no write";
     EXPECT_EQ(autoRun.values.at("Run\\Tidewell"),

@@ -57,12 +57,9 @@ TEST_F(WindowTest, ASettingThatCannotBeSavedIsToldAndKeptForTheRun) {
 class Broadcast : public WindowTest {
 protected:
     OrvaneSetTime& outputsOn() {
-        stored("UDP", "SendUDP", " 1");
-        stored("UDP", "UDPrate", "once per second");
-        stored("UDP", "UDPaddress", "127.0.0.1");
-        stored("SerialSync", "SendSync", " 1");
-        stored("SerialSync", "serialrate", "once per second");
-        stored("SerialSync", "COMPORT", "COM2");
+        stored({"UDP/SendUDP= 1", "UDP/UDPrate=once per second", "UDP/UDPaddress=127.0.0.1",
+                "SerialSync/SendSync= 1", "SerialSync/serialrate=once per second",
+                "SerialSync/COMPORT=COM2"});
         return start();
     }
     void nextSecond(int times = 1) {
@@ -142,9 +139,8 @@ TEST_F(WindowTest, APortPickOpensItStoresItOrIsRefused) {
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.what);
-        stored("GPS", "COMPORT", "COM1");
-        stored("SerialSync", "COMPORT", r.serialPort);
-        stored("SerialSync", "SendSync", std::to_string(r.sync));
+        stored({"GPS/COMPORT=COM1", "SerialSync/COMPORT=" + std::string(r.serialPort),
+                "SerialSync/SendSync=" + std::to_string(r.sync)});
         OrvaneSetTime& w = start();
         nmea.failOpen = serial.failOpen = r.failOpen;
         (r.gpsList ? w.Combo1 : w.Combo2).choose(r.pick);
@@ -161,8 +157,7 @@ TEST_F(WindowTest, APortPickOpensItStoresItOrIsRefused) {
 }
 
 TEST_F(WindowTest, SerialSyncBoxOpensAndClosesThePortAndKeepsTheChoiceWhenItFails) {
-    stored("SerialSync", "COMPORT", "COM2");
-    stored("GPS", "COMPORT", "COM2");
+    stored({"SerialSync/COMPORT=COM2", "GPS/COMPORT=COM2"});
     OrvaneSetTime& w = start();
     for (int i = 0; i < 2; ++i) w.Check2.click();
     serial.failOpen = true;
@@ -170,7 +165,8 @@ TEST_F(WindowTest, SerialSyncBoxOpensAndClosesThePortAndKeepsTheChoiceWhenItFail
     EXPECT_EQ(serial.calls, (Strings{"open 2", "close", "open 2"}));
     EXPECT_EQ(w.Check2.Value(), 1);
     EXPECT_EQ(shell.boxes.size(), 1u);
-    EXPECT_EQ(view.lines, Strings{"serial sync: COM2 is the GPS receiver's port too; choose another"});
+    EXPECT_EQ(view.lines,
+              Strings{"serial sync: COM2 is the GPS receiver's port too; choose another"});
     EXPECT_EQ(profile.writes, (Strings{"SerialSync/SENDSYNC= 1", "SerialSync/SENDSYNC= 0",
                                        "SerialSync/SENDSYNC= 1"}));
 }

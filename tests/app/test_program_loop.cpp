@@ -26,9 +26,7 @@ struct ProgramTest : WindowTest {
 };
 
 TEST_F(ProgramTest, TicksWatchesTheGpsPortReportsEachMinuteAndFollowsTheDisplayTimer) {
-    stored("UDP", "SendUDP", " 1");
-    stored("UDP", "UDPrate", "once per second");
-    stored("GPS", "COMPORT", "COM2");
+    stored({"UDP/SendUDP= 1", "UDP/UDPrate=once per second", "GPS/COMPORT=COM2"});
     OrvaneSetTime& w = run();
     EXPECT_TRUE(loop.live("every", 100).empty()) << "no display timer while hidden";
     loop.tick(1000);
@@ -36,9 +34,10 @@ TEST_F(ProgramTest, TicksWatchesTheGpsPortReportsEachMinuteAndFollowsTheDisplayT
     loop.live("read").at(0)->callback();
     EXPECT_EQ(nmea.calls.back(), "read");
 
+    clock.now.wMilliseconds = 999;
     w.trayClicked(TrayButton::Left);
     ASSERT_EQ(loop.live("every", 100).size(), 1u);
-    EXPECT_EQ(w.txtPCtime.Text(), "12-06-2026   09:05:01") << "refreshed at once";
+    EXPECT_EQ(w.txtPCtime.Text(), "12-06-2026   09:05:01") << "refreshed at once, ms dropped";
     w.Command4_Click();
     EXPECT_TRUE(loop.live("every", 100).empty());
 
@@ -92,9 +91,7 @@ TEST_F(ProgramTest, OnlyAPortTheUserStillWantsIsReopened) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
-        stored("GPS", "COMPORT", "COM1");
-        stored("SerialSync", "SendSync", " 1");
-        stored("SerialSync", "COMPORT", "COM3");
+        stored({"GPS/COMPORT=COM1", "SerialSync/SendSync= 1", "SerialSync/COMPORT=COM3"});
         nmea = {}, serial = {};
         OrvaneSetTime& w = run();
         nmea.unplug();
@@ -111,11 +108,8 @@ TEST_F(ProgramTest, OnlyAPortTheUserStillWantsIsReopened) {
 // A port that does not open is tried every few seconds, whatever kept it closed; each new
 // reason is told once, and so is the opening.
 TEST_F(ProgramTest, WantedPortsAreTriedUntilTheyOpen) {
-    stored("GPS", "COMPORT", "COM3");
-    stored("SerialSync", "SendSync", " 1");
-    stored("SerialSync", "COMPORT", "COM4");
-    stored("Ports", "COM3", "/dev/gps");
-    stored("Ports", "COM4", "/dev/display");
+    stored({"GPS/COMPORT=COM3", "SerialSync/SendSync= 1", "SerialSync/COMPORT=COM4",
+            "Ports/COM3=/dev/gps", "Ports/COM4=/dev/display"});
     nmea.failOpen = serial.failOpen = true;
     nmea.openError = Error(7001, "Opening COM3: Not there yet");
     serial.openError = Error(7002, "Opening COM4: Held by another");
@@ -148,7 +142,7 @@ TEST_F(ProgramTest, AnotherTimeServiceIsToldOnceAndSetClockZeroLeavesTheClockAlo
     EXPECT_TRUE(shell.boxes[0].ends_with("SETCLOCK=0 in section [GPS] of " + file + "."));
     EXPECT_EQ(std::count(view.lines.begin(), view.lines.end(), "time service: chronyd"), 1);
 
-    stored("GPS", "SETCLOCK", " 0");
+    stored({"GPS/SETCLOCK= 0"});
     services.asked = 0;
     OrvaneSetTime& w = run(&services);
     w.NMEA1_SentenceReceived({"RMC", *dateValueOf(2026, 12, 5, 9, 6, 0)});

@@ -2,24 +2,28 @@
 
 #include <random>
 
-#include "nmea_logs.h"
 #include "devices/line_speed.h"
 #include "devices/nmea_framer.h"
 #include "devices/reception_tally.h"
 #include "devices/sentence_freshness.h"
 #include "gps/date_value.h"
+#include "nmea_logs.h"
 
 namespace tidewell {
 namespace {
 
 using testing::withChecksum;
 
+// The lines framed from `bytes` fed `chunk` bytes at a time; the framer is reset at each '|'.
 std::vector<std::string> frame(const std::string& bytes, std::size_t chunk) {
     std::vector<std::string> lines;
     NmeaFramer framer;
-    const auto sink = [&](std::string_view l) { lines.emplace_back(l); };
     for (std::size_t i = 0; i < bytes.size(); i += chunk)
-        framer.feed(std::string_view(bytes).substr(i, chunk), sink);
+        for (std::string_view part = std::string_view(bytes).substr(i, chunk); !part.empty();) {
+            framer.feed(part.substr(0, part.find('|')), [&](auto l) { lines.emplace_back(l); });
+            if (part.find('|') == part.npos) break;
+            framer.reset(), part.remove_prefix(part.find('|') + 1);
+        }
     return lines;
 }
 
@@ -34,22 +38,13 @@ TEST(NmeaFramer, LinesFromBytes) {
         {"CR LF, LF and bare CR each end a sentence", "$GPGGA*00\r\n$GPGLL*00\n$GPZDA*00\r", {"$GPGGA*00", "$GPGLL*00", "$GPZDA*00"}},
         {"longest kept line", longest + "\r\n", {longest}},
         {"one byte longer is dropped up to the next $", longest + "A\r\nstill dropped\r\n$GPZDA*00\r\n", {"$GPZDA*00"}},
+        {"a reset drops the sentence cut off", "$GPRMC,1234|56,A*00\r\n$GPZDA*00\r\n", {"$GPZDA*00"}},
         // clang-format on
     };
     for (const auto& r : rows) {
         EXPECT_EQ(frame(r.bytes, r.bytes.size()), r.lines) << r.what;
         EXPECT_EQ(frame(r.bytes, 1), r.lines) << r.what << " (byte by byte)";
     }
-}
-
-TEST(NmeaFramer, ResetDropsTheSentenceCutOff) {
-    std::vector<std::string> lines;
-    const auto sink = [&](std::string_view l) { lines.emplace_back(l); };
-    NmeaFramer framer;
-    framer.feed("$GPRMC,1234", sink);
-    framer.reset();
-    framer.feed("56,A*00\r\n$GPZDA*00\r\n", sink);
-    EXPECT_EQ(lines, std::vector<std::string>{"$GPZDA*00"});
 }
 
 std::string rmc(const std::string& time, const std::string& status, const std::string& date) {
@@ -143,7 +138,6 @@ TEST(LineSpeed, SettingsAndTheHuntThroughEverySpeed) {
         }
 }
 
-
 // A receiver sending once a second, some hundred ms after the second, its sentences read as
 // they come, until the program stalls for up to 90 s; then the backlog is read at once, or
 // only the last sentence waited. Whatever the receiver's delay, jitter and clock drift: no
@@ -151,59 +145,54 @@ TEST(LineSpeed, SettingsAndTheHuntThroughEverySpeed) {
 // late sentences are counted once.
 TEST(SentenceFreshness, OnlyLiveSentencesAreFresh) {
     using namespace std::chrono;
-    using Clock = SentenceFreshness::Clock;
     std::mt19937 random(7);
+    const auto uniform = [&](int lo, int hi) {
+        return std::uniform_int_distribution(lo, hi)(random);
+    };
     for (int run = 0; run < 2000; ++run) {
+        SCOPED_TRACE("run " + std::to_string(run));
         SentenceFreshness freshness;
-        const auto delay = milliseconds(std::uniform_int_distribution(50, 900)(random));
+        const auto delay = milliseconds(uniform(50, 900)), stall = milliseconds(uniform(0, 90'000));
         const double drift = std::uniform_real_distribution(-1e-4, 1e-4)(random);
-        const auto stallAt = std::uniform_int_distribution(1, 400)(random);
-        const auto stall = milliseconds(std::uniform_int_distribution(0, 90'000)(random));
-        std::uniform_int_distribution jitter(-20, 20);
+        const int stallAt = uniform(1, 400);
         const auto comes = [&](int n) {  // the steady time sentence n comes off the line
-            return Clock::time_point{} + hours(1000) +
-                   duration_cast<Clock::duration>(seconds(n) * (1 + drift)) + delay +
-                   milliseconds(jitter(random));
-        };
-        const auto sentence = [&](int n, Clock::time_point stamp) {
-            NmeaSentence s;
-            s.TypeID = "RMC", s.utc = 46000 + n / 86400.0, s.arrived = stamp;
-            return s;
+            return SentenceFreshness::Clock::time_point{} + hours(1000) + delay +
+                   duration_cast<steady_clock::duration>(seconds(n) * (1 + drift)) +
+                   milliseconds(uniform(-20, 20));
         };
         std::vector<NmeaSentence> read;
-        const auto judge = [&] {
+        const auto judge = [&](int first, std::vector<steady_clock::time_point> stamps) {
+            read.clear();
             std::vector<NmeaSentence*> pointers;
+            for (std::size_t k = 0; k < stamps.size(); ++k)
+                read.push_back({"RMC", 46000 + (first + int(k)) / 86400.0, stamps[k], true});
             for (auto& s : read) pointers.push_back(&s);
             return freshness.judge(pointers);
         };
-        // Read live up to the stall.
-        for (int n = 0; n < stallAt; ++n) {
-            read = {sentence(n, comes(n))};
-            ASSERT_EQ(judge(), 0u);
-            ASSERT_TRUE(read[0].fresh) << "run " << run << " sentence " << n;
+        for (int n = 0; n < stallAt; ++n) {  // read live up to the stall
+            ASSERT_EQ(judge(n, {comes(n)}), 0u);
+            ASSERT_TRUE(read[0].fresh) << "sentence " << n;
         }
         // The read after the stall holds what came meanwhile, each stamped as if its bytes
         // had just come, as a reader sees a backlog.
         const auto readAt = comes(stallAt) + stall;
-        read.clear();
-        int next = stallAt;
-        for (; next == stallAt || comes(next) <= readAt; ++next) read.push_back(sentence(next, {}));
-        for (std::size_t k = 0; k < read.size(); ++k)
-            read[k].arrived = readAt - milliseconds(50 + 100 * (read.size() - 1 - k));
-        judge();
+        int next = stallAt + 1;
+        while (comes(next) <= readAt) ++next;
+        std::vector<steady_clock::time_point> stamps;
+        for (int k = stallAt; k < next; ++k)
+            stamps.push_back(readAt - milliseconds(50 + 100 * (next - 1 - k)));
+        judge(stallAt, stamps);
         const auto waited = read.back().arrived - comes(next - 1);
         std::uint64_t late = 0;
         for (const auto& s : read) {
             late += !s.fresh;
             if (read.size() > 1 || waited > milliseconds(1100)) {
-                ASSERT_FALSE(s.fresh) << "run " << run;
+                ASSERT_FALSE(s.fresh);
             } else if (waited < milliseconds(900)) {
-                ASSERT_TRUE(s.fresh) << "run " << run;
+                ASSERT_TRUE(s.fresh);
             }
         }
-        // Live again: the first fresh sentence tells how many came late.
-        read = {sentence(next, comes(next))};
-        ASSERT_EQ(judge(), late);
+        ASSERT_EQ(judge(next, {comes(next)}), late) << "live again: the first fresh one tells";
         ASSERT_TRUE(read[0].fresh);
     }
 }

@@ -67,18 +67,16 @@ constexpr int px(int twips) {
 TEST(DesktopX, TrayIconOutlivesThePanelAndShowsHidesAndClosesTheWindow) {
     for (std::string tool : {"Xvfb", "xdotool", "trayer"})
         if (run("command -v " + tool).empty()) GTEST_SKIP() << tool << " is not installed";
-    int display = 100 + ::getpid() % 400;
-    while (std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(display)) ||
-           std::filesystem::exists("/tmp/.X" + std::to_string(display) + "-lock"))
-        ++display;
-    const std::string name = ":" + std::to_string(display);
-    ChildProcess xserver(run("command -v Xvfb"),
-                         {name, "-screen", "0", "800x600x24", "-nolisten", "tcp"});
+    // The server picks a free display itself, as a test's own pick could race another's; and
+    // does not reset when its last client leaves, which would refuse the next one meanwhile.
+    ChildProcess xserver(run("command -v Xvfb"), {"-displayfd", "1", "-noreset", "-screen", "0",
+                                                  "800x600x24", "-nolisten", "tcp"});
+    const std::string name = ":" + xserver.line(0, 10000);
+    ASSERT_NE(name, ":") << xserver.stderrText();
     ::setenv("DISPLAY", name.c_str(), 1);
     ::unsetenv("WAYLAND_DISPLAY");
     ::setenv("QT_QPA_PLATFORM", "xcb", 1);
     ::setenv("LSAN_OPTIONS", "suppressions=" TIDEWELL_QT_TESTS "/lsan.supp", 1);
-    ASSERT_NE(eventually("xdotool getmouselocation"), "") << xserver.stderrText();
     const std::string trayer = run("command -v trayer"),
                       anyIcon = "xdotool search --onlyvisible --class tidewell";
     const std::vector<std::string> panelArgs{"--widthtype", "request"};
@@ -101,7 +99,8 @@ TEST(DesktopX, TrayIconOutlivesThePanelAndShowsHidesAndClosesTheWindow) {
     click(icon, 8, 8);
     const std::string shown = eventually("xdotool search --onlyvisible --name '^Tidewell$'");
     ASSERT_NE(shown, "");
-    EXPECT_NE(run("xprop -id " + shown + " _NET_WM_WINDOW_TYPE").find("_UTILITY"), std::string::npos)
+    EXPECT_NE(run("xprop -id " + shown + " _NET_WM_WINDOW_TYPE").find("_UTILITY"),
+              std::string::npos)
         << "a taskbar button beside the tray icon";
     static int argc = 1;
     static char arg0[] = "test_desktop_x", *argv[] = {arg0, nullptr};

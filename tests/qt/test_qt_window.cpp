@@ -12,6 +12,7 @@
 #include "app/qt/event_loop_qt.h"
 #include "app/qt/qt_window.h"
 #include "window_fixture.h"
+#include "window_reading.h"
 
 // Caches fontconfig keeps for the life of the process.
 extern "C" const char* __lsan_default_suppressions() {
@@ -25,7 +26,7 @@ using ::testing::Contains;
 
 // The model and its widgets, the view listening from the start; or the desktop shell's
 // window, which the offscreen platform gives no tray.
-struct QtWindowTest : WindowTest {
+struct QtWindowTest : WindowTest, testing::WindowReading {
     static void SetUpTestSuite() {
         static int argc = 1;
         static char name[] = "test_qt_window", *argv[] = {name, nullptr};
@@ -37,7 +38,8 @@ struct QtWindowTest : WindowTest {
 
     OrvaneSetTime& open(Shell& on) {
         const OrvaneSetTime::Platform platform{on, profile, autoRun, clock, "/opt/tw"};
-        window = std::make_unique<OrvaneSetTime>(platform, components(), events, "/tmp/Tidewell.ini");
+        window =
+            std::make_unique<OrvaneSetTime>(platform, components(), events, "/tmp/Tidewell.ini");
         view =
             &on == &shell ? std::make_unique<QtWindowView>(*window) : desktop.openWindow(*window);
         if (&on == &shell) window->addMirror(*view);
@@ -47,41 +49,38 @@ struct QtWindowTest : WindowTest {
     QWidget* widget(const Control& c) { return view->widgetOf(c); }
     QLineEdit* combo1Edit() { return qobject_cast<QComboBox*>(widget(window->Combo1))->lineEdit(); }
 
-    void expectMirrors() {
-        std::vector<Control*> tabOrder, chain;
-        std::map<QWidget*, Control*> focusable;
-        for (Control* c : window->controls()) {
-            SCOPED_TRACE(c->name());
-            QWidget* w = widget(*c);
-            const Geometry& g = c->geometry();
-            const auto px = [](int twips) { return int(std::lround(twips / 15.0)); };
-            EXPECT_EQ(w->geometry(), QRect(px(g.left), px(g.top), px(g.width), px(g.height)));
-            const char* text = qobject_cast<QComboBox*>(w) ? "currentText" : "text";
-            EXPECT_EQ(w->property(text).toString().toStdString(),
-                      c == &window->AutoStart ? "Auto-run at Startup" : c->shownText());
-            const Font font = c->font.value_or(QtWindowView::kDialogFont);
-            EXPECT_EQ(w->font().pixelSize(), std::lround(font.points * 96 / 72.0));  // 8 pt: 11
-            EXPECT_EQ(w->font().bold(), font.bold);
-            EXPECT_EQ(w->isVisibleTo(view.get()), c->Visible());
-            if (c->takesFocus()) tabOrder.push_back(focusable[w] = c);
-        }
-        std::ranges::stable_sort(tabOrder, {}, &Control::tabIndex);
-        QWidget *const first = widget(*tabOrder.front()), *at = first;
-        do
-            if (focusable.contains(at)) chain.push_back(focusable[at]);
-        while ((at = at->nextInFocusChain()) != first);
-        EXPECT_EQ(chain, tabOrder);
+    // The widgets as the shared window check reads them; the check box's caption is Linux's.
+    testing::ShownControl read(const Control& c) override {
+        const QWidget* w = widget(c);
+        const char* text = qobject_cast<const QComboBox*>(w) ? "currentText" : "text";
+        const QRect r = w->geometry();
+        const std::string shown = w->property(text).toString().toStdString();
+        return {{r.x(), r.y(), r.width(), r.height()},
+                shown,
+                std::pair(w->font().pixelSize(), w->font().bold()),
+                w->isVisibleTo(view.get())};
+    }
+    std::vector<const Control*> tabChain() override {
+        std::vector<const Control*> chain;
+        for (QWidget* at = view->nextInFocusChain(); at != view.get(); at = at->nextInFocusChain())
+            for (Control* c : window->controls())
+                if (widget(*c) == at && at->focusPolicy() != Qt::NoFocus) chain.push_back(c);
+        return chain;
+    }
+    std::pair<int, int> clientSize() override { return {view->width(), view->height()}; }
+    std::string textOf(const Control& c) override {
+        return &c == &window->AutoStart ? "Auto-run at Startup" : c.shownText();
     }
 };
 
 TEST_F(QtWindowTest, EveryControlMirrorsTheModelBeforeAndAfterChangesFromCode) {
     OrvaneSetTime& w = open(shell);
-    expectMirrors();
+    testing::expectMirrors(w, *this);
     w.Check2.Value(1);  // shows the controls it governs
     w.Combo1.Text("typed");
     w.Label2.Caption("Version 9");
     w.Option1[1].Value(true);
-    expectMirrors();
+    testing::expectMirrors(w, *this);
     EXPECT_TRUE(qobject_cast<QAbstractButton*>(widget(w.Check2))->isChecked());
 }
 

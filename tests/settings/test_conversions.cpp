@@ -59,47 +59,28 @@ TEST(Conversions, ValuesAndErrors) {
     }
 }
 
-// Numbers written out, their point moved by an exponent, just below, at or just above a half,
-// far past the digits a double keeps: each rounds to the nearest whole number, halves to even,
-// or overflows outside 16 bits.
+// Numbers just below, at or just above a half, or well above, with far more digits than a
+// double keeps, written plain or with the point moved either way by an exponent: each rounds to
+// the nearest whole number, halves to even, or overflows outside 16 bits.
 TEST(Conversions, RoundOnTheDecimalDigitsHalfToEven) {
     std::mt19937 random(11);
-    std::uniform_int_distribution<int> digit(0, 9);
-    const auto digits = [&](int count) {
-        std::string s;
-        while (count-- > 0) s += char('0' + digit(random));
-        return s;
+    const auto uniform = [&](int lo, int hi) {
+        return std::uniform_int_distribution(lo, hi)(random);
     };
     for (int run = 0; run < 20000; ++run) {
-        const int whole = std::uniform_int_distribution(0, 40000)(random);
-        const int zeros = std::uniform_int_distribution(0, 20)(random);
-        std::string fraction;
-        int rounded = whole;
-        switch (run % 4) {
-        case 0:  // below a half: 0.4999...9 or less
-            fraction = char('0' + std::uniform_int_distribution(0, 4)(random)) + std::string(zeros, '9');
-            break;
-        case 1:  // exactly a half
-            fraction = "5" + std::string(zeros, '0');
-            rounded += whole % 2;
-            break;
-        case 2:  // a hair above a half
-            fraction = "5" + std::string(zeros, '0') + char('1' + digit(random) % 9);
-            ++rounded;
-            break;
-        default:  // well above
-            fraction = char('6' + digit(random) % 4) + digits(zeros);
-            ++rounded;
-        }
+        const int whole = uniform(0, 40000), kind = run % 4;
+        const std::string zeros(std::size_t(uniform(0, 20)), '0'), nines(zeros.size(), '9');
+        const std::string fraction[] = {
+            char('0' + uniform(0, 4)) + nines, "5" + zeros, "5" + zeros + char('1' + uniform(0, 8)),
+            char('6' + uniform(0, 3)) + zeros + std::to_string(random())};
+        const int rounded = whole + (kind == 1 ? whole % 2 : kind > 1);
+        const std::string digits = std::to_string(whole) + fraction[kind];
+        const std::size_t point = std::to_string(whole).size();
+        const std::string forms[] = {digits.substr(0, point) + "." + digits.substr(point),
+                                     "0." + digits + "e" + std::to_string(point),
+                                     digits + "e-" + std::to_string(digits.size() - point)};
         const bool negative = run % 8 >= 4;
-        // The same number with its point moved left by `shift`, and an exponent to undo it.
-        const int shift = std::uniform_int_distribution(-3, 3)(random);
-        std::string mantissa = std::to_string(whole) + fraction;
-        std::int64_t point = std::int64_t(std::to_string(whole).size()) - shift;
-        if (point <= 0) mantissa.insert(0, std::size_t(1 - point), '0'), point = 1;
-        if (point > std::int64_t(mantissa.size())) mantissa.resize(std::size_t(point), '0');
-        mantissa.insert(std::size_t(point), ".");
-        const std::string text = (negative ? "-" : "") + mantissa + "e" + std::to_string(shift);
+        const std::string text = (negative ? "-" : "") + forms[run / 8 % 3];
         const int expected = negative ? -rounded : rounded;
         SCOPED_TRACE(text);
         if (expected < -32768 || expected > 32767) {

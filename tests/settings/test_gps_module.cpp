@@ -14,7 +14,8 @@ namespace tidewell {
 namespace {
 
 struct Module {
-    explicit Module(std::string exe = "/opt/tidewell/tidewell") : module{profile, registry, exe} {}
+    explicit Module(std::string exe = "/opt/tidewell/tidewell", AutoRun* autoRun = nullptr)
+        : module{profile, autoRun ? *autoRun : registry, exe} {}
     fakes::FakeProfileStore profile;
     fakes::FakeAutoRun registry;
     GPSModule module;
@@ -24,8 +25,8 @@ TEST(GetSaveIniSetting, KeysUpperCasedOnWritingAndValuesCutTo749) {
     testing::TempFolder dir;
     const std::string file = dir.file("Tidewell.ini"), value(800, 'q');
     IniProfileStore profile;
-    Module m;
-    GPSModule module(profile, m.registry, "/opt/tidewell/tidewell");
+    fakes::FakeAutoRun registry;
+    GPSModule module(profile, registry, "/opt/tidewell/tidewell");
     module.SaveIniSetting("udp", "UDPrate", value, file);
     EXPECT_EQ(testing::readBytes(file), "[udp]\nUDPRATE=" + value + "\n");
     EXPECT_EQ(module.GetIniSetting("UDP", "udprate", file), value.substr(0, 749));
@@ -35,7 +36,6 @@ TEST(ConfigureAutoRun, ChoosesListNameAndPathByMode) {
     const std::string tw = "tidewell" + std::string(paths::executableSuffix);
     const std::string run = "Run\\Tidewell", once = "RunOnce\\Tidewell";
     using Values = std::map<std::string, std::string>;
-    const Values before{{run, "old"}, {once, "once"}};
     const struct {
         const char* why;
         std::int16_t mode;
@@ -52,22 +52,20 @@ TEST(ConfigureAutoRun, ChoosesListNameAndPathByMode) {
     };
     for (const auto& r : rows) {
         Module m(r.exe);
-        m.registry.values = before;
+        m.registry.values = {{run, "old"}, {once, "once"}};
         m.module.ConfigureAutoRun(r.mode, r.name, r.path);
         EXPECT_EQ(m.registry.values, r.expected) << r.why;
     }
 }
 
-TEST(XdgAutoRun, CommandIsThisExecutableAsNamedWithItsSettingsFileMadeAbsolute) {
+// The command is this executable as named, its settings file made absolute. Exec quoting and
+// escaping as a launcher reads them: reserved characters quoted, '"', '`', '$' and '\' escaped
+// inside quotes, '%' doubled, then every '\' escaped again for the key file.
+TEST(XdgAutoRun, CheckingWritesAnEntryThatRunsTheCommandAndUncheckingRemovesIt) {
     EXPECT_EQ(XdgAutoRunStore::launchCommand("rel dir/t.ini", "/opt/my $apps/Tidewell.AppImage"),
               (std::vector<std::string>{"/opt/my $apps/Tidewell.AppImage", "--settings",
                                         (std::filesystem::current_path() / "rel dir/t.ini")}));
     EXPECT_EQ(XdgAutoRunStore::launchCommand("", "/opt/tw"), std::vector<std::string>{"/opt/tw"});
-}
-
-// Exec quoting and escaping as a launcher reads them: reserved characters quoted, '"', '`', '$'
-// and '\' escaped inside quotes, '%' doubled, then every '\' escaped again for the key file.
-TEST(XdgAutoRun, CheckingWritesAnEntryThatRunsTheCommandAndUncheckingRemovesIt) {
     const struct {
         const char* why;
         std::vector<std::string> command;
@@ -83,14 +81,13 @@ TEST(XdgAutoRun, CheckingWritesAnEntryThatRunsTheCommandAndUncheckingRemovesIt) 
         testing::TempFolder dir;
         const std::string folder = dir.file("autostart");  // made by the first write
         XdgAutoRunStore store(r.command, folder);
-        Module m;
-        GPSModule module(m.profile, store, "/opt/tidewell/tidewell");
-        module.ConfigureAutoRun(2, "", "");
-        module.ConfigureAutoRun(1, "", "");  // run-once has no place here
+        Module m("/opt/tidewell/tidewell", &store);
+        m.module.ConfigureAutoRun(2, "", "");
+        m.module.ConfigureAutoRun(1, "", "");  // run-once has no place here
         EXPECT_EQ(testing::readBytes(folder + "/Tidewell.desktop"),
                   "[Desktop Entry]\nType=Application\nName=Tidewell\nExec=" + r.exec +
                       "\nX-GNOME-Autostart-enabled=true\n");
-        module.ConfigureAutoRun(0, "", "");
+        m.module.ConfigureAutoRun(0, "", "");
         EXPECT_TRUE(std::filesystem::is_empty(folder));
     }
 }

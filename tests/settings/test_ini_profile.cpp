@@ -74,12 +74,8 @@ protected:
     }
 };
 
-// Creating, editing and reading back a file: GetSaveIniSetting and the tests below.
-TEST_F(IniProfileFile, MissingFileGivesTheDefaultCutToSize) {
-    EXPECT_EQ(get("GPS", "COMPORT", 3), "df");
-}
-
-TEST_F(IniProfileFile, HugeFileIsReadQuicklyAndNeverRewritten) {
+TEST_F(IniProfileFile, HugeFileIsReadQuicklyAndNeverRewrittenAndAMissingOneGivesTheDefault) {
+    EXPECT_EQ(get("GPS", "COMPORT", 3), "df") << "cut to size";
     // 300 MB, sparse: settings at the start, then one endless line of NUL bytes.
     writeBytes(path, "[GPS]\nCOMPORT=COM3\n");
     ASSERT_EQ(::truncate(path.c_str(), 300LL << 20), 0);
@@ -91,29 +87,26 @@ TEST_F(IniProfileFile, HugeFileIsReadQuicklyAndNeverRewritten) {
     EXPECT_EQ(fs::file_size(path), 300ULL << 20);
 }
 
-TEST_F(IniProfileFile, WriteCutShortByTheDiskLeavesTheOriginalAndNoTemporary) {
-    // A file-size limit makes the temporary file's write fail part way, as a full disk would.
-    writeBytes(path, "[A]\nk=1\n");
-    rlimit old{};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    const rlimit small{64, old.rlim_max};
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const WriteOutcome written = store.writeString("A", "k", std::string(200, 'v'), path);
-    ::setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
-    EXPECT_EQ(written.failure, "writing: File too large");
-    EXPECT_EQ(readBytes(path), "[A]\nk=1\n");
-    EXPECT_EQ(dir.names(), std::set<std::string>{"Tidewell.ini"});
-}
-
-TEST_F(IniProfileFile, ReadOnlyFileIsNeverReplacedEvenByRoot) {
-    writeBytes(path, "[A]\nk=1\n");
-    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
-    EXPECT_EQ(store.writeString("A", "k", "2", path).failure, "it is read-only");
-    EXPECT_EQ(readBytes(path), "[A]\nk=1\n");
-    EXPECT_EQ(fs::status(path).permissions(), fs::perms(0444));
-    EXPECT_EQ(dir.names(), std::set<std::string>{"Tidewell.ini"});
+// A file-size limit makes the temporary file's write fail part way, as a full disk would; a
+// read-only file is never replaced, even by root. Either way the original stays, alone.
+TEST_F(IniProfileFile, AFailedWriteLeavesTheOriginalAndNoTemporary) {
+    for (const bool full : {true, false}) {
+        writeBytes(path, "[A]\nk=1\n");
+        rlimit old{};
+        ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit small{64, old.rlim_max};
+        ASSERT_EQ(full ? ::setrlimit(RLIMIT_FSIZE, &small) : ::chmod(path.c_str(), 0444), 0);
+        const fs::perms mode = fs::status(path).permissions();
+        const WriteOutcome written = store.writeString("A", "k", std::string(200, 'v'), path);
+        ::setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, oldHandler);
+        EXPECT_EQ(written.failure, full ? "writing: File too large" : "it is read-only");
+        EXPECT_EQ(readBytes(path), "[A]\nk=1\n");
+        EXPECT_EQ(fs::status(path).permissions(), mode);
+        EXPECT_EQ(dir.names(), std::set<std::string>{"Tidewell.ini"});
+        fs::remove(path);
+    }
 }
 
 TEST_F(IniProfileFile, AnotherUsersFileKeepsItsOwnerAndModeOrIsLeftAlone) {

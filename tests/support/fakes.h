@@ -43,10 +43,7 @@ public:
         const SystemTime& l = t.local;
         record(l.wMilliseconds ? "time %02d:%02d:%02d.%03d" : "time %02d:%02d:%02d", l.wHour,
                l.wMinute, l.wSecond, l.wMilliseconds);
-        SystemTime next = date == DateChoice::Target ? l : now;
-        next.wHour = l.wHour, next.wMinute = l.wMinute, next.wSecond = l.wSecond;
-        next.wMilliseconds = l.wMilliseconds;
-        Instant at = instantOf(next);
+        Instant at = instantOf(l);
         if (date == DateChoice::Nearest)
             at += std::chrono::round<std::chrono::days>(instantOf(now) - at);
         now = systemTimeAt(at);
@@ -58,10 +55,7 @@ public:
         if (refuse) throw Error(1, "Operation not permitted");
     }
     static SystemTime shifted(SystemTime t, int minutes) {
-        DateValue value = 0;
-        SystemTimeToDate(t, value);
-        DateToSystemTime(value + minutes / 1440.0, t);
-        return t;
+        return systemTimeAt(instantOf(t) + std::chrono::minutes(minutes));
     }
 };
 
@@ -76,8 +70,8 @@ public:
         return get(section, key).value_or(std::string(def)).substr(0, size - 1);
     }
     std::string failWrites;  // the reason every write fails with, when not empty
-    WriteOutcome writeString(std::string_view section, std::string_view key,
-                             std::string_view value, const std::string&) override {
+    WriteOutcome writeString(std::string_view section, std::string_view key, std::string_view value,
+                             const std::string&) override {
         if (!failWrites.empty()) return WriteOutcome::failed(failWrites);
         set(section, key, value);
         writes.push_back(std::string(section) + "/" + std::string(key) + "=" + std::string(value));

@@ -71,6 +71,13 @@ struct WindowTest : ::testing::Test {
     void stored(std::string_view section, std::string_view key, std::string_view value) {
         profile.set(section, key, value);
     }
+    // Each "Section/Key=value".
+    void stored(std::initializer_list<std::string_view> entries) {
+        for (std::string_view e : entries)
+            profile.set(e.substr(0, e.find('/')),
+                        e.substr(e.find('/') + 1, e.find('=') - e.find('/') - 1),
+                        e.substr(e.find('=') + 1));
+    }
     // Start-up, then forget what it wrote and did, to look at the handlers alone.
     OrvaneSetTime& start() {
         load();

@@ -11,18 +11,12 @@ int held = 0;
 UINT WINAPI begin(UINT ms) { return ms == 1 ? (++held, TIMERR_NOERROR) : TIMERR_NOCANDO; }
 UINT WINAPI end(UINT ms) { return ms == 1 ? (--held, TIMERR_NOERROR) : TIMERR_NOCANDO; }
 
-struct TimerPeriodTest : WindowTest {
-    std::optional<OutputTimerPeriod> period{std::in_place, begin, end};
-    OrvaneSetTime& loadWithPeriod() {
-        events.add(*period);
-        return load();
-    }
-};
-
-TEST_F(TimerPeriodTest, HeldWhileEitherOutputIsOn) {
+TEST_F(WindowTest, TimerPeriodIsHeldWhileEitherOutputIsOn) {
     held = 0;
-    stored("UDP", "SendUDP", "1");
-    auto& w = loadWithPeriod();
+    std::optional<OutputTimerPeriod> period{std::in_place, begin, end};
+    events.add(*period);
+    stored({"UDP/SendUDP=1"});
+    OrvaneSetTime& w = load();
     EXPECT_EQ(held, 1) << "UDP on at start";
     w.Check2.click();
     EXPECT_EQ(held, 1) << "serial on too: still one request";
