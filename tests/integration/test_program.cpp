@@ -423,6 +423,34 @@ TEST(ProgramMidnight, SetsTheTimeOnTheNewDayWhileThePcStillShowsTheOldOne) {
     EXPECT_LT(std::abs(askedMs - atMs), 3000) << "ms, a step of a second or two";
 }
 
+// One copy a settings file: a second start with the same file says who runs and ends with 1
+// (the first has no window to show); a start with another file runs beside.
+TEST(ProgramInstances, OneCopyASettingsFile) {
+    ProgramRun run;
+    run.start("[UDP]\nUDPADDRESS=127.0.0.1\n");
+    ASSERT_TRUE(run.untilLine("priority: ", 10s));
+    const std::vector<std::string> env{"HOME=" + run.dir.string(),
+                                       "XDG_RUNTIME_DIR=" + run.dir.string()};
+    const auto second = [&](const std::string& settings, std::vector<std::string> more) {
+        more.insert(more.end(), env.begin(), env.end());
+        return std::make_unique<ChildProcess>(
+            kProgram, std::vector<std::string>{"--no-set-clock", "--settings", settings}, more);
+    };
+    const auto headless = second(run.settingsFile(), {});
+    EXPECT_EQ(headless->waitExit(10000), 1);
+    EXPECT_EQ(headless->stderrText(), "tidewell: already running (PID " +
+                                          std::to_string(run.program->pid()) + ") with settings " +
+                                          run.settingsFile() + "\n");
+    const std::string other = (run.dir / "Other.ini").string();
+    std::ofstream(other) << "[UDP]\nUDPADDRESS=127.0.0.1\n";
+    const auto beside = second(other, {});
+    EXPECT_EQ(beside->line(0), "settings: " + other) << "another file runs beside";
+    EXPECT_EQ(beside->waitExit(5000, SIGTERM), 0);
+    const auto windowed = second(run.settingsFile(), {"DISPLAY=:99", "QT_QPA_PLATFORM=offscreen"});
+    EXPECT_EQ(windowed->waitExit(10000), 1);
+    EXPECT_TRUE(run.untilLine("window: ", 1s) == false) << "a headless program shows nothing";
+}
+
 TEST(ProgramReport, StartTellsTheSettingsAndOddValuesAndAStalledOrGoneReaderCostsOnlyLines) {
     for (const bool leaves : {false, true}) {
         SCOPED_TRACE(leaves ? "reader leaves after a line, as | head -1" : "reader stalls");
