@@ -84,16 +84,11 @@ public:
     // The estimate `chronyc sourcestats` gives of the refclock: its offset (seconds, positive
     // when the PC clock is ahead) once it rests on `samples` filtered samples or more.
     std::optional<double> offsetEstimate(int samples) const {
-        int np = 0, nr = 0, span = 0;
-        double frequency = 0, skew = 0, offset = 0, deviation = 0;
-        const std::string row = chronyc("sourcestats");
-        const auto comma = row.find(',');
-        if (comma == std::string::npos ||
-            std::sscanf(row.c_str() + comma, ",%d,%d,%d,%lf,%lf,%lf,%lf", &np, &nr, &span,
-                        &frequency, &skew, &offset, &deviation) != 7 ||
-            np < samples)
-            return std::nullopt;
-        return offset;
+        int np = 0;  // name, np, nr, span, frequency, skew, offset
+        double offset = 0;
+        const char* format = "%*[^,],%d,%*d,%*d,%*f,%*f,%lf";
+        const bool read = std::sscanf(chronyc("sourcestats").c_str(), format, &np, &offset) == 2;
+        return read && np >= samples ? std::optional(offset) : std::nullopt;
     }
 
 private:
