@@ -36,17 +36,15 @@ public:
         : dir_(folder / "chrony") {
         namespace fs = std::filesystem;
         fs::create_directory(dir_);
-        std::vector<std::string> args{"-x", "-d", "-f", (dir_ / "chronyd.conf").string()};
+        std::vector<std::string> args{"-x", "-d", "-f", (dir_ / "chronyd.conf").string(), "-U"};
         // chronyd wants its command socket's folder its own and closed to others.
         if (::geteuid() == 0) {
             const passwd* nobody = ::getpwnam("nobody");
             if (!nobody || ::chown(dir_.c_str(), nobody->pw_uid, nobody->pw_gid) != 0)
                 throw std::runtime_error("no user nobody to run chronyd as");
-            args.insert(args.end(), {"-u", "nobody"});
+            args.back() = "-u", args.push_back("nobody");  // as nobody, not as root (-U)
             // It answers chronyc through a socket in there.
             fs::permissions(folder, fs::perms::others_exec, fs::perm_options::add);
-        } else {
-            args.push_back("-U");
         }
         ::chmod(dir_.c_str(), 0770);
         const std::string d = dir_.string();

@@ -7,6 +7,7 @@
 #include <sys/un.h>
 
 #include <cstring>
+#include <functional>
 
 #include "child_process.h"
 #include "devices/port_names.h"
@@ -22,6 +23,16 @@ namespace {
 using namespace std::chrono;
 
 const std::string kFrame = "*161103120620260000000001000000000#";
+
+// The number and description of the error `call` throws; 0 and "" when none.
+std::pair<int, std::string> thrown(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const Error& e) {
+        return {e.number(), e.description()};
+    }
+    return {};
+}
 
 TEST(PortNames, AnOverrideElseTheSerialDeviceOfThatNumber) {
     const std::map<int, std::string> overrides{{3, "/dev/serial/by-id/usb-FTDI-port0"}, {4, ""}};
@@ -81,14 +92,7 @@ TEST(UdpSocketLookup, PendingIsTransientAFailureHoldsForTheBackOffAFoundNameSend
                            [&] { return now; }};
     socket.Protocol = UdpSocket::UdpProtocol, socket.RemotePort = port;
     socket.RemoteHost = "clocks.local";
-    const auto send = [&] {
-        try {
-            socket.SendData(kFrame);
-            return 0;
-        } catch (const Error& e) {
-            return e.number();
-        }
-    };
+    const auto send = [&] { return thrown([&] { socket.SendData(kFrame); }).first; };
     EXPECT_EQ(send(), errors::TransientSend);
     EXPECT_EQ(testing::readSome(receiver, 100), "") << "nothing goes out while the name is pending";
     status = Status::Failed;
@@ -110,14 +114,9 @@ TEST(PosixRefclockSocket, SendsChronysLayoutAndTellsWhyItCannot) {
     testing::TempFolder dir;
     PosixRefclockSocket socket;
     socket.Path = dir.file("chrony.sock");
-    const auto why = [&](auto call) {
-        try {
-            call();
-        } catch (const Error& e) {
-            const std::string d = e.description();  // after the operation and the path
-            return d.substr(d.find(socket.Path) + socket.Path.size());
-        }
-        return std::string("no error");
+    const auto why = [&](const std::function<void()>& call) {
+        const std::string d = thrown(call).second;  // after the operation and the path
+        return d.empty() ? "no error" : d.substr(d.find(socket.Path) + socket.Path.size());
     };
     const auto chronyd = [&] {  // binds as chronyd does
         const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK, 0);
