@@ -79,14 +79,10 @@ INSTANTIATE_TEST_SUITE_P(Zones, ZoneChanges, ::testing::ValuesIn(kZones));
 
 TEST(LinuxClock, RefusalsAndImpossibleFieldsThrowAndNothingImpossibleIsSet) {
     testing::EnvOverride zone("TZ", "Europe/Berlin");
-    SeamClock pc;
-    pc.now = sys_days(2026y / 12 / 6) + 8h + 5min + 1s;
-    pc.refuse = true;
+    SeamClock pc{sys_days(2026y / 12 / 6) + 8h + 5min + 1s, {}, true};
     const ZonedTime target{{2026, 12, 0, 6, 9, 5, 1, 0}, {2026, 12, 0, 6, 8, 5, 1, 0}};
     EXPECT_THROW(pc.clock.setLocalTimeOfDay(target, DateChoice::Nearest), Error);
-    ZonedTime impossible = target;
-    impossible.local.wMonth = 2, impossible.local.wDay = 29, impossible.local.wYear = 2025;
-    EXPECT_THROW(pc.clock.setLocalDate(impossible), Error);
+    EXPECT_THROW(pc.clock.setLocalDate({{2025, 2, 0, 29, 9, 5, 1, 0}, target.utc}), Error);
     EXPECT_EQ(pc.sets.size(), 1u) << "impossible fields never reach the clock";
 }
 
