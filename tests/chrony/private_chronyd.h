@@ -36,17 +36,15 @@ public:
         : dir_(folder / "chrony") {
         namespace fs = std::filesystem;
         fs::create_directory(dir_);
-        std::vector<std::string> args{"-x", "-d", "-f", (dir_ / "chronyd.conf").string()};
+        std::vector<std::string> args{"-x", "-d", "-f", (dir_ / "chronyd.conf").string(), "-U"};
         // chronyd wants its command socket's folder its own and closed to others.
         if (::geteuid() == 0) {
             const passwd* nobody = ::getpwnam("nobody");
             if (!nobody || ::chown(dir_.c_str(), nobody->pw_uid, nobody->pw_gid) != 0)
                 throw std::runtime_error("no user nobody to run chronyd as");
-            args.insert(args.end(), {"-u", "nobody"});
+            args.back() = "-u", args.push_back("nobody");  // as nobody, not as root (-U)
             // It answers chronyc through a socket in there.
             fs::permissions(folder, fs::perms::others_exec, fs::perm_options::add);
-        } else {
-            args.push_back("-U");
         }
         ::chmod(dir_.c_str(), 0770);
         const std::string d = dir_.string();
@@ -84,16 +82,11 @@ public:
     // The estimate `chronyc sourcestats` gives of the refclock: its offset (seconds, positive
     // when the PC clock is ahead) once it rests on `samples` filtered samples or more.
     std::optional<double> offsetEstimate(int samples) const {
-        int np = 0, nr = 0, span = 0;
-        double frequency = 0, skew = 0, offset = 0, deviation = 0;
-        const std::string row = chronyc("sourcestats");
-        const auto comma = row.find(',');
-        if (comma == std::string::npos ||
-            std::sscanf(row.c_str() + comma, ",%d,%d,%d,%lf,%lf,%lf,%lf", &np, &nr, &span,
-                        &frequency, &skew, &offset, &deviation) != 7 ||
-            np < samples)
-            return std::nullopt;
-        return offset;
+        int np = 0;  // name, np, nr, span, frequency, skew, offset
+        double offset = 0;
+        const char* format = "%*[^,],%d,%*d,%*d,%*f,%*f,%lf";
+        const bool read = std::sscanf(chronyc("sourcestats").c_str(), format, &np, &offset) == 2;
+        return read && np >= samples ? std::optional(offset) : std::nullopt;
     }
 
 private:

@@ -1,18 +1,38 @@
+// The outputs on Linux: serial frames on a pty, UDP through the host-name cache, and samples to
+// chrony's refclock socket.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <sys/un.h>
+
+#include <cstring>
+#include <functional>
 
 #include "child_process.h"
 #include "devices/port_names.h"
+#include "devices/refclock_socket_posix.h"
 #include "devices/serial_port.h"
 #include "devices/udp_socket.h"
 #include "platform/error.h"
+#include "temp_folder.h"
 
 namespace tidewell {
 namespace {
 
-using namespace std::chrono_literals;
+using namespace std::chrono;
 
 const std::string kFrame = "*161103120620260000000001000000000#";
+
+// The number and description of the error `call` throws; 0 and "" when none.
+std::pair<int, std::string> thrown(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const Error& e) {
+        return {e.number(), e.description()};
+    }
+    return {};
+}
 
 TEST(PortNames, AnOverrideElseTheSerialDeviceOfThatNumber) {
     const std::map<int, std::string> overrides{{3, "/dev/serial/by-id/usb-FTDI-port0"}, {4, ""}};
@@ -62,29 +82,19 @@ TEST(UdpSocketLookup, PendingIsTransientAFailureHoldsForTheBackOffAFoundNameSend
     using Status = HostLookup::Status;
     int receiver = -1;
     const int port = testing::boundUdp(receiver, "127.0.0.1");
-    const auto received = [&](int waitMs) { return testing::readSome(receiver, waitMs); };
     std::vector<std::string> started;
     Status status{};
     std::chrono::steady_clock::time_point now{};
     SystemUdpSocket socket{[&](const std::string& name) {
-                              started.push_back(name);
-                              status = Status::Pending;
-                              return std::make_unique<ManualLookup>(status);
-                          },
-                          [&] { return now; }};
-    socket.Protocol = UdpSocket::UdpProtocol;
-    socket.RemotePort = port;
+                               started.push_back(name), status = Status::Pending;
+                               return std::make_unique<ManualLookup>(status);
+                           },
+                           [&] { return now; }};
+    socket.Protocol = UdpSocket::UdpProtocol, socket.RemotePort = port;
     socket.RemoteHost = "clocks.local";
-    const auto send = [&] {
-        try {
-            socket.SendData(kFrame);
-            return 0;
-        } catch (const Error& e) {
-            return e.number();
-        }
-    };
+    const auto send = [&] { return thrown([&] { socket.SendData(kFrame); }).first; };
     EXPECT_EQ(send(), errors::TransientSend);
-    EXPECT_EQ(received(100), "") << "nothing goes out while the name is pending";
+    EXPECT_EQ(testing::readSome(receiver, 100), "") << "nothing goes out while the name is pending";
     status = Status::Failed;
     EXPECT_EQ(send(), errors::HostNotFound);
     now += HostNames::kRetryAfter - 1s;
@@ -93,9 +103,53 @@ TEST(UdpSocketLookup, PendingIsTransientAFailureHoldsForTheBackOffAFoundNameSend
     EXPECT_EQ(send(), errors::TransientSend) << "a new lookup is under way";
     status = Status::Found;
     EXPECT_EQ(send(), 0);
-    EXPECT_EQ(received(2000), kFrame);
+    EXPECT_EQ(testing::readSome(receiver, 2000), kFrame);
     EXPECT_EQ(started, std::vector<std::string>(2, "clocks.local")) << "one lookup per try";
     ::close(receiver);
+}
+
+// Samples to a socket bound where chronyd would bind its own: chrony's layout and values, and
+// why a socket cannot be reached, without ever waiting.
+TEST(PosixRefclockSocket, SendsChronysLayoutAndTellsWhyItCannot) {
+    testing::TempFolder dir;
+    PosixRefclockSocket socket;
+    socket.Path = dir.file("chrony.sock");
+    const auto why = [&](const std::function<void()>& call) {
+        const std::string d = thrown(call).second;  // after the operation and the path
+        return d.empty() ? "no error" : d.substr(d.find(socket.Path) + socket.Path.size());
+    };
+    const auto chronyd = [&] {  // binds as chronyd does
+        const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK, 0);
+        sockaddr_un address{AF_UNIX, {}};
+        std::strcpy(address.sun_path, socket.Path.c_str());
+        EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        return fd;
+    };
+    EXPECT_EQ(why([&] { socket.check(); }), ": No such file or directory (chronyd is not running, "
+                                            "or has no refclock SOCK line for it)");
+    ::close(chronyd());
+    EXPECT_EQ(why([&] { socket.check(); }),
+              ": Connection refused (left by a chronyd that has stopped)");
+    std::filesystem::remove(socket.Path);
+    const int fd = chronyd();
+
+    // struct sock_sample in this system's native layout: timeval, offset, pulse and leap (0: a
+    // whole time, no leap second), padding, magic.
+    socket.send({sys_time<microseconds>(1'796'000'000'123'456us), -0.2503});
+    struct {
+        timeval tv;
+        double offset;
+        int pulse, leap, pad, magic;
+    } s{};
+    ASSERT_EQ(::recv(fd, &s, sizeof s, MSG_TRUNC), ssize_t(sizeof s)) << "the whole datagram";
+    EXPECT_TRUE(s.tv.tv_sec == 1'796'000'000 && s.tv.tv_usec == 123'456 && s.offset == -0.2503);
+    EXPECT_TRUE(s.pulse == 0 && s.leap == 0 && s.magic == 0x534f434b) << "pulse, leap, magic";
+
+    // A chronyd that reads nothing: the sends fail at once when its queue is full.
+    std::string full;
+    for (int i = 0; i < 100'000 && (full = why([&] { socket.send({}); })) == "no error";) ++i;
+    EXPECT_EQ(full, ": Resource temporarily unavailable (chronyd is not reading its samples)");
+    ::close(fd);
 }
 
 }  // namespace

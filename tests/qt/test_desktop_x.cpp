@@ -11,12 +11,11 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <optional>
 #include <thread>
-#include <tuple>
 
 #include "child_process.h"
+#include "temp_folder.h"
 
 // What the X and font libraries keep for the life of the process.
 extern "C" const char* __lsan_default_suppressions() {
@@ -25,6 +24,8 @@ extern "C" const char* __lsan_default_suppressions() {
 
 namespace {
 
+using ::testing::HasSubstr;
+using namespace std::chrono_literals;
 using tidewell::testing::ChildProcess;
 
 // The first line a shell command prints, its errors dropped.
@@ -60,11 +61,8 @@ int edge(const QImage& image, QPoint at, QPoint step) {
     return step.x() ? at.x() : at.y();
 }
 
-constexpr int px(int twips) {
-    return twips * 96 / 1440;
-}
-
 TEST(DesktopX, TrayIconOutlivesThePanelAndShowsHidesAndClosesTheWindow) {
+    const auto px = [](int twips) { return twips * 96 / 1440; };
     for (std::string tool : {"Xvfb", "xdotool", "trayer"})
         if (run("command -v " + tool).empty()) GTEST_SKIP() << tool << " is not installed";
     // The server picks a free display itself, as a test's own pick could race another's; and
@@ -84,7 +82,8 @@ TEST(DesktopX, TrayIconOutlivesThePanelAndShowsHidesAndClosesTheWindow) {
     ASSERT_NE(eventually("xdotool search --onlyvisible --class trayer"), "")
         << xserver.stderrText() << panel->stderrText();
 
-    const std::string ini = std::filesystem::temp_directory_path() / ("tidewell-x" + name);
+    tidewell::testing::TempFolder dir;
+    const std::string ini = dir.file("Tidewell.ini");
     std::ofstream(ini) << "[UDP]\nSendUDP= 1\nUDPaddress=127.0.0.1\n";
     ChildProcess program(TIDEWELL_BINARY_DIR "/tidewell", {"--no-set-clock", "--settings", ini});
     ASSERT_NE(eventually(anyIcon), "") << program.stderrText();
@@ -99,32 +98,23 @@ TEST(DesktopX, TrayIconOutlivesThePanelAndShowsHidesAndClosesTheWindow) {
     click(icon, 8, 8);
     const std::string shown = eventually("xdotool search --onlyvisible --name '^Tidewell$'");
     ASSERT_NE(shown, "");
-    EXPECT_NE(run("xprop -id " + shown + " _NET_WM_WINDOW_TYPE").find("_UTILITY"),
-              std::string::npos)
+    EXPECT_THAT(run("xprop -id " + shown + " _NET_WM_WINDOW_TYPE"), HasSubstr("_UTILITY"))
         << "a taskbar button beside the tray icon";
     static int argc = 1;
     static char arg0[] = "test_desktop_x", *argv[] = {arg0, nullptr};
     QGuiApplication screen(argc, argv);
-    const auto grab = [&] {
-        return QGuiApplication::primaryScreen()->grabWindow(std::stoul(shown)).toImage();
-    };
-    QImage shot = grab();
-    // Grabbed again until painted: Line1 dark, where its twips say, against the window above it.
-    for (int i = 0; i < 100 && edge(shot, {px(2805), px(2900)}, {0, 1}) != px(3030); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        shot = grab();
+    QImage shot;
+    bool painted = false;
+    // Grabbed until painted: Line1 dark, where its twips say, against the window above it. The
+    // offscreen window test checks every control's place; here the size shows the same scale.
+    for (int i = 0; i < 100 && !painted; ++i, std::this_thread::sleep_for(50ms)) {
+        shot = QGuiApplication::primaryScreen()->grabWindow(std::stoul(shown)).toImage();
+        painted = edge(shot, {px(2805), px(2900)}, {0, 1}) == px(3030);
     }
     std::filesystem::create_directories(TIDEWELL_BINARY_DIR "/artifacts");
     shot.save(TIDEWELL_BINARY_DIR "/artifacts/window.png");
+    EXPECT_TRUE(painted) << "Line1 where its twips put it";
     EXPECT_EQ(shot.size(), QSize(px(5745), px(6705)));
-    // Line1's ends, Command4's left and top, the empty txtGPStime's bottom.
-    for (auto [from, step, twips] : std::initializer_list<std::tuple<QPoint, QPoint, int>>{
-             {{px(2805), px(3030)}, {-1, 0}, 300},
-             {{px(2805), px(3030)}, {1, 0}, 5310},
-             {{px(2400) + 8, px(5790) + 3}, {-1, 0}, 2400},
-             {{px(2400) + 37, px(5790) + 8}, {0, -1}, 5790},
-             {{px(1050) + 100, px(810) + 10}, {0, 1}, 810 + 315}})
-        EXPECT_NEAR(edge(shot, from, step), px(twips), 1) << from.x() << "," << from.y();
 
     // Hide Program, at its centre; then the icon brings the window back.
     click(shown, px(2400 + 1125 / 2), px(5790 + 375 / 2));
@@ -134,9 +124,7 @@ TEST(DesktopX, TrayIconOutlivesThePanelAndShowsHidesAndClosesTheWindow) {
     // Close and Exit.
     click(shown, px(4140 + 1275 / 2), px(5760 + 375 / 2));
     EXPECT_EQ(program.waitExit(10000), 0) << program.stderrText();
-    const std::string saved(std::istreambuf_iterator<char>(std::ifstream(ini).rdbuf()), {});
-    EXPECT_THAT(saved, ::testing::HasSubstr("[GPS]\nGPSDATE=0\nCOMPORT=None"));
-    std::filesystem::remove(ini);
+    EXPECT_THAT(tidewell::testing::readBytes(ini), HasSubstr("[GPS]\nGPSDATE=0\nCOMPORT=None"));
     panel.reset();
     xserver.waitExit(5000, SIGTERM);
 }

@@ -76,10 +76,8 @@ struct QtWindowTest : WindowTest, testing::WindowReading {
 TEST_F(QtWindowTest, EveryControlMirrorsTheModelBeforeAndAfterChangesFromCode) {
     OrvaneSetTime& w = open(shell);
     testing::expectMirrors(w, *this);
-    w.Check2.Value(1);  // shows the controls it governs
-    w.Combo1.Text("typed");
-    w.Label2.Caption("Version 9");
-    w.Option1[1].Value(true);
+    w.Check2.Value(1), w.Combo1.Text("typed");  // Check2 shows the controls it governs
+    w.Label2.Caption("Version 9"), w.Option1[1].Value(true);
     testing::expectMirrors(w, *this);
     EXPECT_TRUE(qobject_cast<QAbstractButton*>(widget(w.Check2))->isChecked());
 }

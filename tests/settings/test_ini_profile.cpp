@@ -1,3 +1,5 @@
+// The Linux settings file: its text, the store over it and where it lives; the settings module
+// over the store, and auto-run as XDG autostart entries.
 #include "settings/ini_profile.h"
 
 #include <fcntl.h>
@@ -13,7 +15,11 @@
 #include <csignal>
 #include <tuple>
 
+#include "fakes.h"
+#include "platform/paths.h"
+#include "settings/autorun_xdg_linux.h"
 #include "settings/file_ops.h"
+#include "settings/gps_module.h"
 #include "settings/ini_text.h"
 #include "settings/settings_path.h"
 #include "temp_folder.h"
@@ -24,43 +30,33 @@ namespace {
 namespace fs = std::filesystem;
 using testing::readBytes;
 using testing::writeBytes;
+using S = std::string;
 
+// Rows the Windows build's random comparison with the profile functions cannot reach: it
+// writes through the store, and compares files without blanks around '=' or empty lines.
 TEST(IniText, FindsTheFirstMatchingValue) {
-    const struct {
-        const char* why;
-        std::string text, section, key;
-        std::optional<std::string> expected;
-    } rows[] = {
+    const std::tuple<const char*, S, S, S, std::optional<S>> rows[] = {
         // clang-format off
         {"byte-order mark; blanks around header, key and value", "\xEF\xBB\xBF  [ A ]\n  \tKey \t=  \t v a l \t\n", "a", "key", "v a l"},
-        {"empty value still exists", "[A]\nk=\n", "A", "k", ""},
-        {"value keeps later '='", "[A]\nk=a=b\n", "A", "k", "a=b"},
-        {"only the first of a repeated section", "[A]\nx=1\n[B]\n[a]\nk=2\n", "A", "k", std::nullopt},
-        {"key of another section", "[A]\nk=1\n[B]\n", "B", "k", std::nullopt},
         {"comment is no key", "[A]\n;k=1\n k=2\n", "A", "k", "2"},
         {"value cut at NUL", std::string("[A]\nk=ab\0cd\n", 12), "A", "k", "ab"},
-        {"one pair of matching quotes goes", "[A]\nk= \"'a b'\" \nj='x\"\n", "A", "k", "'a b'"},
         // clang-format on
     };
-    for (const auto& r : rows)
-        EXPECT_EQ(ini::findValue(r.text, r.section, r.key), r.expected) << r.why;
+    for (const auto& [why, text, section, key, expected] : rows)
+        EXPECT_EQ(ini::findValue(text, section, key), expected) << why;
 }
 
 TEST(IniText, SettingAValueChangesOnlyWhatItMust) {
-    const struct {
-        const char* why;
-        std::string text, section, key, value, expected;
-    } rows[] = {
+    const std::tuple<const char*, S, S, S, S, S> rows[] = {
         // clang-format off
         {"replace keeps everything up to '='", "[A]\n  K = old  \n", "A", "k", " 1", "[A]\n  K = 1\n"},
         {"new key after the section's last key", "[A]\nk=1\n\nm=2\n\n[B]\n", "A", "N", "v", "[A]\nk=1\n\nm=2\nN=v\n\n[B]\n"},
         {"new key after a last line without line end", "[A]\r\nk=1", "A", "N", "v", "[A]\r\nk=1\r\nN=v\r\n"},
-        {"new section at the end, CRLF file", "[A]\r\nk=1\r\n", "UDP", "R", "x", "[A]\r\nk=1\r\n[UDP]\r\nR=x\r\n"},
         {"file of only a byte-order mark", "\xEF\xBB\xBF", "A", "N", "v", "\xEF\xBB\xBF[A]\nN=v\n"},
         // clang-format on
     };
-    for (const auto& r : rows)
-        EXPECT_EQ(ini::withValue(r.text, r.section, r.key, r.value), r.expected) << r.why;
+    for (const auto& [why, text, section, key, value, expected] : rows)
+        EXPECT_EQ(ini::withValue(text, section, key, value), expected) << why;
 }
 
 class IniProfileFile : public ::testing::Test {
@@ -109,50 +105,42 @@ TEST_F(IniProfileFile, AFailedWriteLeavesTheOriginalAndNoTemporary) {
     }
 }
 
+// Root writes another user's file as they could, and it stays theirs. As that user: root's
+// file they may write, but could not hand back to root, is left alone, and why is told; their
+// own file in root's group (what `sudo chown user file` leaves) is written and takes their group.
 TEST_F(IniProfileFile, AnotherUsersFileKeepsItsOwnerAndModeOrIsLeftAlone) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to hand files to another user";
     constexpr uid_t kNobody = 65534;
-    const auto owner = [&] {
-        struct stat st {};
-        ::stat(path.c_str(), &st);
-        return std::tuple(st.st_uid, st.st_gid, st.st_mode & 07777);
+    using Owner = std::tuple<uid_t, gid_t, unsigned>;  // user, group, mode
+    // The file's owner, who writes, what came of it (0: refused, 1: written, 3: written with a
+    // note of the group), and the owner after.
+    const std::tuple<Owner, uid_t, int, Owner> rows[] = {
+        {{kNobody, kNobody, 0640}, 0, 1, {kNobody, kNobody, 0640}},
+        {{0, 0, 0666}, kNobody, 0, {0, 0, 0666}},
+        {{kNobody, 0, 0664}, kNobody, 3, {kNobody, kNobody, 0664}},
     };
     ASSERT_EQ(::chmod(dir.root.c_str(), 0777), 0);
-    writeBytes(path, "[A]\nk=1\n");
-
-    // Root writes as the owner could, and the file stays the owner's.
-    ASSERT_EQ(::chown(path.c_str(), kNobody, kNobody), 0);
-    ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
-    EXPECT_TRUE(store.writeString("A", "k", "2", path));
-    EXPECT_EQ(owner(), std::tuple(kNobody, kNobody, 0640u));
-
-    // As that user: root's file they may write, but could not hand back to root, is left
-    // alone, and why is told; their own file in root's group (what `sudo chown user file`
-    // leaves) is written and takes their group.
-    const auto asNobody = [&](const char* value) {
-        const pid_t child = ::fork();
-        if (child == 0) {
-            const bool dropped = ::setgroups(0, nullptr) == 0 &&
-                                 ::setresgid(kNobody, kNobody, kNobody) == 0 &&
-                                 ::setresuid(kNobody, kNobody, kNobody) == 0;
-            const WriteOutcome out = store.writeString("A", "k", value, path);
-            ::_exit(!dropped ? 2 : !out ? 0 : out.note.empty() ? 1 : 3);
+    for (const auto& [before, writer, outcome, after] : rows) {
+        writeBytes(path, "[A]\nk=1\n");
+        const auto [uid, gid, mode] = before;
+        ASSERT_TRUE(::chown(path.c_str(), uid, gid) == 0 && ::chmod(path.c_str(), mode) == 0);
+        if (const pid_t child = ::fork(); child == 0) {
+            const bool became = writer == 0 || (::setgroups(0, nullptr) == 0 &&
+                                                ::setresgid(writer, writer, writer) == 0 &&
+                                                ::setresuid(writer, writer, writer) == 0);
+            const WriteOutcome out = store.writeString("A", "k", "2", path);
+            ::_exit(!became ? 2 : !out ? 0 : out.note.empty() ? 1 : 3);
+        } else {
+            int status = 0;
+            ::waitpid(child, &status, 0);
+            EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, outcome) << "2: no other user";
         }
-        int status = 0;
-        ::waitpid(child, &status, 0);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    };
-    ASSERT_EQ(::chown(path.c_str(), 0, 0), 0);
-    ASSERT_EQ(::chmod(path.c_str(), 0666), 0);
-    EXPECT_EQ(asNobody("3"), 0) << "0: refused, 1: written, 2: could not become another user";
-    EXPECT_EQ(owner(), std::tuple(0u, 0u, 0666u));
-    EXPECT_EQ(readBytes(path), "[A]\nk=2\n");
-    ASSERT_EQ(::chown(path.c_str(), kNobody, 0), 0);
-    ASSERT_EQ(::chmod(path.c_str(), 0664), 0);
-    EXPECT_EQ(asNobody("4"), 3) << "3: written, with a note of the group";
-    EXPECT_EQ(owner(), std::tuple(kNobody, kNobody, 0664u));
-    EXPECT_EQ(readBytes(path), "[A]\nk=4\n");
-    EXPECT_EQ(dir.names(), std::set<std::string>{"Tidewell.ini"});
+        struct stat st {};
+        ::stat(path.c_str(), &st);
+        EXPECT_EQ(Owner(st.st_uid, st.st_gid, st.st_mode & 07777), after);
+        EXPECT_EQ(readBytes(path), outcome ? "[A]\nk=2\n" : "[A]\nk=1\n");
+        EXPECT_EQ(dir.names(), std::set<std::string>{"Tidewell.ini"});
+    }
 }
 
 TEST_F(IniProfileFile, OnlyStaleTemporaryFilesOfThisFileAreRemoved) {
@@ -172,10 +160,9 @@ TEST_F(IniProfileFile, OnlyStaleTemporaryFilesOfThisFileAreRemoved) {
 TEST(SettingsPath, BesideTheProgramElseInTheUserFolder) {
     testing::TempFolder dir;
     testing::EnvOverride config("XDG_CONFIG_HOME", dir.file("config"));
-    EXPECT_EQ(settingsFilePath(dir.root.string(), "odd name.ini"), "odd name.ini")
-        << "explicit path";
-    EXPECT_EQ(settingsFilePath(dir.root.string()), dir.file("Tidewell.ini"))
-        << "writable program folder";
+    const std::string program = dir.root.string();
+    EXPECT_EQ(settingsFilePath(program, "odd name.ini"), "odd name.ini") << "explicit path";
+    EXPECT_EQ(settingsFilePath(program), dir.file("Tidewell.ini")) << "writable program folder";
     EXPECT_FALSE(fs::exists(dir.file("config"))) << "user folder made needlessly";
     // A folder that does not exist cannot be written, even by root.
     EXPECT_EQ(settingsFilePath(dir.file("gone")), dir.file("config/tidewell/Tidewell.ini"));
@@ -183,6 +170,74 @@ TEST(SettingsPath, BesideTheProgramElseInTheUserFolder) {
     writeBytes(dir.file("config"), "a file where the folder should be");
     EXPECT_EQ(settingsFilePath(dir.file("gone")), dir.file("gone/Tidewell.ini"))
         << "no user folder";
+}
+
+TEST_F(IniProfileFile, TheModuleUpperCasesKeysOnWritingAndCutsValuesTo749) {
+    fakes::FakeAutoRun registry;
+    GPSModule module(store, registry, "/opt/tidewell/tidewell");
+    const std::string value(800, 'q');
+    module.SaveIniSetting("udp", "UDPrate", value, path);
+    EXPECT_EQ(readBytes(path), "[udp]\nUDPRATE=" + value + "\n");
+    EXPECT_EQ(module.GetIniSetting("UDP", "udprate", path), value.substr(0, 749));
+}
+
+TEST(ConfigureAutoRun, ChoosesListNameAndPathByMode) {
+    const std::string tw = "tidewell" + std::string(paths::executableSuffix);
+    const std::string run = "Run\\Tidewell", once = "RunOnce\\Tidewell";
+    using Values = std::map<S, S>;
+    const std::tuple<const char*, std::int16_t, S, S, S, Values> rows[] = {
+        // clang-format off
+        {"any mode but 0 and 1: every log-on; blank name and path take the defaults", -7, "   ", " ", "/opt/tidewell", {{run, "/opt/" + tw}, {once, "once"}}},
+        {"mode 1: the next log-on only; a root folder", 1, "", "", "/tidewell", {{run, "old"}, {once, "/" + tw}}},
+        {"mode 0 removes from every log-on only", 0, "", "", "/opt/tidewell", {{once, "once"}}},
+        {"only leading blanks removed", 2, "  My App ", "  /x y ", "/opt/tidewell", {{run, "old"}, {once, "once"}, {"Run\\My App ", "/x y "}}},
+        // clang-format on
+    };
+    for (const auto& [why, mode, name, path, exe, expected] : rows) {
+        fakes::FakeProfileStore profile;
+        fakes::FakeAutoRun registry;
+        registry.values = {{run, "old"}, {once, "once"}};
+        GPSModule(profile, registry, exe).ConfigureAutoRun(mode, name, path);
+        EXPECT_EQ(registry.values, expected) << why;
+    }
+}
+
+// The command is this executable as named, its settings file made absolute. Exec quoting and
+// escaping as a launcher reads them: reserved characters quoted, '"', '`', '$' and '\' escaped
+// inside quotes, '%' doubled, then every '\' escaped again for the key file.
+TEST(XdgAutoRun, CheckingWritesAnEntryThatRunsTheCommandAndUncheckingRemovesIt) {
+    EXPECT_EQ(XdgAutoRunStore::launchCommand("rel dir/t.ini", "/opt/my $apps/Tidewell.AppImage"),
+              (std::vector<std::string>{"/opt/my $apps/Tidewell.AppImage", "--settings",
+                                        (fs::current_path() / "rel dir/t.ini")}));
+    EXPECT_EQ(XdgAutoRunStore::launchCommand("", "/opt/tw"), std::vector<std::string>{"/opt/tw"});
+    const std::tuple<const char*, std::vector<S>, S> rows[] = {
+        // clang-format off
+        {"space and dollar quoted", {"/opt/my $apps/tw", "--settings", "/etc/t.ini"}, R"("/opt/my \\$apps/tw" --settings /etc/t.ini)"},
+        {"quote, backtick, backslash and percent in quotes", {"/o\"p`t\\50%/tw"}, R"("/o\\"p\\`t\\\\50%%/tw")"},
+        // clang-format on
+    };
+    for (const auto& [why, command, exec] : rows) {
+        SCOPED_TRACE(why);
+        testing::TempFolder dir;
+        const std::string folder = dir.file("autostart");  // made by the first write
+        XdgAutoRunStore store(command, folder);
+        fakes::FakeProfileStore profile;
+        GPSModule module(profile, store, "/opt/tidewell/tidewell");
+        module.ConfigureAutoRun(2, "", "");
+        module.ConfigureAutoRun(1, "", "");  // run-once has no place here
+        EXPECT_EQ(readBytes(folder + "/Tidewell.desktop"),
+                  "[Desktop Entry]\nType=Application\nName=Tidewell\nExec=" + exec +
+                      "\nX-GNOME-Autostart-enabled=true\n");
+        module.ConfigureAutoRun(0, "", "");
+        EXPECT_TRUE(fs::is_empty(folder));
+    }
+}
+
+TEST(XdgAutoRun, DefaultFolderTakesXdgConfigHomeOnlyWhenAbsolute) {
+    testing::EnvOverride home("HOME", "/home/u"), config("XDG_CONFIG_HOME", "/cfg");
+    EXPECT_EQ(XdgAutoRunStore::defaultFolder(), "/cfg/autostart");
+    testing::EnvOverride relative("XDG_CONFIG_HOME", "relative");
+    EXPECT_EQ(XdgAutoRunStore::defaultFolder(), "/home/u/.config/autostart");
 }
 
 }  // namespace
