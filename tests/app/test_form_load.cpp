@@ -1,31 +1,19 @@
+// Start-up: what it makes of each stored value, and what it leaves in a real settings file.
 #include <map>
 
 #include "platform/paths.h"
+#include "settings/ini_profile.h"
+#include "temp_folder.h"
 #include "window_fixture.h"
 
 namespace tidewell {
 namespace {
 
-TEST_F(WindowTest, FirstRunHidesTheWindowInTheTrayAndOpensNothing) {
-    OrvaneSetTime& w = load();
-    EXPECT_EQ(nmea.calls, Strings{"ClosePort"});
-    EXPECT_TRUE(serial.calls.empty() && autoRun.calls.empty() && shell.boxes.empty());
-    EXPECT_EQ(udp.RemotePort, 16000);
-    EXPECT_FALSE(w.Visible() || w.Timer1.Enabled() || shell.windowShown || shell.inTaskbar);
-    EXPECT_EQ(shell.trayCalls, Strings{"add Set PC Time from GPS"});
-    EXPECT_FALSE(w.UDPaddress.Visible() || w.UDPrate.Visible() || w.SerialRate.Visible() ||
-                 w.Combo2.Visible());
-}
-
 // What start-up made of each stored key: the state of the controls and components it feeds.
 std::map<std::string, std::string> restoredState(const WindowTest& t, const OrvaneSetTime& w) {
-    auto code = [](const RateCode& c) { return c ? std::to_string(*c) : "unset"; };
     auto port = [](const std::string& text, int number, bool open) {
         return text + " port " + std::to_string(number) + (open ? " open" : "");
     };
-    const std::string sync = w.SyncUsesUTC ? (*w.SyncUsesUTC ? "utc" : "local") : "unset";
-    const std::string options = std::string(w.Option1[0].Value() ? "UTC" : "-") +
-                                (w.Option1[1].Value() ? "LOCAL" : "-") + " " + sync;
     const auto delay = w.extended().preciseDelay;
     const std::string precise =
         delay ? "+" + std::to_string(delay->count()) + " ms" : std::string("whole seconds");
@@ -36,8 +24,6 @@ std::map<std::string, std::string> restoredState(const WindowTest& t, const Orva
         {"SerialSync/SendSync", std::to_string(w.Check2.Value())},
         {"GPS/GPSdate", std::to_string(w.Check3.Value())},
         {"UDP/UDPaddress", w.UDPaddress.Text() + " to " + t.udp.RemoteHost},
-        {"SerialSync/serialrate", w.SerialRate.Text() + " code " + code(w.SerialRateCode)},
-        {"SerialSync/TimeUTC", options},
         {"GPS/PRECISE", precise},
         {"GPS/DELAYMS", precise},
         {"GPS/SETCLOCK", w.extended().setsClock ? "sets" : "never"},
@@ -60,24 +46,17 @@ TEST_F(WindowTest, EachStoredValueGivesItsState) {
         {"Analog/BatterySave=1x", "0", "BatterySave cannot be used (Type mismatch); left at 0"},
         {"Analog/BatterySave=5", "0", "BatterySave cannot be used (Invalid property value); left at 0"},
         {"SerialSync/SendSync=1 and more", "1", "SendSync is read as 1"},
-        {"SerialSync/SendSync=99999", "0", "SendSync cannot be used (Overflow); left at 0"},
         {"SerialSync/COMPORT", "COM1 port 1 open", "", syncOn},
         {"SerialSync/COMPORT=None", "None port 1", "", syncOn},
         {"SerialSync/COMPORT=COM12", "COM12 port 1 open", notAPort, syncOn},  // keeps the number
         {"GPS/GPSdate=1.5", "2"},  // halves to even
         {"UDP/UDPaddress=", std::string(kDefaultUdpAddress) + " to " + kDefaultUdpAddress},
-        {"SerialSync/serialrate=hourly", "hourly code unset", "serialrate is not one of once per "
-            "second, once per minute, once per hour, once per day; read as once per second"},
-        {"SerialSync/TimeUTC=-1", "UTC- utc"},
-        {"GPS/PRECISE", "whole seconds"},
         {"GPS/PRECISE=1 please", "+0 ms", "PRECISE is read as 1"},
         {"GPS/PRECISE=5", "whole seconds", "PRECISE is not 0 or 1; left at 0"},
-        {"GPS/SETCLOCK=-1", "sets", "SETCLOCK is not 0 or 1; left at 1"},
         {"GPS/DELAYMS=152ms", "+152 ms", "DELAYMS is read as 152", precise},
         {"GPS/DELAYMS=1500", "+0 ms", "DELAYMS is not 0 to 999; read as 0", precise},
-        {"Log/LEVEL=Events", "events"},
+        {"GPS/SETCLOCK=-1", "sets", "SETCLOCK is not 0 or 1; left at 1"},
         {"Log/LEVEL=quiet", "seconds", "LEVEL is not events or seconds; read as seconds"},
-        {"GPS/REFCLOCK=sock:/run/chrony.tidewell.sock", "/run/chrony.tidewell.sock"},
         {"GPS/REFCLOCK=SOCK:chrony.sock", "off", "REFCLOCK is not SOCK: and a socket's full path "
             "(at most 107 bytes); the clock is set as before"},
         // clang-format on
@@ -95,27 +74,62 @@ TEST_F(WindowTest, EachStoredValueGivesItsState) {
     }
 }
 
-// Every click start-up raises stores its key again; ports that fail to open stay closed
-// silently; UTC and LOCAL both stored true end with UTC alone.
-TEST_F(WindowTest, AStartUpWithEverythingOnStoresItsKeysAgain) {
-    stored({"SerialSync/SendSync=1", "UDP/SendUDP=1", "Analog/BatterySave=1", "GPS/AutoStart=1",
-            "GPS/GPSdate=1", "GPS/COMPORT=COM4", "SerialSync/TimeUTC=True",
-            "SerialSync/TimeLocal=True"});
+// ---- Against a real settings file on disk --------------------------------------------------
+
+struct SettingsFile : WindowTest {
+    IniProfileStore ini;
+    testing::TempFolder dir;
+    SettingsFile() { store = &ini, file = dir.file("Tidewell.ini"); }
+};
+
+// A first run writes exactly the defaults, hides the window and the controls of the outputs
+// and opens nothing (the window and tray tests check the shells); a second run keeps the file.
+TEST_F(SettingsFile, FirstRunWritesTheDefaultsHidesTheWindowAndOpensNothing) {
+    OrvaneSetTime& w = load();
+    const std::string first = testing::readBytes(file);
+    EXPECT_EQ(first, "[UDP]\nUDPADDRESS=" + std::string(kDefaultUdpAddress) +
+                         "\nUDPRATE=once per minute\n[GPS]\nGPSDATE=0\n"
+                         "[SerialSync]\nSERIALRATE=once per minute\n");
+    EXPECT_EQ(nmea.calls, Strings{"ClosePort"});
+    EXPECT_TRUE(serial.calls.empty() && autoRun.values.empty() && shell.boxes.empty());
+    EXPECT_TRUE(shell.trayShown && !w.Visible() && !w.Timer1.Enabled());
+    EXPECT_FALSE(w.UDPaddress.Visible() || w.UDPrate.Visible() || w.SerialRate.Visible() ||
+                 w.Combo2.Visible());
+    load();
+    EXPECT_EQ(testing::readBytes(file), first);
+}
+
+// A hand-written file (CRLF, a byte-order mark, names in any case, a key twice, everything on)
+// is read and kept byte for byte but for what the clicks start-up raises store again: the
+// on/off keys with their blank, and UTC alone when both options were on. Ports that fail to
+// open stay closed silently, and the steps after them run.
+TEST_F(SettingsFile, AHandWrittenFileIsReadAndKeptButForWhatStartUpStoresAgain) {
+    const std::string original =
+        "\xEF\xBB\xBF[gps]\r\n; written by hand\r\nComPort = COM2\r\nGpsDate=1\r\n"
+        "AutoStart=1\r\n\r\n[Udp]\r\nSendUdp=1\r\nUdpAddress=127.0.0.1\r\n"
+        "UDPRate=once per second\r\nudprate=once per day\r\n\r\n[serialsync]\r\n"
+        "SendSync=1\r\nSerialRate=once per hour\r\nTimeUtc=TRUE\r\nTimeLocal=True\r\n"
+        "[Analog]\r\nBatterySave=1\r\n";
+    testing::writeBytes(file, original);
     nmea.failOpen = serial.failOpen = true;
     OrvaneSetTime& w = load();
+    EXPECT_EQ(nmea.PortNumber, 2);
+    EXPECT_EQ(w.UDPRateCode, 0) << "the first of a repeated key counts";
+    EXPECT_TRUE(w.SerialRateCode == 2 && w.SyncUsesUTC == true);
     EXPECT_TRUE(w.SerialRate.Visible() && w.Combo2.Visible() && w.UDPrate.Visible());
     EXPECT_FALSE(w.UDPaddress.Visible() || nmea.isOpen() || serial.PortOpen());
     EXPECT_TRUE(shell.boxes.empty());
-    for (auto [section, key] : {std::pair{"SerialSync", "SendSync"},
-                                {"UDP", "SendUDP"},
-                                {"Analog", "BatterySave"},
-                                {"GPS", "AutoStart"}})
-        EXPECT_EQ(profile.get(section, key), " 1") << key << " is stored again, with its blank";
-    EXPECT_EQ(profile.get("GPS", "GPSdate"), "1") << "Check3 starts checked: no change, no write";
     EXPECT_EQ(autoRun.values.at("Run\\Tidewell"),
               paths::join("/opt/tidewell", "tidewell") + std::string(paths::executableSuffix));
-    EXPECT_EQ(profile.get("SerialSync", "TimeLocal"), "False");
-    EXPECT_TRUE(w.SyncUsesUTC == true && w.UDPRateCode == 1) << "steps after a failed one run";
+    std::string expected = original;
+    for (auto [from, to] : {std::pair{"AutoStart=1", "AutoStart= 1"},
+                            {"SendUdp=1", "SendUdp= 1"},
+                            {"SendSync=1", "SendSync= 1"},
+                            {"BatterySave=1", "BatterySave= 1"},
+                            {"TimeUtc=TRUE", "TimeUtc=True"},
+                            {"TimeLocal=True", "TimeLocal=False"}})
+        expected.replace(expected.find(from), std::string_view(from).size(), to);
+    EXPECT_EQ(testing::readBytes(file), expected);
 }
 
 }  // namespace

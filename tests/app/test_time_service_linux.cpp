@@ -14,19 +14,10 @@ std::vector<std::string> say(const std::string& text) {
     return {"/bin/sh", "-c", "printf '" + text + "'"};
 }
 
-std::optional<std::string> probeOnce(LinuxTimeServiceProbe& probe, LinuxEventLoop& loop) {
-    std::optional<std::optional<std::string>> answer;
-    probe.probe([&](std::optional<std::string> s) { answer = s, loop.quit(0); });
-    loop.run();
-    return *answer;
-}
-
 TEST(LinuxTimeServices, TimedatedSaysWhetherTheClockIsKeptAndALiveDaemonSaysByWhom) {
     const std::string files = testing::TempDir() + "timesvc-" + std::to_string(getpid());
     const std::string live = files + "-live.pid", stale = files + "-stale.pid";
     std::ofstream(stale) << "2147483647\n";
-    const std::vector<LinuxTimeServiceProbe::Sign> signs{{"ntpd", stale, true},
-                                                         {"chronyd", live, true}};
     const struct {
         std::vector<std::string> query;
         bool chronyd;
@@ -45,8 +36,12 @@ TEST(LinuxTimeServices, TimedatedSaysWhetherTheClockIsKeptAndALiveDaemonSaysByWh
     LinuxEventLoop loop;
     for (const auto& row : rows) {
         if (row.chronyd) std::ofstream(live) << getpid() << "\n";
-        LinuxTimeServiceProbe probe(loop, signs, row.query, 300);
-        EXPECT_EQ(probeOnce(probe, loop), row.expected) << row.query.back();
+        LinuxTimeServiceProbe probe(loop, {{"ntpd", stale, true}, {"chronyd", live, true}},
+                                    row.query, 300);
+        std::optional<std::optional<std::string>> answer;
+        probe.probe([&](std::optional<std::string> s) { answer = s, loop.quit(0); });
+        loop.run();
+        EXPECT_EQ(*answer, row.expected) << row.query.back();
     }
     std::remove(live.c_str()), std::remove(stale.c_str());
 }

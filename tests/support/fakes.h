@@ -91,47 +91,42 @@ public:
     }
 };
 
-// Both lists in one map, "Run\\name" and "RunOnce\\name"; calls are recorded.
+// Both lists in one map, "Run\\name" and "RunOnce\\name".
 class FakeAutoRun : public AutoRun {
 public:
     std::map<std::string, std::string> values;
-    std::vector<std::string> calls;  // "write Run\\Tidewell", "remove Run\\Tidewell"
 
     static std::string id(AutoRunList list, std::string_view name) {
         return (list == AutoRunList::EveryLogOn ? "Run\\" : "RunOnce\\") + std::string(name);
     }
     bool launchAtLogOn(AutoRunList list, std::string_view name, const std::string& value) override {
-        calls.push_back("write " + id(list, name));
-        values[id(list, name)] = value;
-        return true;
+        return values[id(list, name)] = value, true;
     }
     bool remove(AutoRunList list, std::string_view name) override {
-        calls.push_back("remove " + id(list, name));
         return values.erase(id(list, name)) > 0;
     }
 };
 
+// Records message boxes and whether the tray icon shows; the window is the platform tests'.
 class FakeShell : public Shell {
 public:
-    bool windowShown = true, inTaskbar = true;
-    std::vector<std::string> trayCalls;  // "add Set PC Time from GPS", "remove"
-    std::vector<std::string> boxes;      // "title: text"
+    bool trayShown = false;
+    std::vector<std::string> boxes;  // "title: text"
     std::vector<MsgBoxIcon> boxIcons;
     std::function<void()> whileBoxOpen;  // runs inside a box, as a modal loop would
-    int quitCalls = 0;
 
-    void showWindow(bool shown) override { windowShown = shown; }
-    void showInTaskbar(bool shown) override { inTaskbar = shown; }
-    void addTrayIcon(const TrayIconRecord& i) override { trayCalls.push_back("add " + i.tip); }
+    void showWindow(bool) override {}
+    void showInTaskbar(bool) override {}
+    void addTrayIcon(const TrayIconRecord&) override { trayShown = true; }
     void modifyTrayIcon(const TrayIconRecord&) override {}
-    void removeTrayIcon(const TrayIconRecord&) override { trayCalls.push_back("remove"); }
+    void removeTrayIcon(const TrayIconRecord&) override { trayShown = false; }
     MsgBoxAnswer messageBox(std::string_view text, std::string_view title, MsgBoxIcon icon,
                             MsgBoxButtons) override {
         boxes.push_back(std::string(title) + ": " + std::string(text)), boxIcons.push_back(icon);
         if (whileBoxOpen) whileBoxOpen();
         return MsgBoxAnswer::Ok;
     }
-    void quit() override { ++quitCalls; }
+    void quit() override {}
 };
 
 // A loop driven by hand: a test fires the watches and ticks it wants.
@@ -177,7 +172,7 @@ public:
 
 class FakeNmeaReceiver : public NmeaReceiver {
 public:
-    std::vector<std::string> calls;  // "OpenPort 3", "ClosePort", "read"
+    std::vector<std::string> calls;  // "OpenPort 3", "ClosePort"
     bool failOpen = false, open = false, lost = false;
     Error openError{2, "No such file or directory"};
     ReceptionTally tally;
@@ -195,7 +190,7 @@ public:
     bool isOpen() const override { return open; }
     bool deviceLost() const override { return lost; }
     NativeHandle readHandle() const override { return open ? 7 : -1; }
-    void handleReadable() override { calls.push_back("read"); }
+    void handleReadable() override {}
     ReceptionTally takeTally() override { return std::exchange(tally, {}); }
     // The device unplugged: the port closes by itself.
     void unplug() {
@@ -209,7 +204,6 @@ public:
     std::vector<std::string> calls;  // "open 3", "close"
     std::vector<std::string> outputs;
     bool failOpen = false, failWrite = false, open = false, lost = false;
-    Error openError{8002, "Invalid port number"};
     std::uint64_t dropped = 0;
 
     bool PortOpen() const override { return open; }
@@ -220,7 +214,7 @@ public:
     void PortOpen(bool value) override {
         lost = false;
         if (value != open) calls.push_back(value ? "open " + std::to_string(CommPort) : "close");
-        if (value && !open && failOpen) throw openError;
+        if (value && !open && failOpen) throw Error(8002, "Invalid port number");
         open = value;
     }
     void Output(std::string_view data) override {

@@ -14,27 +14,24 @@ using Strings = std::vector<std::string>;
 // What the program's events say, one line per event the tests look at.
 struct RecordingView : ProgramEvents {
     Strings lines;
-    void clockRefused(const Error& e, DateValue) override { lines.push_back(e.description()); }
+    void add(std::string line) { lines.push_back(std::move(line)); }
+    void clockRefused(const Error& e, DateValue) override { add(e.description()); }
     void frameSent(Output o, const std::string&) override {
-        lines.push_back(o == Output::Serial ? "sent serial" : "sent udp");
+        add(o == Output::Serial ? "sent serial" : "sent udp");
     }
     void settingReadAs(std::string_view, std::string_view key, const std::string&,
                        const std::string& how) override {
-        lines.push_back(std::string(key) + " " + how);
+        add(std::string(key) + " " + how);
     }
-    void eventLine(const std::string& text) override { lines.push_back(text); }
-    void otherTimeService(const std::string& service, const std::string&) override {
-        lines.push_back("time service: " + service);
+    void eventLine(const std::string& text) override { add(text); }
+    void otherTimeService(const std::string& name, const std::string&) override {
+        add("time service: " + name);
     }
-    void settingsNotSaved(const std::string&, const std::string& reason) override {
-        lines.push_back("not saved: " + reason);
+    void settingsNotSaved(const std::string&, const std::string& why) override {
+        add("not saved: " + why);
     }
-    void refclockFailed(const Error& e) override {
-        lines.push_back("refclock: " + e.description());
-    }
-    void refclockResumed(const std::string& path) override {
-        lines.push_back("refclock resumed: " + path);
-    }
+    void refclockFailed(const Error& e) override { add("refclock: " + e.description()); }
+    void refclockResumed(const std::string& path) override { add("refclock resumed: " + path); }
 };
 
 // A window over fakes; `stored` seeds the settings before start-up.
@@ -54,10 +51,7 @@ struct WindowTest : ::testing::Test {
     ProgramEventHub events;  // the view, then the boxes, as on a desktop
     std::unique_ptr<OrvaneSetTime> window;
 
-    WindowTest() {
-        events.add(view);
-        events.add(boxes);
-    }
+    WindowTest() { events.add(view), events.add(boxes); }
 
     OrvaneSetTime::Platform platform() {
         return {shell, *store, autoRun, clock, "/opt/tidewell/tidewell"};
@@ -78,11 +72,13 @@ struct WindowTest : ::testing::Test {
                         e.substr(e.find('/') + 1, e.find('=') - e.find('/') - 1),
                         e.substr(e.find('=') + 1));
     }
-    // Start-up, then forget what it wrote and did, to look at the handlers alone.
-    OrvaneSetTime& start() {
+    // Start-up over the stored `entries` and these, then forget what it wrote and did, to look
+    // at the handlers alone.
+    OrvaneSetTime& start(std::initializer_list<std::string_view> entries = {}) {
+        stored(entries);
         load();
-        profile.writes.clear(), nmea.calls.clear(), serial.calls.clear(), shell.boxes.clear();
-        shell.trayCalls.clear(), view.lines.clear();
+        profile.writes.clear(), nmea.calls.clear(), serial.calls.clear();
+        shell.boxes.clear(), view.lines.clear();
         return *window;
     }
 };
