@@ -59,8 +59,7 @@ public:
             ::execv(program.c_str(), argv.data());
             ::_exit(127);
         }
-        ::close(out[1]), ::close(err[1]);
-        out_ = out[0], err_ = err[0];
+        ::close(out[1]), ::close(err[1]), out_ = out[0], err_ = err[0];
         ::fcntl(out_, F_SETFL, O_NONBLOCK);
         if (pid_ < 0) throw std::runtime_error("cannot start " + program);
     }
@@ -77,7 +76,7 @@ public:
     bool pump() {
         char buffer[4096];
         ssize_t n;
-        while ((n = ::read(out_, buffer, sizeof buffer)) > 0) pending_.append(buffer, static_cast<std::size_t>(n));
+        while ((n = ::read(out_, buffer, sizeof buffer)) > 0) pending_.append(buffer, size_t(n));
         ended_ = ended_ || n == 0;
         for (auto nl = pending_.find('\n'); nl != std::string::npos; nl = pending_.find('\n')) {
             lines_.push_back(pending_.substr(0, nl));
