@@ -135,7 +135,8 @@ TEST(WindowsComPorts, AMissingPortIsReportedFramesGoWholeAndAnUnplugEndsTheSyncP
     EXPECT_EQ(gps.takeTally().bytes, (50 - sync.droppedWrites()) * kFrame.size())
         << "every frame whole or not at all";
 
-    // The write that finds the port gone fails, at once or at the next frame.
+    // The write that finds the port gone fails, at once or at the next frame. (What the
+    // receiver makes of an unplug, and its sentences, are the program's test under Wine.)
     pair.unplug();
     pump(3000);
     EXPECT_NE(outcome([&] { sync.Output(kFrame), sync.Output(kFrame); }), 0);

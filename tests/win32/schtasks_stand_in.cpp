@@ -15,8 +15,8 @@ int main() {
     wchar_t log[MAX_PATH];
     if (!::GetEnvironmentVariableW(L"TIDEWELL_SCHTASKS_LOG", log, MAX_PATH)) return 1;
     std::ofstream out(log, std::ios::app | std::ios::binary);
-    for (int i = 1; i < count; ++i)
-        out << tidewell::win32::utf8(args[i]) << (i + 1 < count ? " " : "\n");
+    for (int i = 1; i < count; ++i) out << (i > 1 ? " " : "") << tidewell::win32::utf8(args[i]);
+    out << "\n";
     for (int i = 1; i + 1 < count; ++i) {
         if (::lstrcmpiW(args[i], L"/XML") != 0) continue;
         std::ifstream xml(args[i + 1], std::ios::binary);

@@ -1,8 +1,7 @@
-// The native window against the window model, in this process at 96 DPI, and what else the
-// program asks of Windows (the timer period, the time service); then the installed program
-// from the outside, as a user and the installer see it. Needs a display (Xvfb).
+// The native window against the window model, in this process at 96 DPI, and the timer period
+// the program holds; then the installed program from the outside, as a user and the installer
+// see it. Needs a display (Xvfb).
 #include "app/win32/event_loop_win32.h"
-#include "app/win32/time_service_win32.h"
 #include "app/win32/timer_period_win32.h"
 #include "app/win32/window_win32.h"
 #include "window_fixture.h"
@@ -209,7 +208,7 @@ TEST_F(Win32WindowTest, ControlsSitAsLaidOutTrayShowsButtonsActAndOnlyCloseAndEx
     EXPECT_EQ(trayCalls.back(), "2 0x200 Set PC Time from GPS");  // NIM_DELETE
 }
 
-// ---- The timer period and the time service ---------------------------------------------------
+// ---- The timer period ------------------------------------------------------------------------
 
 // The 1 ms timer period is held exactly while an output is on, and every request is undone.
 int held = 0;
@@ -232,26 +231,6 @@ TEST_F(WindowTest, TimerPeriodIsHeldWhileEitherOutputIsOn) {
     }
     requests.reset();
     EXPECT_EQ(held, 0) << "released on exit";
-}
-
-// W32Time counts while running or starting, and every handle is closed.
-TEST(Win32TimeService, ARunningOrStartingW32TimeCountsAndEveryHandleIsClosed) {
-    static DWORD state;
-    static int open;  // handles not closed yet
-    Win32TimeServiceProbe probe(
-        {[](LPCWSTR, LPCWSTR, DWORD) { return ++open, SC_HANDLE(1); },
-         [](SC_HANDLE, LPCWSTR name, DWORD) {
-             return std::wstring(name) == L"W32Time" ? (++open, SC_HANDLE(2)) : nullptr;
-         },
-         [](SC_HANDLE, LPSERVICE_STATUS s) { return s->dwCurrentState = state, TRUE; },
-         [](SC_HANDLE) { return --open, TRUE; }});
-    for (DWORD s : {SERVICE_RUNNING, SERVICE_START_PENDING, SERVICE_STOPPED, SERVICE_PAUSED}) {
-        state = s;
-        std::optional<std::string> found = "no answer";
-        probe.probe([&](std::optional<std::string> service) { found = service; });
-        EXPECT_EQ(found.has_value(), s == SERVICE_RUNNING || s == SERVICE_START_PENDING) << s;
-        EXPECT_EQ(open, 0) << s;
-    }
 }
 
 // ---- The installed program ------------------------------------------------------------------
