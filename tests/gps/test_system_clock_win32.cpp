@@ -22,8 +22,7 @@ DWORD refusal;
 const ClockApi fakes{
     [](LPFILETIME ft) { *ft = std::bit_cast<FILETIME>(fileTicksOf(systemTimeAt(fakeNow))); },
     [](const SYSTEMTIME* st) -> BOOL {
-        sets.push_back(fakeNow = instantOf(std::bit_cast<SystemTime>(*st)));
-        return TRUE;
+        return sets.push_back(fakeNow = instantOf(std::bit_cast<SystemTime>(*st))), TRUE;
     },
     [](HANDLE, DWORD, PHANDLE token) -> BOOL { return *token = nullptr, TRUE; },
     [](LPCWSTR, LPCWSTR, PLUID) -> BOOL { return TRUE; },

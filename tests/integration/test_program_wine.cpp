@@ -1,13 +1,16 @@
-// The Windows program end to end under Wine, always --no-set-clock: nmea-sim as the receiver
-// on COM1, a pty as the serial display on COM2, frames over UDP to 127.0.0.1 in a network
-// namespace of the test's own. Run by the Windows build's suite, which names tidewell.exe.
-#include <gtest/gtest.h>
+// The Windows programs end to end under Wine, always --no-set-clock: tidewell.exe with nmea-sim
+// as the receiver on COM1, a pty as the serial display on COM2, frames over UDP to 127.0.0.1 and
+// its status through the named pipe; nmea-check.exe --scan over the COM ports Wine lists. Run
+// by the Windows build's suite, which names the programs.
+#include <gmock/gmock.h>
 
 #include <linux/if_packet.h>
 #include <net/ethernet.h>
 #include <net/if.h>
 #include <sched.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -22,7 +25,9 @@ namespace tidewell {
 namespace {
 
 namespace fs = std::filesystem;
+using ::testing::AllOf;
 using testing::ChildProcess;
+using ::testing::HasSubstr;
 using namespace std::chrono_literals;
 
 const std::string kSim = TIDEWELL_BINARY_DIR "/tools/nmea-sim";
@@ -36,6 +41,67 @@ std::string utc(const char* pattern, time_t t) {
 int wine(const std::string& args) {
     return std::system(("wine " + args + " >/dev/null 2>&1 </dev/null").c_str());
 }
+
+// Its lines without the carriage returns Wine's console adds.
+std::string textOf(const ChildProcess& process) {
+    std::string text;
+    for (const std::string& l : process.lines())
+        text += l.substr(0, l.size() - l.ends_with('\r')) + "\n";
+    return text;
+}
+
+// Each test in namespaces of its own: only loopback, and the machine's serial devices are
+// /dev/null, so no real port is opened. Wine's server makes the sockets and opens the devices,
+// so it starts inside: no process of this prefix may run outside. The prefix is made once (a
+// fresh one takes many seconds), without a display; Wine maps COM ports onto the machine's
+// serial devices at every start unless its registry names them: links of the test's own.
+struct UnderWine : ::testing::Test {
+    fs::path prefix, com1, com2;
+    fs::path dir = fs::temp_directory_path() / ("tidewell-wine-" + std::to_string(::getpid()));
+
+    void SetUp() override {
+        if (!std::getenv("TIDEWELL_WINEPREFIX"))
+            GTEST_SKIP() << "run from the Windows build's suite";
+        prefix = std::getenv("TIDEWELL_WINEPREFIX"), com1 = prefix / "com1", com2 = prefix / "com2";
+        ::setenv("WINEPREFIX", prefix.c_str(), 1);
+        ::setenv("WINEDEBUG", "-all", 1), ::setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);
+        std::system("wineserver -k 2>/dev/null");
+        if (::unshare(CLONE_NEWNS | CLONE_NEWNET) != 0) GTEST_SKIP() << "no namespaces (root?)";
+        ifreq lo{};
+        std::strcpy(lo.ifr_name, "lo");
+        lo.ifr_flags = IFF_UP;
+        const int control = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        ASSERT_EQ(::ioctl(control, SIOCSIFFLAGS, &lo), 0);
+        ::close(control);
+        ASSERT_EQ(::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr), 0);
+        struct stat null {};
+        ASSERT_EQ(::stat("/dev/null", &null), 0);
+        for (const auto& entry : fs::directory_iterator("/dev")) {
+            const std::string name = entry.path().filename(), path = entry.path();
+            if (!name.starts_with("ttyS") && !name.starts_with("ttyUSB") &&
+                !name.starts_with("ttyACM"))
+                continue;
+            struct stat now {};
+            ASSERT_EQ(::mount("/dev/null", path.c_str(), nullptr, MS_BIND, nullptr), 0) << path;
+            ASSERT_TRUE(::stat(path.c_str(), &now) == 0 && now.st_rdev == null.st_rdev) << path;
+        }
+        if (!fs::exists(prefix / "system.reg")) {
+            ASSERT_EQ(wine("reg add 'HKCU\\Software\\Wine\\Drivers' /v Graphics /d null /f"), 0);
+            for (const auto& [name, link] : {std::pair("COM1", com1), {"COM2", com2}})
+                ASSERT_EQ(wine("reg add 'HKLM\\Software\\Wine\\Ports' /v " + std::string(name) +
+                               " /d " + link.string() + " /f"),
+                          0);
+            std::system("wineserver -k");  // its services started with the old settings
+        }
+        fs::remove(com1), fs::remove(com2);
+        fs::create_directories(dir);
+    }
+    void TearDown() override {
+        std::system("wineserver -k 2>/dev/null");
+        std::error_code ec;
+        fs::remove_all(dir, ec);
+    }
+};
 
 // The program's UDP socket holds port 16000 without SO_REUSEADDR, so no listener can share
 // it: its datagrams are read off the loopback interface instead, as (source port, payload).
@@ -55,76 +121,34 @@ std::vector<std::pair<int, std::string>> capture(int fd) {
     return got;
 }
 
-TEST(ProgramUnderWine, ShowsSetsTheClockSendsFramesOutlivesAnUnplugAndStopsOnTaskkill) {
+TEST_F(UnderWine, ProgramSetsTheClockSendsFramesOutlivesAnUnplugTellsItsStatusAndStops) {
     const char* exe = std::getenv("TIDEWELL_EXE");
-    const char* prefix = std::getenv("TIDEWELL_WINEPREFIX");
-    if (!exe || !prefix) GTEST_SKIP() << "run from the Windows build's suite";
-    // Wine's server makes the sockets, so it starts in the namespace: none of this prefix may
-    // run outside it.
-    ::setenv("WINEPREFIX", prefix, 1);
-    ::setenv("WINEDEBUG", "-all", 1);
-    ::setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);
+    if (!exe) GTEST_SKIP() << "no tidewell.exe named";
     ::setenv("TZ", "UTC", 1);
-    std::system("wineserver -k 2>/dev/null");
-    if (::unshare(CLONE_NEWNET) != 0) GTEST_SKIP() << "no network namespace of our own (root?)";
-    ifreq lo{};
-    std::strcpy(lo.ifr_name, "lo");
-    lo.ifr_flags = IFF_UP;
-    const int control = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    ASSERT_EQ(::ioctl(control, SIOCSIFFLAGS, &lo), 0);
-    ::close(control);
-    const int packets = ::socket(AF_PACKET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, htons(ETH_P_IP));
+    const int packets =
+        ::socket(AF_PACKET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, htons(ETH_P_IP));
     ASSERT_GE(packets, 0);
-    // Made once: a fresh prefix takes many seconds. Windows there need no display. Wine maps
-    // COM ports onto the machine's serial devices at every start unless its registry names
-    // them: links of the test's own.
-    const fs::path com1 = fs::path(prefix) / "com1", com2 = fs::path(prefix) / "com2";
-    if (!fs::exists(fs::path(prefix) / "system.reg")) {
-        ASSERT_EQ(wine("reg add 'HKCU\\Software\\Wine\\Drivers' /v Graphics /d null /f"), 0);
-        for (const auto& [name, link] : {std::pair("COM1", com1), {"COM2", com2}})
-            ASSERT_EQ(wine("reg add 'HKLM\\Software\\Wine\\Ports' /v " + std::string(name) +
-                           " /d " + link.string() + " /f"),
-                      0);
-        std::system("wineserver -k");  // its services started with the old settings
-    }
-
-    // Sentences from 23:58:56 UTC tomorrow: the one stamped 23:59:00, shown as 23:59:01,
-    // sets the clock. The first simulator's exit unplugs the receiver; the second is plugged
-    // in at the same path.
+    // Sentences from 23:58:56 UTC tomorrow: the one stamped 23:59:00, shown as 23:59:01, sets
+    // the clock. The first simulator's exit unplugs the receiver; in its place comes one
+    // without a fix.
     const time_t now = ::time(nullptr), start = now - now % 86400 + 86400 + 86336;
-    const auto sim = [](time_t from, int count) {
-        return std::make_unique<ChildProcess>(
-            kSim, std::vector<std::string>{"--start", utc("%Y-%m-%dT%H:%M:%S", from), "--count",
-                                           std::to_string(count)});
-    };
+    ChildProcess first(kSim, {"--start", utc("%Y-%m-%dT%H:%M:%S", start), "--count", "15"});
+    ChildProcess noFix(kSim, {"--void", "1"});
     testing::Pty serial;
-    const fs::path dir = fs::temp_directory_path() / ("tidewell-wine-" + std::to_string(::getpid()));
-    fs::create_directories(dir);
-    const struct Cleanup {
-        fs::path dir;
-        ~Cleanup() {
-            std::system("wineserver -k");
-            std::error_code ec;
-            fs::remove_all(dir, ec);
-        }
-    } cleanup{dir};
-    fs::remove(com1), fs::remove(com2);
     fs::create_symlink(dir / "gps", com1);
     fs::create_symlink(serial.path(), com2);
+    fs::create_symlink(first.line(0, 3000), dir / "gps");
+    fs::create_symlink(noFix.line(0, 3000), dir / "replugged");
     std::ofstream(dir / "Tidewell.ini")
-        << "[GPS]\nCOMPORT=COM1\nGPSDATE= 1\n[SerialSync]\nSENDSYNC= 1\nCOMPORT=COM2\n"
-           "SERIALRATE=once per second\nTIMEUTC=True\n[UDP]\nSENDUDP= 1\n"
-           "UDPADDRESS=127.0.0.1\nUDPRATE=once per second\n";
+        << "[UDP]\nUDPADDRESS=127.0.0.1\nSENDUDP= 1\nUDPRATE=once per second\n[GPS]\nCOMPORT=COM1\n"
+           "GPSDATE= 1\n[SerialSync]\nSENDSYNC= 1\nCOMPORT=COM2\nSERIALRATE=once per second\n"
+           "TIMEUTC=True\n";
     std::string settings = "Z:" + (dir / "Tidewell.ini").string();
     std::replace(settings.begin(), settings.end(), '/', '\\');
-    auto first = sim(start, 6), second = sim(start + 6, 20);
-    fs::create_symlink(first->line(0, 3000), dir / "gps");
-    fs::create_symlink(second->line(0, 3000), dir / "replugged");
-    // Wine's standard error to a file: its server inherits it, and a server whose writes to a
-    // full pipe block stops every Wine process.
-    const fs::path wineLog = dir / "wine.log";
-    ChildProcess program("/bin/sh", {"-c", "exec /usr/bin/wine \"$@\" 2>\"$0\"", wineLog.string(),
-                                     exe, "--headless", "--no-set-clock", "--settings", settings});
+    // Wine's standard error away from a pipe: its server inherits it, and a server whose writes
+    // to a full pipe block stops every Wine process.
+    ChildProcess program("/bin/sh", {"-c", "exec /usr/bin/wine \"$0\" \"$@\" 2>/dev/null", exe,
+                                     "--headless", "--no-set-clock", "--settings", settings});
 
     std::string serialBytes;
     std::vector<std::pair<int, std::string>> datagrams;
@@ -140,51 +164,81 @@ TEST(ProgramUnderWine, ShowsSetsTheClockSendsFramesOutlivesAnUnplugAndStopsOnTas
                 if (program.lines()[seen].starts_with(prefix)) return ++seen, true;
         return false;
     };
-    const auto output = [&] {
-        std::string text;
-        for (const std::string& l : program.lines()) text += l + "\n";
-        std::ifstream log(wineLog);
-        return text + std::string(std::istreambuf_iterator<char>(log), {}).substr(0, 2000);
+    std::string text;
+    const auto status = [&] {
+        ChildProcess client("/bin/sh",
+                            {"-c", "exec /usr/bin/wine \"$0\" --status --no-set-clock 2>&1", exe});
+        const int code = client.waitExit(60'000);
+        text = textOf(client);
+        return code;
     };
-    ASSERT_TRUE(until("gps port: COM1 closed", 30s)) << output();
+    ASSERT_TRUE(until("gps port: COM1 closed", 60s)) << textOf(program);
     fs::rename(dir / "replugged", dir / "gps");
-    ASSERT_TRUE(until("gps port: COM1 open", 15s)) << output();
-    ASSERT_TRUE(until("gps: ", 5s)) << output();
+    ASSERT_TRUE(until("gps port: COM1 open", 15s)) << textOf(program);
+    // A minute without a fix: the status through the pipe says so.
+    int code = 0;
+    for (const auto end = testing::Clock::now() + 150s; testing::Clock::now() < end && code == 0;) {
+        for (const auto pause = testing::Clock::now() + 3s; testing::Clock::now() < pause;) drain();
+        code = status();
+    }
+    EXPECT_EQ(code, 1) << text;
+    EXPECT_TRUE(text.starts_with("tidewell: degraded: no valid time for 1 min ")) << text;
+    EXPECT_THAT(text, HasSubstr("\nreceiver:     COM1 (\\\\.\\COM1), open, 4800 baud\n"));
+    EXPECT_THAT(text, HasSubstr("no valid fix (status V)"));
     ASSERT_EQ(wine("taskkill /im tidewell.exe"), 0);
-    EXPECT_EQ(program.waitExit(5000), 0);
+    EXPECT_EQ(program.waitExit(10'000), 0);
     drain();
+    EXPECT_EQ(status(), 2) << text;
+    EXPECT_TRUE(text.starts_with(
+        "tidewell is not running (no status pipe at \\\\.\\pipe\\tidewell-status-"))
+        << text;
 
     const auto& lines = program.lines();
-    ASSERT_GE(lines.size(), 5u);
-    EXPECT_EQ(std::vector(lines.begin(), lines.begin() + 5),
-              (std::vector<std::string>{"settings: " + settings,
-                                        "gps port: COM1 \\\\.\\COM1 open, sets date and time",
-                                        "serial sync: on COM2 \\\\.\\COM2 open, once per second",
-                                        "udp sync: on to 127.0.0.1:16000, once per second",
-                                        "frames: UTC"}));
+    // The rest of what start-up tells is the portable program's, checked on Linux.
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0], "settings: " + settings);
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "stopping"), 1);
-    std::vector<std::string> clock, frames;
+    // Every frame whole on both outputs, the same in the same tick, from the program's own
+    // port 16000; one a second while the receiver was in.
+    std::vector<std::string> clock;
+    std::vector<std::pair<int, std::string>> frames;
+    std::string serialFrames;
+    std::vector<time_t> seconds;
+    bool unplugged = false;
     for (const std::string& l : lines) {
         if (l.starts_with("clock: would")) clock.push_back(l);
-        if (l.starts_with("frame serial: ")) frames.push_back(l.substr(14));
+        unplugged = unplugged || l.starts_with("gps port: COM1 closed");
+        if (!l.starts_with("frame serial: ")) continue;
+        frames.emplace_back(16000, l.substr(14));
+        serialFrames += l.substr(14);
+        std::tm t{};
+        ::strptime(l.substr(15, 14).c_str(), "%S%M%H%m%d%Y", &t);
+        if (!unplugged) seconds.push_back(::timegm(&t));
     }
-    EXPECT_EQ(clock, std::vector<std::string>{"clock: would set date " + utc("%Y-%m-%d", start + 5) +
-                                              " and time 23:59:01 (--no-set-clock)"});
-    // Every frame whole on both outputs, the same in the same tick, one a second, from the
-    // program's own port 16000.
-    ASSERT_GE(frames.size(), 5u);
-    EXPECT_EQ(serialBytes.size(), frames.size() * 35);
-    for (std::size_t i = 0; i < frames.size(); ++i) {
-        EXPECT_EQ(serialBytes.substr(i * 35, 35), frames[i]);
-        if (i > 0) {
-            std::tm t{};
-            ::strptime(frames[i - 1].substr(1, 14).c_str(), "%S%M%H%m%d%Y", &t);
-            EXPECT_EQ(frames[i].substr(1, 14), utc("%S%M%H%m%d%Y", ::timegm(&t) + 1));
-        }
-    }
-    ASSERT_EQ(datagrams.size(), frames.size());
-    for (std::size_t i = 0; i < frames.size(); ++i)
-        EXPECT_EQ(datagrams[i], std::pair(16000, frames[i]));
+    EXPECT_EQ(clock,
+              std::vector<std::string>{"clock: would set date " + utc("%Y-%m-%d", start + 5) +
+                                       " and time 23:59:01 (--no-set-clock)"});
+    EXPECT_EQ(serialBytes, serialFrames);
+    EXPECT_EQ(datagrams, frames);
+    ASSERT_GE(seconds.size(), 5u);
+    for (std::size_t i = 1; i < seconds.size(); ++i) EXPECT_EQ(seconds[i], seconds[i - 1] + 1);
+}
+
+// COM1 nmea-sim at 9600 baud and COM2 a silent line.
+TEST_F(UnderWine, ScanFindsTheReceiverAmongTheComPortsWineLists) {
+    const char* exe = std::getenv("NMEA_CHECK_EXE");
+    if (!exe) GTEST_SKIP() << "no nmea-check.exe named";
+    ChildProcess sim(kSim, {"--baud", "9600", "--chunk", "sentence"});
+    testing::Pty silent;
+    fs::create_symlink(sim.line(0), com1);
+    fs::create_symlink(silent.path(), com2);
+    ChildProcess scan("/bin/sh", {"-c", "exec wine \"$0\" --scan 2>/dev/null", exe});
+    EXPECT_EQ(scan.waitExit(200'000), 0);
+    EXPECT_THAT("\n" + textOf(scan),
+                AllOf(HasSubstr("\nCOM1 (\\Device\\Serial0): NMEA at 9600 baud, valid time\n"),
+                      HasSubstr("\nCOM2 (\\Device\\Serial1): nothing"),
+                      ::testing::EndsWith("\nChoose COM1 as the GPS port, with these lines in "
+                                          "Tidewell.ini:\n[Ports]\nBAUD=9600\n")));
 }
 
 }  // namespace

@@ -21,8 +21,8 @@ int main() {
         if (::lstrcmpiW(args[i], L"/XML") != 0) continue;
         std::ifstream xml(args[i + 1], std::ios::binary);
         const std::string bytes{std::istreambuf_iterator<char>(xml), {}};
-        if (bytes.size() < 2 || bytes.compare(0, 2, "\xff\xfe") != 0)
-            return out << "not UTF-16\n", 1;
+        // Task Scheduler takes the definition as UTF-16 with its byte-order mark.
+        if (!bytes.starts_with("\xff\xfe")) return out << "not UTF-16\n", 1;
         out << tidewell::win32::utf8(std::wstring_view(
             reinterpret_cast<const wchar_t*>(bytes.data() + 2), (bytes.size() - 2) / 2));
     }
