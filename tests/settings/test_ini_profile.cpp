@@ -16,7 +16,6 @@
 #include <tuple>
 
 #include "fakes.h"
-#include "platform/paths.h"
 #include "settings/autorun_xdg_linux.h"
 #include "settings/file_ops.h"
 #include "settings/gps_module.h"
@@ -34,7 +33,8 @@ using S = std::string;
 
 // Rows the Windows build's random comparison with the profile functions cannot reach: it
 // writes through the store, and compares files without blanks around '=' or empty lines.
-TEST(IniText, FindsTheFirstMatchingValue) {
+// A value is found in its first match, and setting one changes only what it must.
+TEST(IniText, FindsTheFirstMatchingValueAndSettingOneChangesOnlyWhatItMust) {
     const std::tuple<const char*, S, S, S, std::optional<S>> rows[] = {
         // clang-format off
         {"byte-order mark; blanks around header, key and value", "\xEF\xBB\xBF  [ A ]\n  \tKey \t=  \t v a l \t\n", "a", "key", "v a l"},
@@ -44,10 +44,7 @@ TEST(IniText, FindsTheFirstMatchingValue) {
     };
     for (const auto& [why, text, section, key, expected] : rows)
         EXPECT_EQ(ini::findValue(text, section, key), expected) << why;
-}
-
-TEST(IniText, SettingAValueChangesOnlyWhatItMust) {
-    const std::tuple<const char*, S, S, S, S, S> rows[] = {
+    const std::tuple<const char*, S, S, S, S, S> edits[] = {
         // clang-format off
         {"replace keeps everything up to '='", "[A]\n  K = old  \n", "A", "k", " 1", "[A]\n  K = 1\n"},
         {"new key after the section's last key", "[A]\nk=1\n\nm=2\n\n[B]\n", "A", "N", "v", "[A]\nk=1\n\nm=2\nN=v\n\n[B]\n"},
@@ -55,7 +52,7 @@ TEST(IniText, SettingAValueChangesOnlyWhatItMust) {
         {"file of only a byte-order mark", "\xEF\xBB\xBF", "A", "N", "v", "\xEF\xBB\xBF[A]\nN=v\n"},
         // clang-format on
     };
-    for (const auto& [why, text, section, key, value, expected] : rows)
+    for (const auto& [why, text, section, key, value, expected] : edits)
         EXPECT_EQ(ini::withValue(text, section, key, value), expected) << why;
 }
 
@@ -84,8 +81,9 @@ TEST_F(IniProfileFile, HugeFileIsReadQuicklyAndNeverRewrittenAndAMissingOneGives
 }
 
 // A file-size limit makes the temporary file's write fail part way, as a full disk would; a
-// read-only file is never replaced, even by root. Either way the original stays, alone.
-TEST_F(IniProfileFile, AFailedWriteLeavesTheOriginalAndNoTemporary) {
+// read-only file is never replaced, even by root. Either way the original stays, alone. Only
+// stale temporary files of this file are removed.
+TEST_F(IniProfileFile, AFailedWriteLeavesTheOriginalAndNoTemporaryAndStaleOnesAreRemoved) {
     for (const bool full : {true, false}) {
         writeBytes(path, "[A]\nk=1\n");
         rlimit old{};
@@ -103,6 +101,18 @@ TEST_F(IniProfileFile, AFailedWriteLeavesTheOriginalAndNoTemporary) {
         EXPECT_EQ(dir.names(), std::set<std::string>{"Tidewell.ini"});
         fs::remove(path);
     }
+
+    const std::set<std::string> kept = {"Tidewell.ini",      ".Tidewell.ini.tmp7-1",
+                                        ".Tidewell.ini.tmp", ".Tidewell.ini.tmp8-1.bak",
+                                        ".Other.ini.tmp8-1", "Tidewell.ini.tmp8-1"};
+    for (const auto& name : kept) writeBytes(dir.file(name), "x");
+    writeBytes(dir.file(".Tidewell.ini.tmp8-1"), "left by a killed writer");
+    // A live writer holds its temporary file locked.
+    const int held = ::open(dir.file(".Tidewell.ini.tmp7-1").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    files::removeStaleTemporaryFiles(path);
+    ::close(held);
+    EXPECT_EQ(dir.names(), kept);
 }
 
 // Root writes another user's file as they could, and it stays theirs. As that user: root's
@@ -143,20 +153,6 @@ TEST_F(IniProfileFile, AnotherUsersFileKeepsItsOwnerAndModeOrIsLeftAlone) {
     }
 }
 
-TEST_F(IniProfileFile, OnlyStaleTemporaryFilesOfThisFileAreRemoved) {
-    const std::set<std::string> kept = {"Tidewell.ini",      ".Tidewell.ini.tmp7-1",
-                                        ".Tidewell.ini.tmp", ".Tidewell.ini.tmp8-1.bak",
-                                        ".Other.ini.tmp8-1", "Tidewell.ini.tmp8-1"};
-    for (const auto& name : kept) writeBytes(dir.file(name), "x");
-    writeBytes(dir.file(".Tidewell.ini.tmp8-1"), "left by a killed writer");
-    // A live writer holds its temporary file locked.
-    const int held = ::open(dir.file(".Tidewell.ini.tmp7-1").c_str(), O_RDONLY | O_CLOEXEC);
-    ASSERT_EQ(::flock(held, LOCK_EX), 0);
-    files::removeStaleTemporaryFiles(path);
-    ::close(held);
-    EXPECT_EQ(dir.names(), kept);
-}
-
 TEST(SettingsPath, BesideTheProgramElseInTheUserFolder) {
     testing::TempFolder dir;
     testing::EnvOverride config("XDG_CONFIG_HOME", dir.file("config"));
@@ -179,27 +175,6 @@ TEST_F(IniProfileFile, TheModuleUpperCasesKeysOnWritingAndCutsValuesTo749) {
     module.SaveIniSetting("udp", "UDPrate", value, path);
     EXPECT_EQ(readBytes(path), "[udp]\nUDPRATE=" + value + "\n");
     EXPECT_EQ(module.GetIniSetting("UDP", "udprate", path), value.substr(0, 749));
-}
-
-TEST(ConfigureAutoRun, ChoosesListNameAndPathByMode) {
-    const std::string tw = "tidewell" + std::string(paths::executableSuffix);
-    const std::string run = "Run\\Tidewell", once = "RunOnce\\Tidewell";
-    using Values = std::map<S, S>;
-    const std::tuple<const char*, std::int16_t, S, S, S, Values> rows[] = {
-        // clang-format off
-        {"any mode but 0 and 1: every log-on; blank name and path take the defaults", -7, "   ", " ", "/opt/tidewell", {{run, "/opt/" + tw}, {once, "once"}}},
-        {"mode 1: the next log-on only; a root folder", 1, "", "", "/tidewell", {{run, "old"}, {once, "/" + tw}}},
-        {"mode 0 removes from every log-on only", 0, "", "", "/opt/tidewell", {{once, "once"}}},
-        {"only leading blanks removed", 2, "  My App ", "  /x y ", "/opt/tidewell", {{run, "old"}, {once, "once"}, {"Run\\My App ", "/x y "}}},
-        // clang-format on
-    };
-    for (const auto& [why, mode, name, path, exe, expected] : rows) {
-        fakes::FakeProfileStore profile;
-        fakes::FakeAutoRun registry;
-        registry.values = {{run, "old"}, {once, "once"}};
-        GPSModule(profile, registry, exe).ConfigureAutoRun(mode, name, path);
-        EXPECT_EQ(registry.values, expected) << why;
-    }
 }
 
 // The command is this executable as named, its settings file made absolute. Exec quoting and
@@ -231,13 +206,6 @@ TEST(XdgAutoRun, CheckingWritesAnEntryThatRunsTheCommandAndUncheckingRemovesIt) 
         module.ConfigureAutoRun(0, "", "");
         EXPECT_TRUE(fs::is_empty(folder));
     }
-}
-
-TEST(XdgAutoRun, DefaultFolderTakesXdgConfigHomeOnlyWhenAbsolute) {
-    testing::EnvOverride home("HOME", "/home/u"), config("XDG_CONFIG_HOME", "/cfg");
-    EXPECT_EQ(XdgAutoRunStore::defaultFolder(), "/cfg/autostart");
-    testing::EnvOverride relative("XDG_CONFIG_HOME", "relative");
-    EXPECT_EQ(XdgAutoRunStore::defaultFolder(), "/home/u/.config/autostart");
 }
 
 }  // namespace
