@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <functional>
 #include <string>
 #include <utility>
@@ -39,45 +38,30 @@ int outcome(const std::function<void()>& call, bool settle = false) {
     }
 }
 
-struct LoopbackReceiver {
+// A port of its own on loopback, which the socket under test cannot bind.
+struct TakenPort {
     SOCKET s = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
     int port = 0;
-    LoopbackReceiver() {
+    TakenPort() {
         sockaddr_in a{AF_INET, 0, {}, {}};
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         int size = sizeof a;
-        const DWORD waitMs = 2000;
-        ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&waitMs), 4);
         ::bind(s, reinterpret_cast<sockaddr*>(&a), size);
         ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &size);
         port = ntohs(a.sin_port);
     }
-    ~LoopbackReceiver() { ::closesocket(s); }
-    // The next datagram and its source port.
-    std::pair<std::string, int> read() {
-        char buffer[100];
-        sockaddr_in from{};
-        int size = sizeof from;
-        const int n = ::recvfrom(s, buffer, 100, 0, reinterpret_cast<sockaddr*>(&from), &size);
-        return {std::string(buffer, std::max(n, 0)), ntohs(from.sin_port)};
-    }
+    ~TakenPort() { ::closesocket(s); }
 };
 
-TEST(SystemUdpSocket, DatagramsFromLocalPortToNamesAndUnknownHostsAndTakenPortsReported) {
+TEST(SystemUdpSocket, UnknownHostsAndTakenPortsAreReportedInTheSystemsWords) {
     WSADATA data;
     ::WSAStartup(MAKEWORD(2, 2), &data);
-    LoopbackReceiver receiver, taken;
-    const int localPort = LoopbackReceiver().port;  // free a moment ago
+    const TakenPort taken;
     SystemUdpSocket udp;
     udp.Protocol = UdpSocket::UdpProtocol;
-    udp.LocalPort = localPort;
-    udp.RemotePort = receiver.port;
-    // Dotted addresses go end to end in the program's own test.
-    udp.RemoteHost = "localhost";
-    ASSERT_EQ(outcome([&] { udp.SendData(kFrame); }, true), 0);
-    EXPECT_EQ(receiver.read(), std::make_pair(kFrame, localPort));
+    udp.RemotePort = taken.port;
     // A label over 63 characters: the resolver refuses the name without asking any server, so
-    // no query leaves the machine.
+    // no query leaves the machine. (Datagrams go end to end in the program's own test.)
     const std::string unknown = std::string(64, 'x') + ".invalid";
     udp.RemoteHost = unknown;
     EXPECT_EQ(outcome([&] { udp.SendData(kFrame); }, true), errors::HostNotFound);

@@ -63,7 +63,7 @@ TEST(Win32Clock, AroundEveryOffsetChangeReadsAndSetsTheTrueInstant) {
     EXPECT_EQ(actual, expected);
 }
 
-TEST(Win32Clock, RefusedRightSaysHowToGetItAndImpossibleFieldsSetNothing) {
+TEST(Win32Clock, RefusedRightSaysHowToGetItAndSetsNothing) {
     using namespace ::testing;
     Win32SystemClock clock(fakes);
     const SystemTime gps{2026, 12, 0, 6, 8, 5, 1};
@@ -77,9 +77,8 @@ TEST(Win32Clock, RefusedRightSaysHowToGetItAndImpossibleFieldsSetNothing) {
                                              AllOf(StartsWith("Setting the clock: "),
                                                    HasSubstr(" /SC ONLOGON /RL HIGHEST /TR \"\\\""),
                                                    EndsWith(".exe\\\"\""))))));
+    EXPECT_TRUE(sets.empty()) << "nothing set without the right";
     refusal = 0;
-    EXPECT_THROW(clock.setLocalDate({{2025, 2, 0, 29, 9, 5, 1}, gps}), Error);
-    EXPECT_TRUE(sets.empty()) << "nothing set without the right, nor 29 February 2025";
 }
 
 }  // namespace
