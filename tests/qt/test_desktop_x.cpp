@@ -1,6 +1,7 @@
 // The program on a real X server under a tray host: its tray icon docks again in a restarted
 // panel, a click on it maps the window, laid out as its twips say at 96 DPI, "Hide Program"
-// unmaps it, and "Close and Exit" ends the program with the GPS port saved.
+// unmaps it, a second start maps it again, and "Close and Exit" ends the program with the GPS
+// port saved.
 #include <QGuiApplication>
 #include <QImage>
 #include <QPixmap>
@@ -116,9 +117,17 @@ TEST(DesktopX, TrayIconOutlivesThePanelAndShowsHidesAndClosesTheWindow) {
     EXPECT_TRUE(painted) << "Line1 where its twips put it";
     EXPECT_EQ(shot.size(), QSize(px(5745), px(6705)));
 
-    // Hide Program, at its centre; then the icon brings the window back.
-    click(shown, px(2400 + 1125 / 2), px(5790 + 375 / 2));
-    EXPECT_EQ(eventually("xdotool search --onlyvisible --name '^Tidewell$'", false), "");
+    // Hide Program, at its centre; then a second start with the same settings shows this
+    // copy's window and ends, and, hidden again, the icon brings it back.
+    const auto hide = [&] {
+        click(shown, px(2400 + 1125 / 2), px(5790 + 375 / 2));
+        EXPECT_EQ(eventually("xdotool search --onlyvisible --name '^Tidewell$'", false), "");
+    };
+    hide();
+    ChildProcess second(TIDEWELL_BINARY_DIR "/tidewell", {"--no-set-clock", "--settings", ini});
+    EXPECT_EQ(second.waitExit(10000), 0) << second.stderrText();
+    EXPECT_EQ(eventually("xdotool search --onlyvisible --name '^Tidewell$'"), shown);
+    hide();
     click(icon, 8, 8, 3);  // the right button as the left
     ASSERT_EQ(eventually("xdotool search --onlyvisible --name '^Tidewell$'"), shown);
     // Close and Exit.
