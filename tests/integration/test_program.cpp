@@ -485,9 +485,11 @@ TEST(ProgramService, NotifiesPingsOnlyWhileRunningLogsEventsWithPrioritiesAndSet
     // Its minute turns three seconds in; it stops sending after six.
     const time_t now = ::time(nullptr), start = now - now % 86400 + 86400 + 86337;
     ChildProcess sim(kSim, simArgs(start, 6, {"--delay", "300"}));
+    const fs::path gps = run.dir / "gps";
+    fs::create_symlink(sim.line(0, 3000), gps);
     run.start("[UDP]\nSENDUDP= 1\nUDPADDRESS=" + kDisplayAddress + "\nUDPRATE=once per second\n"
               "[GPS]\nCOMPORT=COM1\nPRECISE=1\nDELAYMS=300\n[SerialSync]\nSENDSYNC= 1\n"
-              "COMPORT=COM2\n[Ports]\nCOM1=" + sim.line(0, 3000) + "\nCOM2=" +
+              "COMPORT=COM2\n[Ports]\nCOM1=" + gps.string() + "\nCOM2=" +
                   (run.dir / "missing").string() + "\n[Log]\nLEVEL=events\n",
               "UTC",
               {"/bin/sh", "-c", "JOURNAL_STREAM=$(stat -L -c %d:%i /proc/$$/fd/1) exec \"$@\"",
@@ -497,6 +499,8 @@ TEST(ProgramService, NotifiesPingsOnlyWhileRunningLogsEventsWithPrioritiesAndSet
     run.told.clear();
     ASSERT_TRUE(heard("WATCHDOG=1", 2s));
     ASSERT_TRUE(run.untilLine("<4>gps port: COM1 closed", 15s));
+    // Before the next try to reopen it: the pty's number may go to another test's receiver.
+    fs::remove(gps);
 
     ::kill(run.program->pid(), SIGSTOP);
     for (std::string stat; stat.find(") T ") == std::string::npos;
