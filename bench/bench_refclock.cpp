@@ -1,6 +1,6 @@
 // chrony's view of Tidewell as its reference clock against Tidewell's own precise setting:
 // nmea-sim sends each second 150 ms late on this machine's clock (so the truth is a clock
-// that is right), one program hands its times to a chronyd of the harness's own (run -x,
+// that is right), one program hands its times to a chronyd of the harness's own (run with -x
 // and noselect: it never moves the clock, not even its own idea of it), the other reports how
 // far off the clock was at each minute's set (--no-set-clock). The clock is never set.
 #include <unistd.h>
