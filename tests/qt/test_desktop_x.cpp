@@ -86,6 +86,9 @@ TEST(DesktopX, TrayIconOutlivesThePanelAndShowsHidesAndClosesTheWindow) {
     tidewell::testing::TempFolder dir;
     const std::string ini = dir.file("Tidewell.ini");
     std::ofstream(ini) << "[UDP]\nSendUDP= 1\nUDPaddress=127.0.0.1\n";
+    // A runtime folder of its own: the status socket a second start asks is this copy's.
+    std::filesystem::permissions(dir.root, std::filesystem::perms::owner_all);
+    ::setenv("XDG_RUNTIME_DIR", dir.root.c_str(), 1);
     ChildProcess program(TIDEWELL_BINARY_DIR "/tidewell", {"--no-set-clock", "--settings", ini});
     ASSERT_NE(eventually(anyIcon), "") << program.stderrText();
     // The panel restarts; the icon docks in the new one, not as a window of its own.
