@@ -119,11 +119,13 @@ TEST(WindowsComPorts, AMissingPortIsReportedFramesGoWholeAndAnUnplugEndsTheSyncP
     EXPECT_EQ(gps.takeTally().bytes, (50 - sync.droppedWrites()) * kFrame.size())
         << "every frame whole or not at all";
 
-    // The write that finds the port gone fails, at once or at the next frame. (What the
+    // A write fails once the port is gone, within seconds even on a loaded machine. (What the
     // receiver makes of an unplug, and its sentences, are the program's test under Wine.)
     pair.unplug();
     pump(3000);
-    EXPECT_NE(outcome([&] { sync.Output(kFrame), sync.Output(kFrame); }), 0);
+    int failed = 0;
+    for (int i = 0; i < 100 && !(failed = outcome([&] { sync.Output(kFrame); })); ++i) ::Sleep(100);
+    EXPECT_NE(failed, 0);
     EXPECT_FALSE(sync.PortOpen());
     EXPECT_TRUE(sync.deviceLost());
 }
